@@ -1,0 +1,61 @@
+// The package file "_Data.001": the one place that states its layout.
+//
+// The file is read strictly from front to back; there is no index, count or trailer.
+// All integers are little-endian.
+//
+//   offset 0                         +---------+---------+---------+---------+
+//   package header (4 bytes)         |   'Z'   |   'K'   | reserved|  kind   |
+//                                    +---------+---------+---------+---------+
+//   then entry records back to back, in this fixed order:
+//     1. the list file       -> <base>.lst in the working folder
+//     2. the setup program   -> <stem>1.exe in the working folder
+//     3. the uninstaller     -> KQUninst.exe in the Windows directory
+//     4. one per support file, in the order the list file names them
+//
+//   entry record                     +-------------------+-------------------+------------ - -
+//                                    |  inflated size    |   stored size     | stream ...
+//                                    |  u32 (capacity)   |   u32 (n bytes)   | n bytes
+//                                    +-------------------+-------------------+------------ - -
+//   The stream starts with one zlib-format stream (2-byte header, deflate data, Adler-32);
+//   bytes after the zlib stream's end, within the stored size, are ignored.
+//
+//   payload (what the stream inflates to; its length is what was produced, never more than
+//   the inflated size):
+//     0   u32  attributes       Windows attribute bits; 0xFFFFFFFF = keep as created
+//     4   u64  creation time    FILETIME (low u32, then high u32)
+//     12  u64  last access time FILETIME
+//     20  u64  last write time  FILETIME
+//     28  ...  file data        payload length - 28 bytes
+#ifndef PACKAGE_FORMAT_H
+#define PACKAGE_FORMAT_H
+
+#include <stdint.h>
+
+enum {
+  PACKAGE_HEADER_SIZE = 4,
+  PACKAGE_SIGNATURE = 0x4B5A,  // "ZK" read as a little-endian u16
+  ENTRY_RECORD_SIZE = 8,       // inflated size + stored size
+  FILE_HEADER_SIZE = 28        // attributes + three FILETIMEs
+};
+#define KEEP_ATTRIBUTES 0xFFFFFFFFu  // attributes value: leave the file as created
+
+// Kind byte (offset 3 of the package header): selects the base name.
+enum PackageKind { KIND_INSTAL = 1, KIND_SETUP = 2, KIND_INSTALAR = 3 };
+
+#define PACKAGE_FILE_NAME "_Data.001"
+#define UNINSTALLER_NAME "KQUninst.exe"
+#define LIST_SUFFIX ".lst"
+#define PROGRAM_SUFFIX "1.exe"
+
+static inline uint32_t GetLE32(const unsigned char *p) {
+  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+
+static inline void PutLE32(unsigned char *p, uint32_t v) {
+  p[0] = (unsigned char)v;
+  p[1] = (unsigned char)(v >> 8);
+  p[2] = (unsigned char)(v >> 16);
+  p[3] = (unsigned char)(v >> 24);
+}
+
+#endif

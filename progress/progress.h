@@ -1,0 +1,24 @@
+// Progress accounting: turns the inflater's per-entry reports into one percentage across all
+// entries unpacked after the count was started. The arithmetic is portable and lives here; the
+// Win32 side (sending the percentage to the bar, the waits) is declared in progress_win.h.
+#ifndef PROGRESS_PROGRESS_H
+#define PROGRESS_PROGRESS_H
+
+#include <stdint.h>
+
+struct ProgressCount {
+  uint32_t expected;  // bytes that make 100 %: list line 8 + line 9
+  uint64_t done;      // payload bytes reported so far over all entries
+  uint32_t last;      // bytes_out of the previous report of the current entry; 0 at its start
+};
+
+void StartCount(struct ProgressCount *c, uint32_t expected);
+
+// Adds one inflater report and returns the percentage to show (0..100).
+unsigned AddInflateReport(struct ProgressCount *c, uint32_t bytes_out, int end);
+
+// done * 100 / expected, truncated, computed without overflow and capped at 100.
+// An expected total of 0 shows 100 (nothing to wait for; never a division by zero).
+unsigned PercentOf(uint64_t done, uint32_t expected);
+
+#endif
