@@ -1,0 +1,115 @@
+// Package header, entry records and file headers.
+#include "package.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+const char *BaseNameForKind(int kind) {
+  switch (kind) {
+    case KIND_INSTAL: return "Instal";
+    case KIND_SETUP: return "Setup";
+    case KIND_INSTALAR: return "Instalar";
+    default: return NULL;
+  }
+}
+
+const char *ProgramStem(const char *base_name) {
+  // The Spanish-named packages ship their setup program as Instal1.exe, not Instalar1.exe.
+  if (base_name && strcmp(base_name, "Instalar") == 0) return "Instal";
+  return base_name;
+}
+
+int ReadPackageHeader(struct ByteReader *r, int *kind) {
+  unsigned char h[PACKAGE_HEADER_SIZE];
+  uint32_t got = 0;
+  if (!r->read(r->ctx, h, PACKAGE_HEADER_SIZE, &got) || got < PACKAGE_HEADER_SIZE) return 0;
+  if ((h[0] | (h[1] << 8)) != PACKAGE_SIGNATURE) return 0;
+  if (!BaseNameForKind(h[3])) return 0;  // h[2] is reserved and ignored
+  *kind = h[3];
+  return 1;
+}
+
+static int Fail(struct Entry *e, int status, const char *reason) {
+  e->info.reason = reason;
+  return status;
+}
+
+// Reads one little-endian u32 of the entry record.
+static int ReadRecordField(struct ByteReader *r, struct Entry *e, uint32_t *value) {
+  unsigned char b[4];
+  uint32_t got = 0;
+  if (!r->read(r->ctx, b, 4, &got)) return Fail(e, ENTRY_READ_FAILED, "reading the entry record failed");
+  if (got < 4) return Fail(e, ENTRY_TRUNCATED_RECORD, "package ends inside an entry record");
+  *value = GetLE32(b);
+  return ENTRY_OK;
+}
+
+int ReadEntry(struct ByteReader *r, const struct ProgressSink *sink, struct Entry *e) {
+  memset(e, 0, sizeof *e);
+  int status = ReadRecordField(r, e, &e->info.declared);
+  if (status == ENTRY_OK) status = ReadRecordField(r, e, &e->info.stored);
+  if (status != ENTRY_OK) return status;
+
+  // Both buffers zero-filled: the inflater's output capacity is the declared size, and
+  // stream bytes the source does not deliver read as zeros. calloc(0) may answer NULL, so
+  // an empty buffer still gets one byte.
+  uint32_t stored = e->info.stored, declared = e->info.declared;
+  unsigned char *in = (unsigned char *)calloc(stored ? stored : 1, 1);
+  unsigned char *out = (unsigned char *)calloc(declared ? declared : 1, 1);
+  if (!in || !out) {
+    free(in);
+    free(out);
+    return Fail(e, ENTRY_NO_MEMORY, "no memory for the entry's buffers");
+  }
+  uint32_t got = 0;
+  // A failed or short read is deliberately not an error here: the stream is judged only
+  // by whether it is complete within what arrived (the rest being zeros).
+  if (stored) r->read(r->ctx, in, stored, &got);
+  e->info.stored_read = got < stored ? got : stored;
+
+  uint32_t produced = 0;
+  status = InflateEntryStream(in, stored, out, declared, &produced, sink, &e->info);
+  free(in);
+  if (status == ENTRY_OK && produced < FILE_HEADER_SIZE) {
+    status = Fail(e, ENTRY_SHORT_PAYLOAD, "payload is shorter than its 28-byte file header");
+  }
+  if (status != ENTRY_OK) {
+    free(out);
+    return status;
+  }
+  e->payload = out;
+  e->length = produced;
+  return ENTRY_OK;
+}
+
+void FreeEntry(struct Entry *e) {
+  free(e->payload);
+  e->payload = NULL;
+  e->length = 0;
+}
+
+static uint64_t GetLE64(const unsigned char *p) {
+  return (uint64_t)GetLE32(p) | ((uint64_t)GetLE32(p + 4) << 32);
+}
+
+int ParseFileHeader(const unsigned char *payload, uint32_t length, struct FileHeader *h) {
+  if (!payload || length < FILE_HEADER_SIZE) return 0;
+  h->attributes = GetLE32(payload);
+  h->created = GetLE64(payload + 4);
+  h->accessed = GetLE64(payload + 12);
+  h->written = GetLE64(payload + 20);
+  return 1;
+}
+
+const char *EntryStatusText(int status) {
+  switch (status) {
+    case ENTRY_OK: return "ok";
+    case ENTRY_TRUNCATED_RECORD: return "entry record is cut short";
+    case ENTRY_READ_FAILED: return "reading the package failed";
+    case ENTRY_NO_MEMORY: return "not enough memory for the entry";
+    case ENTRY_BAD_STREAM: return "stream is not valid zlib data";
+    case ENTRY_TOO_LONG: return "stream is longer than its declared size";
+    case ENTRY_SHORT_PAYLOAD: return "payload is shorter than its file header";
+    default: return "unknown entry status";
+  }
+}
