@@ -22,7 +22,8 @@ struct MemoryReader {
   const unsigned char *data;
   size_t size;  // bytes in data
   size_t pos;   // next byte to deliver
-  int fail_at;  // for tests: when >= 0, a read starting at or crossing this offset fails
+  int fail_at;  // for tests: when >= 0, a read that needs the byte at this offset (or any
+                // later one) delivers the bytes before it and fails
 };
 
 void InitMemoryReader(struct MemoryReader *m, struct ByteReader *r, const void *data, size_t size);

@@ -37,6 +37,8 @@ enum {
   ENTRY_RECORD_SIZE = 8,       // inflated size + stored size
   FILE_HEADER_SIZE = 28        // attributes + three FILETIMEs
 };
+static_assert(FILE_HEADER_SIZE == 4 + 3 * 8, "attributes and three 8-byte FILETIMEs");
+static_assert(ENTRY_RECORD_SIZE == 2 * 4, "two u32 sizes");
 #define KEEP_ATTRIBUTES 0xFFFFFFFFu  // attributes value: leave the file as created
 
 // Kind byte (offset 3 of the package header): selects the base name.

@@ -27,8 +27,8 @@ enum {
 
 // Reads one line, without its ending, into line[LIST_BUFFER_SIZE]. Returns 1, or 0 when the
 // data ends or a read fails before a line ending (line is then empty), when the read after
-// a CR or LF fails (line then holds the line), or when the line is longer than LIST_LINE_MAX
-// (refused: line is then empty).
+// a CR or LF fails, or giving back the byte read after it fails (line then holds the line),
+// or when the line is longer than LIST_LINE_MAX (refused: line is then empty).
 int ReadListLine(struct ByteReader *r, char *line);
 
 // Reads one line and leaves only its value (everything after the first "=") in

@@ -52,7 +52,8 @@ struct EntryInfo {
 // Inflates one zlib stream from in[0..in_len) into out[0..out_cap) exactly as the bootstrapper
 // does: one inflate stream, success only at the stream's end with a good Adler-32 inside
 // out_cap bytes; trailing input ignored. Reports go to `sink` when it is non-NULL (and its
-// report procedure non-NULL). On success *produced is the payload length.
+// report procedure non-NULL). On success *produced is the payload length; on failure the
+// bytes produced before it. in and out may be NULL when their lengths are 0.
 // Returns ENTRY_OK, ENTRY_BAD_STREAM or ENTRY_TOO_LONG (or ENTRY_NO_MEMORY when zlib cannot
 // allocate its state). `info` (may be NULL) receives produced, stream_used, blocks, reports
 // and reason.
@@ -68,9 +69,9 @@ struct Entry {
 };
 
 // Reads the next entry record and its stored bytes from `r` and inflates them.
-// A short read of the stream bytes is not an error by itself: missing bytes read as zeros,
-// as the bootstrapper has always done, so only a stream that is complete within what arrived
-// succeeds. Returns an EntryStatus; on ENTRY_OK the caller owns e->payload (FreeEntry).
+// A short or failed read of the stream bytes is not an error by itself: missing bytes read
+// as zeros, as the bootstrapper has always done, so only a stream that is complete within
+// what arrived succeeds. Returns an EntryStatus; on ENTRY_OK the caller owns e->payload (FreeEntry).
 // On failure e->payload is NULL and e->info says how far reading got.
 int ReadEntry(struct ByteReader *r, const struct ProgressSink *sink, struct Entry *e);
 

@@ -14,7 +14,9 @@ struct ProgressCount {
 
 void StartCount(struct ProgressCount *c, uint32_t expected);
 
-// Adds one inflater report and returns the percentage to show (0..100).
+// Adds one inflater report and returns the percentage to show (0..100): done grows by
+// bytes_out - last, and last becomes 0 after an end report, else bytes_out. A bytes_out
+// below last (a new entry after one that failed before its end report) adds bytes_out.
 unsigned AddInflateReport(struct ProgressCount *c, uint32_t bytes_out, int end);
 
 // done * 100 / expected, truncated, computed without overflow and capped at 100.
