@@ -7,9 +7,10 @@
 namespace {
 
 struct Source {
+  Bytes data;  // the reader's own copy
   MemoryReader m;
   ByteReader r;
-  explicit Source(const Bytes &data, int fail_at = -1) {
+  explicit Source(Bytes bytes, int fail_at = -1) : data(std::move(bytes)) {
     InitMemoryReader(&m, &r, data.data(), data.size());
     m.fail_at = fail_at;
   }
