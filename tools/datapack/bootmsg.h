@@ -1,0 +1,27 @@
+// The texts the bootstrapper shows when it stops, composed exactly as it composes them, so
+// that `datapack verify` can print what a user of a broken package would see.
+#ifndef DATAPACK_BOOTMSG_H
+#define DATAPACK_BOOTMSG_H
+
+#include <string>
+
+namespace datapack {
+
+// Header wrong, an entry record cut short, an entry that does not inflate: always names
+// "_Data.001", whatever the package file is called and whichever entry failed.
+std::string CorruptPackageMessage();
+
+// A list line that cannot be read or has no "=", a count of 0, an unusable support file
+// name: always names "Setup.lst", whatever the base name.
+std::string ListCorruptMessage();
+
+// A file that cannot be created; `path` is the full destination path.
+std::string CannotCopyMessage(const std::string &path);
+
+// How verify writes the working folder it cannot know: the message then reads
+// "... could not copy file %TEMP%\".
+extern const char kWorkingFolderPlaceholder[];
+
+}  // namespace datapack
+
+#endif

@@ -1,0 +1,209 @@
+#include "cli.h"
+
+#include <string.h>
+
+#include "commands.h"
+
+#ifndef DATAPACK_VERSION
+#define DATAPACK_VERSION "0"
+#endif
+
+namespace datapack {
+
+namespace {
+
+const char kGeneralHelp[] =
+    "Usage: datapack COMMAND [OPTIONS] ...\n"
+    "Creates, lists, verifies and extracts setup packages (_Data.001).\n"
+    "\n"
+    "Commands:\n"
+    "  create   pack a list file, a setup program, an uninstaller and support files\n"
+    "  list     show the entries of a package\n"
+    "  verify   check a package as the setup bootstrapper reads it\n"
+    "  extract  unpack every entry of a package into a folder\n"
+    "  help     show help: datapack help COMMAND (or datapack COMMAND --help)\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     show this help\n"
+    "  -V, --version  show the version\n"
+    "\n"
+    "Exit status:\n"
+    "  0  success (warnings may have been printed)\n"
+    "  1  usage error: bad command line, or an existing file that needs --force\n"
+    "  2  invalid package, or inputs that would make a package the bootstrapper refuses\n"
+    "  3  I/O error: a file could not be read or written\n";
+
+struct Command {
+  const char *name;
+  int (*run)(const std::vector<std::string> &, Console &);
+  const char *help;
+};
+
+const Command kCommands[] = {
+    {"create", CommandCreate, kCreateHelp},
+    {"list", CommandList, kListHelp},
+    {"verify", CommandVerify, kVerifyHelp},
+    {"extract", CommandExtract, kExtractHelp},
+};
+
+const Command *FindCommand(const std::string &name) {
+  for (const Command &c : kCommands)
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+}  // namespace
+
+int RunDatapack(const std::vector<std::string> &args, Console &console) {
+  if (args.empty()) {
+    console.err << kGeneralHelp;
+    return kExitUsage;
+  }
+  const std::string &first = args[0];
+  if (first == "-h" || first == "--help") {
+    console.out << kGeneralHelp;
+    return kExitOk;
+  }
+  if (first == "-V" || first == "--version") {
+    console.out << "datapack " DATAPACK_VERSION "\n";
+    return kExitOk;
+  }
+  if (first == "help") {
+    if (args.size() == 1) {
+      console.out << kGeneralHelp;
+      return kExitOk;
+    }
+    const Command *c = FindCommand(args[1]);
+    if (!c) return UsageError(console, "help", "unknown command '" + args[1] + "'");
+    console.out << c->help;
+    return kExitOk;
+  }
+  const Command *c = FindCommand(first);
+  if (!c) {
+    console.err << "datapack: unknown command '" << first
+                << "' (try 'datapack --help')\n";
+    return kExitUsage;
+  }
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  for (const std::string &a : rest) {
+    if (a == "--") break;
+    if (a == "-h" || a == "--help") {
+      console.out << c->help;
+      return kExitOk;
+    }
+  }
+  return c->run(rest, console);
+}
+
+std::string Options::Get(const char *name, const std::string &fallback) const {
+  auto it = values.find(name);
+  return it == values.end() ? fallback : it->second;
+}
+
+bool ParseOptions(const std::vector<std::string> &args, const std::vector<OptionSpec> &specs,
+                  Options &options, std::string &error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    if (a == "--") {
+      options.operands.insert(options.operands.end(), args.begin() + (long)i + 1, args.end());
+      return true;
+    }
+    if (a.size() < 2 || a[0] != '-') {
+      options.operands.push_back(a);
+      continue;
+    }
+    const OptionSpec *spec = nullptr;
+    std::string value;
+    bool has_value = false;
+    if (a[1] == '-') {
+      std::string name = a.substr(2);
+      size_t eq = name.find('=');
+      if (eq != std::string::npos) {
+        value = name.substr(eq + 1);
+        name.resize(eq);
+        has_value = true;
+      }
+      for (const OptionSpec &s : specs)
+        if (name == s.name) spec = &s;
+    } else {
+      for (const OptionSpec &s : specs)
+        if (s.letter && a[1] == s.letter) spec = &s;
+      if (spec && a.size() > 2) {
+        if (!spec->takes_value) {
+          error = "option '" + a + "' takes no value (write flags separately)";
+          return false;
+        }
+        value = a.substr(2);
+        has_value = true;
+      }
+    }
+    if (!spec) {
+      error = "unknown option '" + a + "'";
+      return false;
+    }
+    if (spec->takes_value && !has_value) {
+      if (i + 1 >= args.size()) {
+        error = "option '" + a + "' needs a value";
+        return false;
+      }
+      value = args[++i];
+    } else if (!spec->takes_value && has_value) {
+      error = "option '--" + std::string(spec->name) + "' takes no value";
+      return false;
+    }
+    options.values[spec->name] = value;
+  }
+  return true;
+}
+
+int Fail(Console &console, int code, const std::string &what, const std::string &reason) {
+  console.err << "datapack: " << what << ": " << reason << "\n";
+  return code;
+}
+
+int UsageError(Console &console, const char *command, const std::string &reason) {
+  console.err << "datapack: " << command << ": " << reason << " (try 'datapack help "
+              << command << "')\n";
+  return kExitUsage;
+}
+
+void Warn(Console &console, const std::string &what, const std::string &text) {
+  console.err << "datapack: warning: " << what << ": " << text << "\n";
+}
+
+bool ParseNumber(const std::string &text, int64_t low, int64_t high, int64_t &value) {
+  if (text.empty() || text.size() > 18) return false;
+  size_t i = text[0] == '-' ? 1 : 0;
+  if (i == text.size()) return false;
+  int64_t n = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    n = n * 10 + (text[i] - '0');
+  }
+  if (text[0] == '-') n = -n;
+  if (n < low || n > high) return false;
+  value = n;
+  return true;
+}
+
+ProgressLine::ProgressLine(Console &console, std::string label, uint64_t total)
+    : console_(console), label_(std::move(label)), total_(total) {}
+
+ProgressLine::~ProgressLine() { Finish(); }
+
+void ProgressLine::Update(uint64_t done) {
+  if (!console_.err_is_terminal || total_ == 0) return;
+  int percent = (int)(done >= total_ ? 100 : done * 100 / total_);
+  if (percent == shown_) return;
+  shown_ = percent;
+  console_.err << "\rdatapack: " << label_ << " " << percent << " %" << std::flush;
+}
+
+void ProgressLine::Finish() {
+  if (shown_ < 0) return;
+  // Blank the line so that what follows starts clean.
+  console_.err << "\r" << std::string(label_.size() + 20, ' ') << "\r" << std::flush;
+  shown_ = -1;
+}
+
+}  // namespace datapack

@@ -1,0 +1,299 @@
+// datapack create: pack the list, the setup program, the uninstaller and the support files.
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <chrono>
+
+#include "commands.h"
+#include "listcheck.h"
+#include "listfile.h"
+#include "package.h"
+#include "packer.h"
+#include "platform.h"
+
+namespace datapack {
+
+const char kCreateHelp[] =
+    "Usage: datapack create [OPTIONS] -l LIST -s PROGRAM -u UNINSTALLER\n"
+    "Packs a list file, the setup program, the uninstaller and the support files the list\n"
+    "names into a package, in the order the setup bootstrapper unpacks them.\n"
+    "\n"
+    "  -l, --list FILE         the list file (packed first, unpacked as <base name>.lst)\n"
+    "  -s, --setup FILE        the setup program (unpacked as Setup1.exe or Instal1.exe)\n"
+    "  -u, --uninstaller FILE  the uninstaller (unpacked as KQUninst.exe)\n"
+    "  -d, --files DIR         folder of the support files (default: the list file's folder)\n"
+    "  -k, --kind KIND         base name: Instal, Setup or Instalar (or 1, 2, 3); default:\n"
+    "                          the list file's name when it is one of them (Setup.lst)\n"
+    "  -o, --output FILE       the package to write (default: _Data.001)\n"
+    "  -f, --force             replace an existing output file\n"
+    "      --fix-sizes         if list lines 8 + 9 do not add up to the payload total, pack\n"
+    "                          the list with line 8 set to the total and line 9 to 0 (keys\n"
+    "                          and line endings kept; the list file itself is not changed)\n"
+    "      --level N           zlib compression level, 0 (stored) to 9 (default 9)\n"
+    "      --mem-level N       zlib memory level, 1 to 9 (default 9)\n"
+    "      --epoch SECONDS     give every file this time (seconds since 1970-01-01 UTC)\n"
+    "                          instead of its own; default: $SOURCE_DATE_EPOCH when set\n"
+    "  -q, --quiet             print errors and warnings only\n"
+    "\n"
+    "Support files are taken from DIR under the names the bootstrapper reads from list lines\n"
+    "11 on: the second comma-separated field of each value, cut at its first space.\n"
+    "Each file header records the source's creation, last access and last write times and\n"
+    "the attribute read-only (file without write permission) or archive (any other file).\n"
+    "With --epoch or SOURCE_DATE_EPOCH all three times are that moment, so that the same\n"
+    "inputs give a byte-identical package.\n"
+    "The list is read as the bootstrapper reads it: whatever would stop the bootstrapper or\n"
+    "break the installation is refused, naming the line. The package is written to a\n"
+    "temporary file beside OUTPUT and renamed when complete; an existing OUTPUT is only\n"
+    "replaced with --force.\n"
+    "Exit status: 0 done, 1 usage error or OUTPUT exists, 2 list refused, 3 I/O error.\n";
+
+namespace {
+
+struct Input {
+  PackedFile file;      // name, and later the data, attributes and times
+  fs::path path;
+  SourceStat st;
+  uint32_t list_line;   // the list line naming a support file; 0 for the others
+};
+
+bool ParseKind(const std::string &text, int &kind) {
+  for (int k = KIND_INSTAL; k <= KIND_INSTALAR; ++k) {
+    const std::string base = BaseNameForKind(k);
+    bool same = text.size() == base.size();
+    for (size_t i = 0; same && i < text.size(); ++i)
+      same = tolower((unsigned char)text[i]) == tolower((unsigned char)base[i]);
+    if (same || text == std::to_string(k)) {
+      kind = k;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Reads a whole file of `size` bytes, checking it did not change size meanwhile.
+bool ReadSource(const fs::path &path, uint64_t size, std::vector<unsigned char> &data,
+                std::string &error) {
+  FILE *f = OpenRead(path, error);
+  if (!f) return false;
+  data.resize((size_t)size);
+  size_t got = size ? fread(data.data(), 1, (size_t)size, f) : 0;
+  bool ok = true;
+  if (ferror(f)) {
+    error = "read failed";
+    ok = false;
+  } else if (got != size || fgetc(f) != EOF) {
+    error = "changed size while being packed";
+    ok = false;
+  }
+  fclose(f);
+  return ok;
+}
+
+void TakeHeader(Input &in, bool fixed, uint64_t epoch_time) {
+  in.file.attributes = in.st.read_only ? kAttrReadOnly : kAttrArchive;
+  in.file.created = fixed ? epoch_time : in.st.created;
+  in.file.accessed = fixed ? epoch_time : in.st.accessed;
+  in.file.written = fixed ? epoch_time : in.st.written;
+}
+
+// Creates the temporary file beside `output`, under a name no one else uses.
+FILE *CreateTemporary(const fs::path &output, fs::path &temp, std::string &error) {
+  const fs::path folder = output.parent_path();
+  uint64_t seed = (uint64_t)std::chrono::steady_clock::now().time_since_epoch().count() ^
+                  (uint64_t)(uintptr_t)&temp;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    char suffix[24];
+    snprintf(suffix, sizeof suffix, ".tmp%08x", (unsigned)(seed >> 32));
+    temp = folder / PathFromNative("." + DisplayPath(output.filename()) + suffix);
+    FILE *f = CreateNewFile(temp, error);
+    if (f) return f;
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(temp, ec))) return nullptr;  // not a name clash
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int CommandCreate(const std::vector<std::string> &args, Console &console) {
+  static const std::vector<OptionSpec> kSpecs = {
+      {"list", 'l', true},      {"setup", 's', true},  {"uninstaller", 'u', true},
+      {"files", 'd', true},     {"kind", 'k', true},   {"output", 'o', true},
+      {"force", 'f', false},    {"fix-sizes", 0, false}, {"level", 0, true},
+      {"mem-level", 0, true},   {"epoch", 0, true},    {"quiet", 'q', false}};
+  Options o;
+  std::string error;
+  if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "create", error);
+  if (!o.operands.empty())
+    return UsageError(console, "create", "unexpected operand '" + o.operands[0] + "'");
+  for (const char *needed : {"list", "setup", "uninstaller"})
+    if (o.Get(needed).empty())
+      return UsageError(console, "create", std::string("--") + needed + " FILE is required");
+
+  const std::string list_arg = o.Get("list");
+  const fs::path list_path = PathFromNative(list_arg);
+  int kind = 0;
+  if (o.Has("kind")) {
+    if (!ParseKind(o.Get("kind"), kind))
+      return UsageError(console, "create", "--kind must be Instal, Setup or Instalar");
+  } else if (!ParseKind(DisplayPath(list_path.stem()), kind)) {
+    return UsageError(console, "create",
+                      "--kind is required (the list file is not named Instal, Setup or "
+                      "Instalar .lst)");
+  }
+  CompressionOptions compression;
+  int64_t n;
+  if (o.Has("level")) {
+    if (!ParseNumber(o.Get("level"), 0, 9, n))
+      return UsageError(console, "create", "--level must be 0 to 9");
+    compression.level = (int)n;
+  }
+  if (o.Has("mem-level")) {
+    if (!ParseNumber(o.Get("mem-level"), 1, 9, n))
+      return UsageError(console, "create", "--mem-level must be 1 to 9");
+    compression.mem_level = (int)n;
+  }
+  bool fixed_times = false;
+  uint64_t epoch_time = 0;
+  {
+    const bool from_option = o.Has("epoch");
+    const std::string text = from_option ? o.Get("epoch") : console.source_date_epoch;
+    if (from_option || !text.empty()) {
+      // From 1601 (the first FILETIME) to the year 30000.
+      if (!ParseNumber(text, -11644473600ll, 884541340800ll, n))
+        return UsageError(console, "create",
+                          std::string(from_option ? "--epoch" : "SOURCE_DATE_EPOCH") +
+                              " must be a whole number of seconds since 1970");
+      fixed_times = true;
+      epoch_time = FileTimeFromUnix(n, 0);
+    }
+  }
+  const bool force = o.Has("force"), quiet = o.Has("quiet");
+  const fs::path output = PathFromNative(o.Get("output", PACKAGE_FILE_NAME));
+  const std::string out_name = DisplayPath(output);
+  std::error_code ec;
+  if (!force && fs::exists(fs::symlink_status(output, ec)))
+    return Fail(console, kExitUsage, out_name, "already exists (--force replaces it)");
+
+  // The list, checked as the bootstrapper will read it.
+  const std::string base = BaseNameForKind(kind);
+  const std::string list_name = base + LIST_SUFFIX;
+  const std::string setup_name = std::string(ProgramStem(base.c_str())) + PROGRAM_SUFFIX;
+  Input list;
+  list.path = list_path;
+  list.list_line = 0;
+  if (!StatSource(list_path, list.st, error)) return Fail(console, kExitIo, list_arg, error);
+  if (!list.st.regular) return Fail(console, kExitIo, list_arg, "not a regular file");
+  if (!ReadSource(list_path, list.st.size, list.file.data, error))
+    return Fail(console, kExitIo, list_arg, error);
+  list.file.name = list_name;
+  ListCheck check = CheckList(list.file.data.data(), list.file.data.size(), list_name, setup_name);
+  for (const ListIssue &issue : check.issues) {
+    if (issue.severity == Severity::kWarn) Warn(console, list_arg, IssueText(issue));
+    else Fail(console, kExitInvalid, list_arg, IssueText(issue));
+  }
+  if (check.Refused()) return kExitInvalid;
+
+  // The files, in package order, examined before anything is written.
+  std::vector<Input> inputs(2);
+  inputs[0].path = PathFromNative(o.Get("setup"));
+  inputs[0].file.name = setup_name;
+  inputs[1].path = PathFromNative(o.Get("uninstaller"));
+  inputs[1].file.name = UNINSTALLER_NAME;
+  const fs::path folder =
+      o.Has("files") ? PathFromNative(o.Get("files")) : list_path.parent_path();
+  for (size_t i = 0; i < check.names.size(); ++i) {
+    Input in;
+    in.file.name = check.names[i];
+    in.path = folder / PathFromNative(check.names[i]);
+    in.list_line = (uint32_t)(LIST_FIRST_NAME_LINE + i);
+    inputs.push_back(in);
+  }
+  uint64_t payload_total = 0, source_total = list.st.size;
+  for (Input &in : inputs) {
+    const std::string shown = DisplayPath(in.path);
+    const std::string named =
+        in.list_line ? " (named on list line " + std::to_string(in.list_line) + ")" : "";
+    if (!StatSource(in.path, in.st, error)) return Fail(console, kExitIo, shown, error + named);
+    if (!in.st.regular) return Fail(console, kExitIo, shown, "not a regular file" + named);
+    if (in.st.size > (uint64_t)UINT32_MAX - FILE_HEADER_SIZE)
+      return Fail(console, kExitInvalid, shown,
+                  "larger than 4 GiB - 29 bytes: an entry cannot hold it");
+    payload_total += FILE_HEADER_SIZE + in.st.size;
+    source_total += in.st.size;
+  }
+
+  const std::string mismatch = SizeMismatchText(check.expected, payload_total);
+  if (!mismatch.empty() && o.Has("fix-sizes")) {
+    if (payload_total > UINT32_MAX)
+      return Fail(console, kExitInvalid, list_arg,
+                  "the payload total " + std::to_string(payload_total) +
+                      " does not fit the list's 32-bit sizes");
+    if (!RewriteListSizes(list.file.data, (uint32_t)payload_total, 0, error))
+      return Fail(console, kExitInvalid, list_arg, error);
+    ListCheck again =
+        CheckList(list.file.data.data(), list.file.data.size(), list_name, setup_name);
+    if (again.Refused() || again.expected != payload_total)
+      return Fail(console, kExitInvalid, list_arg,
+                  "rewriting lines 8 and 9 makes the list unreadable" +
+                      (again.Failure() ? ": " + IssueText(*again.Failure()) : std::string()));
+    if (!quiet)
+      console.err << "datapack: " << list_arg << ": lines 8 and 9 set to " << payload_total
+                  << " and 0 in the package\n";
+  } else if (!mismatch.empty()) {
+    Warn(console, list_arg, mismatch + " (--fix-sizes rewrites them)");
+  }
+
+  // Everything checked: write the package under a temporary name.
+  fs::path temp;
+  FILE *f = CreateTemporary(output, temp, error);
+  if (!f) return Fail(console, kExitIo, out_name, "cannot create a temporary file: " + error);
+  auto abandon = [&](int code, const std::string &what, const std::string &why) {
+    if (f) fclose(f);
+    std::string ignored;
+    RemoveFile(temp, ignored);
+    return Fail(console, code, what, why);
+  };
+  std::vector<unsigned char> bytes;
+  AppendPackageHeader(bytes, kind);
+  uint64_t package_size = bytes.size();
+  if (fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+    return abandon(kExitIo, out_name, "write failed");
+  TakeHeader(list, fixed_times, epoch_time);
+  ProgressLine progress(console, "creating " + out_name, source_total);
+  uint64_t done = 0;
+  for (size_t i = 0; i <= inputs.size(); ++i) {
+    Input &in = i == 0 ? list : inputs[i - 1];
+    if (i > 0) {
+      if (!ReadSource(in.path, in.st.size, in.file.data, error))
+        return abandon(kExitIo, DisplayPath(in.path), error);
+      TakeHeader(in, fixed_times, epoch_time);
+    }
+    if (!EncodeEntry(in.file, compression, bytes, error))
+      return abandon(kExitInvalid, DisplayPath(in.path), error);
+    if (fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+      return abandon(kExitIo, out_name, "write failed");
+    package_size += bytes.size();
+    done += in.file.data.size();
+    in.file.data = std::vector<unsigned char>();
+    progress.Update(done);
+  }
+  progress.Finish();
+  bool flushed = FlushToDisk(f);
+  bool closed = fclose(f) == 0;
+  f = nullptr;
+  if (!flushed || !closed) return abandon(kExitIo, out_name, "write failed");
+  bool exists = false;
+  if (!MoveIntoPlace(temp, output, force, exists, error))
+    return abandon(exists ? kExitUsage : kExitIo, out_name,
+                   exists ? "already exists (--force replaces it)" : error);
+  if (!quiet)
+    console.out << out_name << ": " << inputs.size() + 1 << " entries, " << package_size
+                << " bytes (payload total " << payload_total << ", kind " << kind << " "
+                << base << ")\n";
+  return kExitOk;
+}
+
+}  // namespace datapack

@@ -1,0 +1,148 @@
+// datapack list: every entry of a package with its role, name, sizes, file header and blocks.
+#include <stdio.h>
+
+#include <ostream>
+
+#include "commands.h"
+#include "filetime.h"
+#include "format.h"
+#include "inspect.h"
+
+namespace datapack {
+
+const char kListHelp[] =
+    "Usage: datapack list [--json] [PACKAGE]\n"
+    "Shows the entries of PACKAGE (default: _Data.001) in the order the bootstrapper reads\n"
+    "them: for each its role (list file, setup program, uninstaller, support file), the name\n"
+    "it unpacks to, its offset, the declared (inflated), stored and produced sizes, the\n"
+    "attributes (letters R H S V D A X N T P L C O I E, and hexadecimal), the creation, last\n"
+    "access and last write times (ISO 8601, UTC), the deflate blocks by type (stored, fixed,\n"
+    "dynamic) and its progress reports; then the number of reports the progress bar receives,\n"
+    "the expected total (list lines 8 + 9) against the payload total, where the bar ends, and\n"
+    "the bytes after the last entry.\n"
+    "\n"
+    "  -j, --json  one JSON object instead of text (names: bytes above 0x7F as \\u00XX)\n"
+    "\n"
+    "A package the bootstrapper would refuse is listed as far as it can be read; the reason\n"
+    "goes to standard error and the exit status is 2 (see 'datapack help verify').\n";
+
+namespace {
+
+std::string JsonString(const std::string &s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += (char)c;
+    } else if (c < 0x20 || c >= 0x7F) {
+      // Names are in the Windows ANSI code page, unknown here: each byte is shown as the
+      // character of the same number, which is exact for Latin-1.
+      char esc[8];
+      snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += (char)c;
+    }
+  }
+  return out + "\"";
+}
+
+void PrintJson(std::ostream &out, const std::string &arg, const PackageReport &r) {
+  out << "{\n  \"package\": " << JsonString(arg) << ",\n  \"size\": " << r.file_size;
+  if (r.header_ok)
+    out << ",\n  \"kind\": " << r.kind << ",\n  \"base_name\": " << JsonString(r.base_name);
+  out << ",\n  \"entries\": [";
+  for (size_t i = 0; i < r.entries.size(); ++i) {
+    const EntryReport &e = r.entries[i];
+    out << (i ? ",\n" : "\n") << "    {\"index\": " << e.index << ", \"role\": \""
+        << RoleId(e.role) << "\", \"name\": " << JsonString(e.name)
+        << ", \"offset\": " << e.offset << ", \"declared\": " << e.info.declared
+        << ", \"stored\": " << e.info.stored << ", \"stored_present\": " << e.info.stored_read
+        << ", \"stream_used\": " << e.info.stream_used << ", \"produced\": " << e.info.produced;
+    if (e.has_header)
+      out << ", \"data_size\": " << e.info.produced - FILE_HEADER_SIZE
+          << ", \"attributes\": {\"hex\": \"" << AttributeHex(e.header.attributes)
+          << "\", \"letters\": \"" << AttributeLetters(e.header.attributes) << "\"}"
+          << ", \"created\": \"" << FormatFileTime(e.header.created) << "\", \"accessed\": \""
+          << FormatFileTime(e.header.accessed) << "\", \"written\": \""
+          << FormatFileTime(e.header.written) << "\"";
+    out << ", \"blocks\": {\"stored\": " << e.info.blocks[0] << ", \"fixed\": " << e.info.blocks[1]
+        << ", \"dynamic\": " << e.info.blocks[2] << "}, \"reports\": " << e.info.reports
+        << ", \"ok\": " << (e.status == ENTRY_OK ? "true" : "false") << "}";
+  }
+  out << "\n  ]";
+  if (r.list_read)
+    out << ",\n  \"list\": {\"line8\": " << r.list.size1 << ", \"line9\": " << r.list.size2
+        << ", \"count\": " << r.list.count << "}";
+  out << ",\n  \"progress\": {\"reports\": " << r.progress_reports
+      << ", \"expected_total\": " << r.list.expected << ", \"payload_total\": " << r.payload_total
+      << ", \"final_percent\": " << r.final_percent << "}";
+  if (r.complete) out << ",\n  \"trailing_bytes\": " << r.trailing;
+  out << ",\n  \"warnings\": [";
+  for (size_t i = 0; i < r.warnings.size(); ++i) out << (i ? ", " : "") << JsonString(r.warnings[i]);
+  out << "]";
+  if (r.failed)
+    out << ",\n  \"error\": {\"reason\": " << JsonString(r.reason)
+        << ", \"message\": " << JsonString(r.message) << "}";
+  out << "\n}\n";
+}
+
+void PrintText(std::ostream &out, const std::string &arg, const PackageReport &r) {
+  out << arg << ": " << r.file_size << " bytes";
+  if (r.header_ok) out << ", kind " << r.kind << ", base name " << r.base_name;
+  out << "\n";
+  for (const EntryReport &e : r.entries) {
+    out << "entry " << e.index << " at offset " << e.offset << ": " << RoleName(e.role) << " "
+        << (e.name.empty() ? "(empty name)" : e.name) << "\n";
+    out << "  sizes     declared " << e.info.declared << ", stored " << e.info.stored;
+    if (e.info.stored_read < e.info.stored) out << " (" << e.info.stored_read << " present)";
+    else if (e.status == ENTRY_OK && e.info.stream_used < e.info.stored)
+      out << " (stream " << e.info.stream_used << ", " << e.info.stored - e.info.stream_used
+          << " ignored)";
+    out << ", produced " << e.info.produced;
+    if (e.has_header) out << " (28 + " << e.info.produced - FILE_HEADER_SIZE << " data)";
+    out << "\n";
+    if (e.has_header) {
+      out << "  attribs   " << AttributeLetters(e.header.attributes) << " "
+          << AttributeHex(e.header.attributes) << "\n";
+      out << "  created   " << FormatFileTime(e.header.created) << "\n";
+      out << "  accessed  " << FormatFileTime(e.header.accessed) << "\n";
+      out << "  written   " << FormatFileTime(e.header.written) << "\n";
+    }
+    out << "  blocks    " << e.info.blocks[0] << " stored, " << e.info.blocks[1] << " fixed, "
+        << e.info.blocks[2] << " dynamic; " << e.info.reports << " progress reports\n";
+    if (e.status != ENTRY_OK) out << "  FAILED    " << EntryStatusText(e.status) << "\n";
+  }
+  if (r.list_read) {
+    out << "progress: " << r.progress_reports << " reports; expected total " << r.list.expected
+        << " (line 8: " << r.list.size1 << ", line 9: " << r.list.size2 << "), payload total "
+        << r.payload_total;
+    if (r.complete) out << ": the bar ends at " << r.final_percent << " %";
+    out << "\n";
+  }
+  if (r.complete) out << "after the last entry: " << r.trailing << " bytes\n";
+}
+
+}  // namespace
+
+int CommandList(const std::vector<std::string> &args, Console &console) {
+  static const std::vector<OptionSpec> kSpecs = {{"json", 'j', false}};
+  Options o;
+  std::string error;
+  if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "list", error);
+  if (o.operands.size() > 1) return UsageError(console, "list", "one package at a time");
+  const std::string arg = o.operands.empty() ? PACKAGE_FILE_NAME : o.operands[0];
+
+  InspectOptions options;
+  options.keep_going = true;
+  PackageReport report;
+  int code = InspectFile(console, arg, options, report, "reading");
+  if (code != kExitOk) return code;
+  if (o.Has("json")) PrintJson(console.out, arg, report);
+  else PrintText(console.out, arg, report);
+  for (const std::string &w : report.warnings) Warn(console, arg, w);
+  if (report.failed) return Fail(console, kExitInvalid, arg, report.reason);
+  return kExitOk;
+}
+
+}  // namespace datapack

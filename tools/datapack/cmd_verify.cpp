@@ -1,0 +1,84 @@
+// datapack verify: read a package as the bootstrapper does and say what it would show.
+#include "commands.h"
+#include "filereader.h"
+#include "format.h"
+#include "inspect.h"
+#include "platform.h"
+
+namespace datapack {
+
+const char kVerifyHelp[] =
+    "Usage: datapack verify [OPTIONS] [PACKAGE]\n"
+    "Reads PACKAGE (default: _Data.001) exactly as the setup bootstrapper does: the header,\n"
+    "the list file and every entry it names, inflating each one and checking its Adler-32.\n"
+    "\n"
+    "  -s, --strict  count warnings as failures (exit status 2)\n"
+    "  -q, --quiet   print nothing when the package is good\n"
+    "\n"
+    "When the bootstrapper would stop, verify prints on standard output the message it would\n"
+    "show, for example\n"
+    "  Setup program cannot continue because file _Data.001 is corrupted.\n"
+    "and on standard error the precise reason: the entry, its role and name, and the offset\n"
+    "in the package. A message about a file that cannot be created names the working folder,\n"
+    "which only the bootstrapper knows, as %TEMP%\\.\n"
+    "Warnings (standard error) are things that do not stop the bootstrapper: list sizes that\n"
+    "do not add up to the payload total (the bar would not end at 100 %), bytes after the last\n"
+    "entry, support file names that replace one another.\n"
+    "Exit status: 0 good, 1 usage error, 2 the bootstrapper would fail (or warnings with\n"
+    "--strict), 3 the package cannot be read.\n";
+
+int InspectFile(Console &console, const std::string &arg, const InspectOptions &options,
+                PackageReport &report, const std::string &doing) {
+  const fs::path path = PathFromNative(arg);
+  std::string error;
+  SourceStat st;
+  if (!StatSource(path, st, error)) return Fail(console, kExitIo, arg, error);
+  if (!st.regular) return Fail(console, kExitIo, arg, "not a regular file");
+  FILE *f = OpenRead(path, error);
+  if (!f) return Fail(console, kExitIo, arg, error);
+  FileReader file;
+  ByteReader reader;
+  InitFileReader(&file, &reader, f);
+  ProgressLine progress(console, doing + " " + arg, st.size);
+  InspectOptions walk = options;
+  walk.on_progress = [&](uint64_t offset) {
+    progress.Update(offset);
+    if (options.on_progress) options.on_progress(offset);
+  };
+  InspectPackage(reader, st.size, walk, report);
+  progress.Finish();
+  fclose(f);
+  if (file.failed) return Fail(console, kExitIo, arg, "read failed");
+  return kExitOk;
+}
+
+int CommandVerify(const std::vector<std::string> &args, Console &console) {
+  static const std::vector<OptionSpec> kSpecs = {{"strict", 's', false}, {"quiet", 'q', false}};
+  Options o;
+  std::string error;
+  if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "verify", error);
+  if (o.operands.size() > 1) return UsageError(console, "verify", "one package at a time");
+  const std::string arg = o.operands.empty() ? PACKAGE_FILE_NAME : o.operands[0];
+
+  PackageReport report;
+  int code = InspectFile(console, arg, InspectOptions(), report, "verifying");
+  if (code != kExitOk) return code;
+  if (report.failed) {
+    Fail(console, kExitInvalid, arg, report.reason);
+    console.out << report.message << "\n";
+    return kExitInvalid;
+  }
+  for (const std::string &w : report.warnings) Warn(console, arg, w);
+  if (!o.Has("quiet"))
+    console.out << arg << ": good: kind " << report.kind << " (" << report.base_name << "), "
+                << report.entries.size() << " entries, payload total " << report.payload_total
+                << " bytes, the progress bar ends at " << report.final_percent << " %\n";
+  if (o.Has("strict") && !report.warnings.empty()) {
+    console.err << "datapack: " << arg << ": " << report.warnings.size()
+                << " warning(s), failing as --strict asks\n";
+    return kExitInvalid;
+  }
+  return kExitOk;
+}
+
+}  // namespace datapack

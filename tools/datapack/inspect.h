@@ -1,0 +1,89 @@
+// Walking a package as the bootstrapper reads it: header, list file, setup program,
+// uninstaller, support files, each entry inflated with the core's own ReadEntry so that
+// every verdict is setup.exe's. `datapack list`, `verify` and `extract` are views of this walk.
+#ifndef DATAPACK_INSPECT_H
+#define DATAPACK_INSPECT_H
+
+#include <stdint.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bytereader.h"
+#include "listcheck.h"
+#include "package.h"
+
+namespace datapack {
+
+enum class Role { kList, kSetupProgram, kUninstaller, kSupport };
+
+// "list file", "setup program", "uninstaller", "support file".
+const char *RoleName(Role role);
+// The same as identifiers for machine-readable output: "list", "setup_program", ...
+const char *RoleId(Role role);
+
+struct EntryReport {
+  uint32_t index = 0;    // 1-based position in the package
+  Role role = Role::kList;
+  std::string name;      // what it unpacks to: "Setup.lst", "Setup1.exe", "KQUninst.exe", ...
+  uint64_t offset = 0;   // package offset of its entry record
+  int status = ENTRY_OK;  // EntryStatus
+  EntryInfo info{};      // sizes, blocks and reports; info.reason is not kept (see reason)
+  std::string reason;    // the core's words for a failure, "" when ok
+  bool has_header = false;
+  FileHeader header{};   // valid when has_header
+  unsigned percent = 0;  // the bar after the entry's last report (0 for the list, which is
+                         // unpacked before the bar starts counting)
+};
+
+struct PackageReport {
+  uint64_t file_size = 0;
+  bool header_ok = false;
+  int kind = 0;           // kind byte, valid when header_ok
+  std::string base_name;  // "Instal", "Setup", "Instalar"
+  std::vector<EntryReport> entries;  // every entry read, in package order
+  bool list_read = false;  // the list entry inflated and was checked (list below is valid)
+  ListCheck list;
+  uint64_t payload_total = 0;   // payload bytes of the entries after the list that inflated
+  uint32_t progress_reports = 0;  // reports counted by the bar (entries after the list)
+  unsigned final_percent = 0;     // the bar after the last entry
+  bool complete = false;        // every entry the bootstrapper reads was read and inflated
+  uint64_t end_offset = 0;      // offset after the last entry read (valid when complete)
+  uint64_t trailing = 0;        // bytes after the last entry (valid when complete)
+
+  // The first failure, as the bootstrapper meets it.
+  bool failed = false;
+  std::string message;  // the bootstrapper's message box text
+  std::string reason;   // the technical reason: "entry 3 (uninstaller KQUninst.exe): ..."
+  std::vector<std::string> warnings;  // problems that do not stop the bootstrapper
+};
+
+struct InspectOptions {
+  // Read on past the first failure where the layout still allows it (for listings): a
+  // broken list still lets the setup program and uninstaller be shown, and an entry that
+  // does not inflate still has a known length.
+  bool keep_going = false;
+  // Called with every entry that inflated, with its file data (the payload after the file
+  // header), in package order, while no failure has been met; the list entry's call comes
+  // after the list was checked. Returning false stops the walk (`error` then becomes the
+  // report's reason, with an empty message).
+  std::function<bool(const EntryReport &, const unsigned char *data, uint32_t size,
+                     std::string &error)>
+      on_entry;
+  // Called now and then with the package offset reached.
+  std::function<void(uint64_t offset)> on_progress;
+};
+
+// Walks the package read from `r` (positioned at its start; `file_size` is its length).
+// Returns true when the bootstrapper would unpack everything (report.failed is false);
+// false otherwise, or when on_entry stopped the walk.
+bool InspectPackage(ByteReader &r, uint64_t file_size, const InspectOptions &options,
+                    PackageReport &report);
+
+// "entry 4 (support file readme.txt)".
+std::string DescribeEntry(const EntryReport &e);
+
+}  // namespace datapack
+
+#endif

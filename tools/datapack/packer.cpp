@@ -1,0 +1,184 @@
+#include "packer.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace datapack {
+
+namespace {
+
+void PutLE64(unsigned char *p, uint64_t v) {
+  PutLE32(p, (uint32_t)v);
+  PutLE32(p + 4, (uint32_t)(v >> 32));
+}
+
+bool OptionsValid(const CompressionOptions &o, std::string &error) {
+  if (o.level < 0 || o.level > 9) {
+    error = "compression level must be 0 to 9";
+    return false;
+  }
+  if (o.mem_level < 1 || o.mem_level > 9) {
+    error = "memory level must be 1 to 9";
+    return false;
+  }
+  if (o.strategy < Z_DEFAULT_STRATEGY || o.strategy > Z_FIXED) {
+    error = "unknown compression strategy";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void AppendPackageHeader(std::vector<unsigned char> &out, int kind, unsigned char reserved) {
+  out.push_back('Z');
+  out.push_back('K');
+  out.push_back(reserved);
+  out.push_back((unsigned char)kind);
+}
+
+std::vector<unsigned char> MakePayload(const PackedFile &file) {
+  std::vector<unsigned char> payload(FILE_HEADER_SIZE + file.data.size());
+  PutLE32(&payload[0], file.attributes);
+  PutLE64(&payload[4], file.created);
+  PutLE64(&payload[12], file.accessed);
+  PutLE64(&payload[20], file.written);
+  if (!file.data.empty())
+    std::copy(file.data.begin(), file.data.end(), payload.begin() + FILE_HEADER_SIZE);
+  return payload;
+}
+
+bool CompressPayload(const unsigned char *payload, size_t size, const CompressionOptions &options,
+                     std::vector<unsigned char> &stream, std::string &error) {
+  if (!OptionsValid(options, error)) return false;
+  // zlib counts in uInt; payloads beyond that cannot be recorded in an entry anyway.
+  if (size > std::numeric_limits<uInt>::max()) {
+    error = "payload larger than 4 GiB";
+    return false;
+  }
+  z_stream z{};
+  // The default 15-bit window: the reader inflates with zlib's default window, and a smaller
+  // window gains nothing for files of this size.
+  if (deflateInit2(&z, options.level, Z_DEFLATED, 15, options.mem_level, options.strategy) !=
+      Z_OK) {
+    error = "cannot start the compressor (out of memory)";
+    return false;
+  }
+  stream.resize(deflateBound(&z, (uLong)size));
+  z.next_in = const_cast<Bytef *>(payload);
+  z.avail_in = (uInt)size;
+  z.next_out = stream.data();
+  z.avail_out = (uInt)stream.size();
+  int rc = deflate(&z, Z_FINISH);
+  stream.resize(z.total_out);
+  deflateEnd(&z);
+  if (rc != Z_STREAM_END) {
+    error = "compression failed";
+    stream.clear();
+    return false;
+  }
+  return true;
+}
+
+std::vector<unsigned char> StoredStream(const unsigned char *payload, size_t size, size_t block) {
+  if (block == 0 || block > 65535) block = 65535;
+  std::vector<unsigned char> s;
+  s.reserve(size + size / block * 5 + 16);
+  s.push_back(0x78);  // deflate, 32 KiB window
+  s.push_back(0x01);  // no dictionary, lowest level; 0x7801 is a multiple of 31
+  size_t pos = 0;
+  do {
+    size_t n = size - pos < block ? size - pos : block;
+    bool last = pos + n == size;
+    s.push_back(last ? 1 : 0);  // BFINAL, BTYPE 00; the rest of the byte pads to the boundary
+    s.push_back((unsigned char)n);
+    s.push_back((unsigned char)(n >> 8));
+    s.push_back((unsigned char)~n);
+    s.push_back((unsigned char)(~n >> 8));
+    s.insert(s.end(), payload + pos, payload + pos + n);
+    pos += n;
+  } while (pos < size);
+  uLong adler = adler32(0L, Z_NULL, 0);
+  for (size_t done = 0; done < size;) {
+    uInt n = (uInt)(size - done < 0x40000000 ? size - done : 0x40000000);
+    adler = adler32(adler, payload + done, n);
+    done += n;
+  }
+  s.push_back((unsigned char)(adler >> 24));  // the zlib trailer is big-endian
+  s.push_back((unsigned char)(adler >> 16));
+  s.push_back((unsigned char)(adler >> 8));
+  s.push_back((unsigned char)adler);
+  return s;
+}
+
+void AppendRecord(std::vector<unsigned char> &out, uint32_t declared, uint32_t stored,
+                  const std::vector<unsigned char> &stream) {
+  size_t at = out.size();
+  out.resize(at + ENTRY_RECORD_SIZE);
+  PutLE32(&out[at], declared);
+  PutLE32(&out[at + 4], stored);
+  out.insert(out.end(), stream.begin(), stream.end());
+}
+
+bool EncodeEntry(const PackedFile &file, const CompressionOptions &options,
+                 std::vector<unsigned char> &record, std::string &error) {
+  if (file.data.size() > (size_t)UINT32_MAX - FILE_HEADER_SIZE) {
+    error = "file larger than 4 GiB - 29 bytes: its size does not fit the entry record";
+    return false;
+  }
+  std::vector<unsigned char> payload = MakePayload(file);
+  std::vector<unsigned char> stream;
+  if (!CompressPayload(payload.data(), payload.size(), options, stream, error)) return false;
+  if (stream.size() > UINT32_MAX) {
+    error = "compressed size does not fit the entry record";
+    return false;
+  }
+  record.clear();
+  AppendRecord(record, (uint32_t)payload.size(), (uint32_t)stream.size(), stream);
+  return true;
+}
+
+bool BuildPackage(const PackageSpec &spec, std::vector<unsigned char> &out, std::string &error) {
+  out.clear();
+  if (!OptionsValid(spec.compression, error)) return false;
+  AppendPackageHeader(out, spec.kind, spec.reserved);
+  std::vector<const PackedFile *> order = {&spec.list, &spec.setup_program, &spec.uninstaller};
+  for (const PackedFile &f : spec.support) order.push_back(&f);
+  std::vector<unsigned char> record;
+  for (const PackedFile *f : order) {
+    if (!EncodeEntry(*f, spec.compression, record, error)) {
+      out.clear();
+      return false;
+    }
+    out.insert(out.end(), record.begin(), record.end());
+  }
+  return true;
+}
+
+uint64_t PayloadTotal(const PackageSpec &spec) {
+  uint64_t total = FILE_HEADER_SIZE * 2ull + spec.setup_program.data.size() +
+                   spec.uninstaller.data.size();
+  for (const PackedFile &f : spec.support) total += FILE_HEADER_SIZE + f.data.size();
+  return total;
+}
+
+std::string MakeListFile(uint32_t size1, uint32_t size2, const std::vector<std::string> &names,
+                         const char *eol) {
+  std::string text;
+  for (int i = 1; i <= 7; ++i) text += "Key" + std::to_string(i) + "=" + eol;
+  text += "Size1=" + std::to_string(size1) + eol;
+  text += "Size2=" + std::to_string(size2) + eol;
+  text += "Files=" + std::to_string(names.size()) + eol;
+  for (size_t i = 0; i < names.size(); ++i)
+    text += "File" + std::to_string(i + 1) + "=" + std::to_string(i + 1) + "," + names[i] +
+            ",0" + eol;
+  return text;
+}
+
+void CorruptAdler32(std::vector<unsigned char> &stream) {
+  if (!stream.empty()) stream.back() ^= 0xFF;
+}
+
+}  // namespace datapack

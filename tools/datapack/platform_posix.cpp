@@ -1,0 +1,147 @@
+// POSIX side of platform.h (Linux; the times need utimensat and, for birth times, statx).
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE 1  // O_NOATIME, statx
+#endif
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "filetime.h"
+#include "format.h"
+#include "platform.h"
+
+namespace datapack {
+
+static std::string SystemError() { return strerror(errno); }
+
+fs::path PathFromNative(const std::string &text) { return fs::path(text); }
+
+std::string DisplayPath(const fs::path &path) { return path.string(); }
+
+bool StatSource(const fs::path &path, SourceStat &out, std::string &error) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    error = SystemError();
+    return false;
+  }
+  out = SourceStat();
+  out.size = (uint64_t)st.st_size;
+  out.regular = S_ISREG(st.st_mode);
+  out.read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  out.accessed = FileTimeFromUnix(st.st_atim.tv_sec, (uint32_t)st.st_atim.tv_nsec);
+  out.written = FileTimeFromUnix(st.st_mtim.tv_sec, (uint32_t)st.st_mtim.tv_nsec);
+  out.created = out.written;
+#ifdef STATX_BTIME
+  struct statx sx;
+  if (statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
+    out.created = FileTimeFromUnix(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+#endif
+  return true;
+}
+
+FILE *OpenRead(const fs::path &path, std::string &error) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
+  // O_NOATIME is only granted to the file's owner (or root).
+  if (fd < 0 && errno == EPERM) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = SystemError();
+    return nullptr;
+  }
+  FILE *f = fdopen(fd, "rb");
+  if (!f) {
+    error = SystemError();
+    close(fd);
+  }
+  return f;
+}
+
+FILE *CreateNewFile(const fs::path &path, std::string &error) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = SystemError();
+    return nullptr;
+  }
+  FILE *f = fdopen(fd, "wb");
+  if (!f) {
+    error = SystemError();
+    close(fd);
+  }
+  return f;
+}
+
+bool FlushToDisk(FILE *f) { return fflush(f) == 0 && fsync(fileno(f)) == 0; }
+
+static struct timespec TimeSpec(uint64_t filetime) {
+  struct timespec ts;
+  if (filetime == 0) {
+    ts.tv_sec = 0;
+    ts.tv_nsec = UTIME_OMIT;
+    return ts;
+  }
+  int64_t seconds;
+  uint32_t nanoseconds;
+  UnixFromFileTime(filetime, &seconds, &nanoseconds);
+  ts.tv_sec = (time_t)seconds;
+  ts.tv_nsec = (long)nanoseconds;
+  return ts;
+}
+
+bool ApplyFileHeader(const fs::path &path, uint32_t attributes, uint64_t /*created*/,
+                     uint64_t accessed, uint64_t written, std::string &error) {
+  const struct timespec times[2] = {TimeSpec(accessed), TimeSpec(written)};
+  if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+    error = "cannot set its times: " + SystemError();
+    return false;
+  }
+  if (attributes != KEEP_ATTRIBUTES && (attributes & kAttrReadOnly)) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 ||
+        chmod(path.c_str(), st.st_mode & 07777 & ~(mode_t)(S_IWUSR | S_IWGRP | S_IWOTH)) != 0) {
+      error = "cannot make it read-only: " + SystemError();
+      return false;
+    }
+  }
+  return true;
+}
+
+bool MoveIntoPlace(const fs::path &from, const fs::path &to, bool replace, bool &exists,
+                   std::string &error) {
+  exists = false;
+  if (replace) {
+    if (rename(from.c_str(), to.c_str()) == 0) return true;
+    error = SystemError();
+    return false;
+  }
+  // A hard link never replaces anything, so the check and the move are one step.
+  if (link(from.c_str(), to.c_str()) == 0) {
+    unlink(from.c_str());
+    return true;
+  }
+  if (errno == EEXIST) {
+    exists = true;
+    error = "already exists";
+    return false;
+  }
+  // File systems without hard links (some FUSE and network ones): check, then rename.
+  struct stat st;
+  if (lstat(to.c_str(), &st) == 0) {
+    exists = true;
+    error = "already exists";
+    return false;
+  }
+  if (rename(from.c_str(), to.c_str()) == 0) return true;
+  error = SystemError();
+  return false;
+}
+
+bool RemoveFile(const fs::path &path, std::string &error) {
+  if (unlink(path.c_str()) == 0) return true;
+  error = SystemError();
+  return false;
+}
+
+bool IsTerminal(FILE *f) { return isatty(fileno(f)) != 0; }
+
+}  // namespace datapack

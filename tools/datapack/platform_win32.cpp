@@ -1,0 +1,143 @@
+// Windows side of platform.h. Paths go through the wide API so that names outside the ANSI
+// code page of the command line still work for files the user names; names from packages
+// are ANSI, as the bootstrapper writes them.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include "format.h"
+#include "platform.h"
+
+namespace datapack {
+
+static std::string SystemError(DWORD code = GetLastError()) {
+  char text[512];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, text, sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) --n;
+  if (n == 0) return "system error " + std::to_string(code);
+  return std::string(text, n);
+}
+
+fs::path PathFromNative(const std::string &text) {
+  if (text.empty()) return fs::path();
+  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), nullptr, 0);
+  std::wstring wide((size_t)n, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), &wide[0], n);
+  return fs::path(wide);
+}
+
+std::string DisplayPath(const fs::path &path) {
+  const std::wstring &wide = path.native();
+  if (wide.empty()) return std::string();
+  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)wide.size(), nullptr, 0, nullptr,
+                              nullptr);
+  std::string text((size_t)n, '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)wide.size(), &text[0], n, nullptr, nullptr);
+  return text;
+}
+
+static uint64_t Ticks(const FILETIME &ft) {
+  return ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+}
+
+bool StatSource(const fs::path &path, SourceStat &out, std::string &error) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    error = SystemError();
+    return false;
+  }
+  out = SourceStat();
+  out.size = ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+  out.regular = (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+  out.read_only = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  out.created = Ticks(data.ftCreationTime);
+  out.accessed = Ticks(data.ftLastAccessTime);
+  out.written = Ticks(data.ftLastWriteTime);
+  return true;
+}
+
+FILE *OpenRead(const fs::path &path, std::string &error) {
+  FILE *f = _wfopen(path.c_str(), L"rb");
+  if (!f) error = SystemError();
+  return f;
+}
+
+FILE *CreateNewFile(const fs::path &path, std::string &error) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = SystemError();
+    return nullptr;
+  }
+  int fd = _open_osfhandle((intptr_t)h, _O_BINARY | _O_WRONLY);
+  if (fd < 0) {
+    error = "cannot attach the file to the C runtime";
+    CloseHandle(h);
+    return nullptr;
+  }
+  FILE *f = _fdopen(fd, "wb");
+  if (!f) {
+    error = "cannot attach the file to the C runtime";
+    _close(fd);
+  }
+  return f;
+}
+
+bool FlushToDisk(FILE *f) {
+  return fflush(f) == 0 && FlushFileBuffers((HANDLE)_get_osfhandle(_fileno(f)));
+}
+
+bool ApplyFileHeader(const fs::path &path, uint32_t attributes, uint64_t created,
+                     uint64_t accessed, uint64_t written, std::string &error) {
+  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = "cannot open it to set its times: " + SystemError();
+    return false;
+  }
+  FILETIME c = {(DWORD)created, (DWORD)(created >> 32)};
+  FILETIME a = {(DWORD)accessed, (DWORD)(accessed >> 32)};
+  FILETIME w = {(DWORD)written, (DWORD)(written >> 32)};
+  BOOL ok = SetFileTime(h, created ? &c : nullptr, accessed ? &a : nullptr,
+                        written ? &w : nullptr);
+  DWORD code = GetLastError();
+  CloseHandle(h);
+  if (!ok) {
+    error = "cannot set its times: " + SystemError(code);
+    return false;
+  }
+  if (attributes != KEEP_ATTRIBUTES && !SetFileAttributesW(path.c_str(), attributes)) {
+    error = "cannot set its attributes: " + SystemError();
+    return false;
+  }
+  return true;
+}
+
+bool MoveIntoPlace(const fs::path &from, const fs::path &to, bool replace, bool &exists,
+                   std::string &error) {
+  exists = false;
+  DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
+  DWORD code = GetLastError();
+  if (!replace && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS)) {
+    exists = true;
+    error = "already exists";
+    return false;
+  }
+  error = SystemError(code);
+  return false;
+}
+
+bool RemoveFile(const fs::path &path, std::string &error) {
+  // A read-only file cannot be deleted until the attribute is gone.
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (DeleteFileW(path.c_str())) return true;
+  error = SystemError();
+  return false;
+}
+
+bool IsTerminal(FILE *f) { return _isatty(_fileno(f)) != 0; }
+
+}  // namespace datapack
