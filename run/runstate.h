@@ -1,0 +1,46 @@
+// State and steps shared by the files of the setup run; not for use outside run/.
+// Each variable is defined, and documented (who sets it, who clears it), in the file that
+// owns it.
+#ifndef RUN_RUNSTATE_H
+#define RUN_RUNSTATE_H
+
+#include <windows.h>
+
+#include "decide.h"
+#include "listfile.h"
+
+// fatal.cpp
+extern HINSTANCE g_instance;
+extern HWND g_setup_window;
+
+// start.cpp
+extern char g_start_folder[MESSAGE_BUFFER_SIZE];
+extern char g_working_folder[MESSAGE_BUFFER_SIZE];
+extern HANDLE g_package;
+extern const char *g_base_name;
+
+// liststage.cpp
+extern char (*g_file_table)[SUPPORT_SLOT_SIZE];
+extern uint32_t g_file_slots;
+
+// launch.cpp
+extern char g_program_path[MESSAGE_BUFFER_SIZE];
+extern PROCESS_INFORMATION g_process;
+
+// Closes the package handle if it is open and marks it closed, so it is never closed twice.
+void ClosePackage(void);
+
+// Builds folder + name + suffix (suffix may be NULL) into path[MESSAGE_BUFFER_SIZE]. The
+// buffer is twice the longest path Windows accepts, so a real path is never cut; an overlong
+// one is cut and then fails to open like any path that is too long.
+void BuildPath(char *path, const char *folder, const char *name, const char *suffix);
+
+// The list stage: reads the list file, checks disk space, starts the progress count, fills
+// the file table, then carries on with UnpackAndLaunch. Returns its result.
+int RunListStage(void);
+
+// Unpacks the setup program, the uninstaller and the support files, closes the package and
+// launches the setup program. Returns 1 when it was launched.
+int UnpackAndLaunch(void);
+
+#endif

@@ -1,0 +1,37 @@
+// The watch of the launched setup program: every WM_TIMER of the setup window comes here.
+//
+// States: launched and visible (until the first tick), running and hidden (every tick that
+// finds the program still active hides the window again; it is never shown again), and
+// finishing (the tick that finds it ended cleans up and destroys the window).
+#include "progress_win.h"
+#include "resource.h"
+#include "run.h"
+#include "runstate.h"
+
+// Whether the setup program is still running. Our decision: a failed exit-code query
+// counts as ended. The handle can then tell nothing more, and treating it as running would
+// leave the bootstrapper hidden and polling for ever.
+static int SetupProgramRunning(void) {
+  DWORD code = 0;
+  if (!GetExitCodeProcess(g_process.hProcess, &code)) return 0;
+  return code == STILL_ACTIVE;
+}
+
+void OnWatchTimer(HWND window) {
+  if (SetupProgramRunning()) {
+    ShowWindow(window, SW_HIDE);
+    return;
+  }
+  // Stopped before the waits below, so that no further tick is dispatched inside them.
+  KillTimer(window, ID_WATCH_TIMER);
+  SetCurrentDirectoryA(g_start_folder);
+  // Give the ended program's process time to release its files before they are deleted.
+  WaitPumping(200, 1);
+  CleanUpFiles();
+  WaitPumping(100, 1);
+  // A plain delete: a setup program whose stored attributes made it read-only stays.
+  DeleteFileA(g_program_path);
+  EndDialog(window, 1);
+  // Destruction posts the quit message (the window's WM_DESTROY), and the program exits.
+  DestroyWindow(window);
+}

@@ -1,0 +1,293 @@
+// The setup run's pure decisions: disk space, messages, working folder, paths, file table,
+// waits and the percentage label.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <map>
+#include <string>
+
+#include "decide.h"
+#include "messages.h"
+#include "resource.h"
+
+namespace {
+
+// --- Disk space ---------------------------------------------------------------------------
+
+TEST(RunDiskSpace, EqualIsRefusedOneMoreIsAccepted) {
+  // 1000 clusters of 8 sectors of 512 bytes: 4,096,000 bytes free.
+  EXPECT_FALSE(HasRoomFor(1000, 8, 512, 4096000));
+  EXPECT_TRUE(HasRoomFor(1000, 8, 512, 4095999));
+  EXPECT_FALSE(HasRoomFor(1000, 8, 512, 4096001));
+  // A one-byte cluster makes the boundary exact to the byte.
+  EXPECT_FALSE(HasRoomFor(4096000, 1, 1, 4096000));
+  EXPECT_TRUE(HasRoomFor(4096001, 1, 1, 4096000));
+}
+
+TEST(RunDiskSpace, MoreThanFourGibibytesFreeDoesNotWrap) {
+  // 1,048,577 clusters of 4 KiB: 4 GiB + 4 KiB, which a 32-bit product would see as 4 KiB.
+  EXPECT_EQ(FreeSpaceBytes(1048577, 8, 512), 4294971392ull);
+  EXPECT_TRUE(HasRoomFor(1048577, 8, 512, 0xFFFFFFFFu));
+  EXPECT_TRUE(HasRoomFor(1048577, 8, 512, 8192));
+  // Exactly 4 GiB free: also greater than any 32-bit total.
+  EXPECT_TRUE(HasRoomFor(1048576, 8, 512, 0xFFFFFFFFu));
+  // Factors whose product exceeds 64 bits saturate instead of wrapping to little.
+  EXPECT_EQ(FreeSpaceBytes(0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu), UINT64_MAX);
+  EXPECT_TRUE(HasRoomFor(0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu));
+}
+
+TEST(RunDiskSpace, NoFreeSpaceOnlyFitsNothing) {
+  EXPECT_EQ(FreeSpaceBytes(0, 8, 512), 0u);
+  EXPECT_EQ(FreeSpaceBytes(100, 0, 512), 0u);
+  EXPECT_FALSE(HasRoomFor(0, 8, 512, 0));  // not greater than 0
+  EXPECT_TRUE(HasRoomFor(1, 1, 1, 0));
+}
+
+// --- Messages -----------------------------------------------------------------------------
+
+// The catalogue as the string table holds it (same texts: messages.h).
+const std::map<unsigned, const char *> kCatalogue = {
+    {IDS_TITLE, TEXT_TITLE},
+    {IDS_NEED_WIN32, TEXT_NEED_WIN32},
+    {IDS_NO_PACKAGE, TEXT_NO_PACKAGE},
+    {IDS_CORRUPT_HEAD, TEXT_CORRUPT_HEAD},
+    {IDS_CORRUPT_TAIL, TEXT_CORRUPT_TAIL},
+    {IDS_NO_LIST, TEXT_NO_LIST},
+    {IDS_CANNOT_COPY, TEXT_CANNOT_COPY},
+    {IDS_LIST_CORRUPT, TEXT_LIST_CORRUPT},
+    {IDS_CANNOT_RUN, TEXT_CANNOT_RUN},
+    {IDS_NO_SPACE, TEXT_NO_SPACE},
+    {IDS_NO_TEMP, TEXT_NO_TEMP},
+};
+
+// Behaves like LoadStringA: copies at most size - 1 characters and terminates.
+int LoadFromCatalogue(void *, unsigned id, char *buf, int size) {
+  auto found = kCatalogue.find(id);
+  if (found == kCatalogue.end()) {
+    buf[0] = '\0';
+    return 0;
+  }
+  strncpy(buf, found->second, (size_t)size - 1);
+  buf[size - 1] = '\0';
+  return (int)strlen(buf);
+}
+
+std::string Compose(int failure, const char *arg = nullptr) {
+  char out[MESSAGE_BUFFER_SIZE];
+  memset(out, 'x', sizeof out);
+  size_t len = ComposeFailure(failure, arg, LoadFromCatalogue, nullptr, out);
+  EXPECT_EQ(len, strlen(out));
+  return out;
+}
+
+TEST(RunMessages, EveryFailureComposesItsExactText) {
+  EXPECT_EQ(Compose(FAIL_NEED_WIN32),
+            "You need Windows 95/98 or Windows NT40/2000 to run this program.");
+  EXPECT_EQ(Compose(FAIL_NO_TEMP),
+            "Setup program cannot continue because it could not create a temporary directory "
+            "to uncompress files.");
+  EXPECT_EQ(Compose(FAIL_NO_PACKAGE),
+            "Setup program cannot continue because it could not find file '_Data.001'.");
+  EXPECT_EQ(Compose(FAIL_CORRUPT_PACKAGE),
+            "Setup program cannot continue because file _Data.001 is corrupted.");
+  EXPECT_EQ(Compose(FAIL_NO_LIST, "Instalar"),
+            "Setup program cannot continue because it could not find file Instalar.lst");
+  EXPECT_EQ(Compose(FAIL_LIST_CORRUPT),
+            "Setup program cannot continue because file Setup.lst is corrupted.");
+  EXPECT_EQ(Compose(FAIL_NO_SPACE),
+            "Setup program cannot continue because there is no enough disk free space to "
+            "uncompress files.");
+  EXPECT_EQ(Compose(FAIL_CANNOT_COPY, "C:\\WINDOWS\\KQUninst.exe"),
+            "Setup program cannot continue because it could not copy file "
+            "C:\\WINDOWS\\KQUninst.exe");
+  EXPECT_EQ(Compose(FAIL_CANNOT_RUN, "C:\\TEMP\\Setup1.exe"),
+            "Setup program cannot continue because it could not run file C:\\TEMP\\Setup1.exe");
+  // The caption keeps its leading space.
+  char title[TEXT_LOAD_SIZE];
+  LoadFromCatalogue(nullptr, IDS_TITLE, title, TEXT_LOAD_SIZE);
+  EXPECT_STREQ(title, " Setup program");
+}
+
+TEST(RunMessages, ArgumentIsIgnoredWhereTheMessageHasNone) {
+  EXPECT_EQ(Compose(FAIL_NO_SPACE, "C:\\x"), Compose(FAIL_NO_SPACE));
+  EXPECT_EQ(Compose(FAIL_CORRUPT_PACKAGE, "Setup1.exe"), Compose(FAIL_CORRUPT_PACKAGE));
+  // A missing argument reads as empty rather than crashing.
+  EXPECT_EQ(Compose(FAIL_CANNOT_COPY),
+            "Setup program cannot continue because it could not copy file ");
+}
+
+TEST(RunMessages, LongPathIsCutAt519Characters) {
+  std::string path(600, 'p');
+  std::string message = Compose(FAIL_CANNOT_COPY, path.c_str());
+  ASSERT_EQ(message.size(), (size_t)MESSAGE_MAX);
+  EXPECT_EQ(message.substr(0, 62),
+            "Setup program cannot continue because it could not copy file p");
+  EXPECT_EQ(message.back(), 'p');
+  // A path that just fits is kept whole.
+  std::string fits(MESSAGE_MAX - strlen(TEXT_CANNOT_COPY) - 1, 'q');
+  EXPECT_EQ(Compose(FAIL_CANNOT_COPY, fits.c_str()), std::string(TEXT_CANNOT_COPY) + " " + fits);
+}
+
+TEST(RunMessages, MissingCatalogueTextsLeaveOnlyTheFixedParts) {
+  char out[MESSAGE_BUFFER_SIZE];
+  ComposeFailure(FAIL_NO_PACKAGE, nullptr,
+                 [](void *, unsigned, char *buf, int) { return buf[0] = '\0', 0; }, nullptr, out);
+  EXPECT_STREQ(out, " '_Data.001'.");
+  ComposeFailure(FAIL_NO_SPACE, nullptr, nullptr, nullptr, out);
+  EXPECT_STREQ(out, "");
+  ComposeFailure(12345, nullptr, LoadFromCatalogue, nullptr, out);
+  EXPECT_STREQ(out, "");
+}
+
+TEST(RunMessages, CatalogueTextsFitTheirLoadBuffers) {
+  for (const auto &entry : kCatalogue) {
+    EXPECT_LT(strlen(entry.second), (size_t)TEXT_LOAD_SIZE) << "text " << entry.first;
+  }
+}
+
+TEST(RunMessages, AppendTextNeverOverflows) {
+  char buf[8] = "abc";
+  EXPECT_EQ(AppendText(buf, sizeof buf, "defghij"), 7u);
+  EXPECT_STREQ(buf, "abcdefg");
+  EXPECT_EQ(AppendText(buf, sizeof buf, "z"), 7u);
+  EXPECT_STREQ(buf, "abcdefg");
+  EXPECT_EQ(AppendText(buf, sizeof buf, nullptr), 7u);
+}
+
+// --- Working folder and paths -------------------------------------------------------------
+
+TEST(RunFolders, TemporaryFolderLengthDecidesTheWindowsDirectory) {
+  EXPECT_TRUE(TempPathUnusable(0));  // the call failed
+  EXPECT_TRUE(TempPathUnusable(1));
+  EXPECT_TRUE(TempPathUnusable(2));
+  EXPECT_FALSE(TempPathUnusable(3));  // "C:\"
+  EXPECT_FALSE(TempPathUnusable(259));
+  // Did not fit the 260-byte buffer: the call reports the size it needs.
+  EXPECT_TRUE(TempPathUnusable(260));
+  EXPECT_TRUE(TempPathUnusable(261));
+  EXPECT_TRUE(TempPathUnusable(32767));
+}
+
+TEST(RunFolders, TrailingBackslashIsAddedOnce) {
+  char path[16] = "C:\\TEMP";
+  EXPECT_TRUE(EnsureTrailingBackslash(path, sizeof path));
+  EXPECT_STREQ(path, "C:\\TEMP\\");
+  EXPECT_TRUE(EnsureTrailingBackslash(path, sizeof path));
+  EXPECT_STREQ(path, "C:\\TEMP\\");
+  char full[8] = "C:\\TEMP";  // no room for one more character
+  EXPECT_FALSE(EnsureTrailingBackslash(full, sizeof full));
+  EXPECT_STREQ(full, "C:\\TEMP");
+}
+
+struct Split {
+  int leaf;
+  std::string path;  // the caller's string afterwards
+  std::string parent;
+};
+
+Split SplitOf(const char *input) {
+  char path[MESSAGE_BUFFER_SIZE];
+  char parent[MESSAGE_BUFFER_SIZE] = "untouched";
+  strcpy(path, input);
+  int leaf = SplitFolderPath(path, parent, sizeof parent);
+  return {leaf, path, leaf < 0 ? "" : parent};
+}
+
+TEST(RunFolders, FolderPathSplitsIntoParentAndLeaf) {
+  Split s = SplitOf("C:\\WINDOWS\\TEMP\\");
+  EXPECT_EQ(s.path, "C:\\WINDOWS\\TEMP");  // trailing backslash removed in the caller's string
+  EXPECT_EQ(s.parent, "C:\\WINDOWS\\");
+  EXPECT_EQ(s.path.substr((size_t)s.leaf), "TEMP");
+
+  // A folder directly in a drive's root keeps the root's backslash.
+  s = SplitOf("C:\\TEMP");
+  EXPECT_EQ(s.parent, "C:\\");
+  EXPECT_EQ(s.path.substr((size_t)s.leaf), "TEMP");
+
+  s = SplitOf("\\\\server\\share\\tmp\\");
+  EXPECT_EQ(s.parent, "\\\\server\\share\\");
+  EXPECT_EQ(s.path.substr((size_t)s.leaf), "tmp");
+}
+
+TEST(RunFolders, PathWithoutBackslashCountsAsExisting) {
+  Split s = SplitOf("C:\\");  // a drive root: its only backslash is the trailing one
+  EXPECT_EQ(s.leaf, -1);
+  EXPECT_EQ(s.path, "C:");
+  EXPECT_EQ(SplitOf("TEMP").leaf, -1);
+  EXPECT_EQ(SplitOf("").leaf, -1);
+}
+
+TEST(RunFolders, ParentThatDoesNotFitIsRefused) {
+  char path[32] = "C:\\abcdefghij\\leaf";
+  char parent[8];
+  EXPECT_EQ(SplitFolderPath(path, parent, sizeof parent), -1);
+}
+
+TEST(RunFolders, UninstallerIsRecognisedByItsLastTwelveCharacters) {
+  EXPECT_TRUE(IsUninstallerPath("C:\\WINDOWS\\KQUninst.exe"));
+  EXPECT_TRUE(IsUninstallerPath("C:\\WINDOWS\\\\KQUninst.exe"));
+  EXPECT_TRUE(IsUninstallerPath("KQUninst.exe"));  // exactly 12 characters
+  EXPECT_FALSE(IsUninstallerPath("Uninst.exe"));   // shorter paths never match
+  EXPECT_FALSE(IsUninstallerPath(""));
+  EXPECT_FALSE(IsUninstallerPath("C:\\WINDOWS\\kquninst.exe"));  // case-sensitive
+  EXPECT_FALSE(IsUninstallerPath("C:\\WINDOWS\\KQUninst.EXE"));
+  EXPECT_FALSE(IsUninstallerPath("C:\\KQUninst.exe\\readme.txt"));  // earlier in the path
+  EXPECT_FALSE(IsUninstallerPath("C:\\TEMP\\KQUninst.exe.bak"));
+  EXPECT_TRUE(IsUninstallerPath("C:\\TEMP\\OldKQUninst.exe"));  // ends with the name
+}
+
+// --- File table ---------------------------------------------------------------------------
+
+TEST(RunFileTable, CountDecidesTheSlots) {
+  uint32_t slots = 99;
+  EXPECT_FALSE(SupportSlots(0, &slots));  // a count of 0 makes the list corrupt
+  EXPECT_TRUE(SupportSlots(3, &slots));
+  EXPECT_EQ(slots, 3u);
+  EXPECT_TRUE(SupportSlots((uint32_t)-5, &slots));  // negative: no support files
+  EXPECT_EQ(slots, 0u);
+  EXPECT_TRUE(SupportSlots(0x80000000u, &slots));
+  EXPECT_EQ(slots, 0u);
+  EXPECT_TRUE(SupportSlots(0x7FFFFFFFu, &slots));
+  EXPECT_EQ(slots, 0x7FFFFFFFu);
+}
+
+TEST(RunFileTable, TableSizeNeverWraps) {
+  EXPECT_EQ(FileTableBytes(0), 0u);
+  EXPECT_EQ(FileTableBytes(3), 78u);
+  EXPECT_EQ(FileTableBytes(0x7FFFFFFFu / 26), (0x7FFFFFFFu / 26) * 26);
+  EXPECT_EQ(FileTableBytes(0x7FFFFFFFu / 26 + 1), 0u);
+  EXPECT_EQ(FileTableBytes(0x7FFFFFFFu), 0u);  // 26 times this would wrap 32 bits
+}
+
+// --- Waiting and the percentage label -----------------------------------------------------
+
+TEST(RunWaits, ElapsedTimeSurvivesTheTickCountWrap) {
+  EXPECT_FALSE(WaitIsOver(1000, 1000, 400));
+  EXPECT_FALSE(WaitIsOver(1000, 1399, 400));
+  EXPECT_TRUE(WaitIsOver(1000, 1400, 400));
+  // Started 100 ms before the 49.7-day wrap: 300 ms later the count reads 200.
+  EXPECT_FALSE(WaitIsOver(0xFFFFFF9Cu, 200, 400));
+  EXPECT_TRUE(WaitIsOver(0xFFFFFF9Cu, 300, 400));
+  EXPECT_TRUE(WaitIsOver(5, 5, 0));  // a zero wait is over at once
+}
+
+TEST(RunWaits, PercentLabelIsClampedAndTerminated) {
+  char label[PERCENT_LABEL_SIZE];
+  EXPECT_EQ(FormatPercentLabel(0, label), 0);
+  EXPECT_STREQ(label, "0%");
+  EXPECT_EQ(FormatPercentLabel(7, label), 7);
+  EXPECT_STREQ(label, "7%");
+  EXPECT_EQ(FormatPercentLabel(42, label), 42);
+  EXPECT_STREQ(label, "42%");
+  EXPECT_EQ(FormatPercentLabel(100, label), 100);
+  EXPECT_STREQ(label, "100%");
+  EXPECT_EQ(FormatPercentLabel(-5, label), 0);
+  EXPECT_STREQ(label, "0%");
+  EXPECT_EQ(FormatPercentLabel(250, label), 100);
+  EXPECT_STREQ(label, "100%");
+  EXPECT_EQ(FormatPercentLabel(-2147483647 - 1, label), 0);
+  EXPECT_STREQ(label, "0%");
+}
+
+}  // namespace
