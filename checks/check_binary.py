@@ -1,0 +1,236 @@
+#!/usr/bin/env python3
+"""Binary check of setup.exe: what the release build must be, read from the PE file itself.
+
+Fails (exit 1, one line per finding) when:
+  - the machine is not the expected one (i386 for the release build);
+  - the subsystem is not the Windows GUI, or its version is above --max-subsystem-version;
+  - a DLL is imported (directly or delay-loaded) other than KERNEL32, USER32, GDI32, SHELL32
+    and msvcrt (case-insensitive), or a function is imported by ordinal (it cannot be told
+    whether it is ANSI);
+  - a function is imported in its wide-character form: an API name ending in "W" (its ANSI
+    twin ends in "A"; names that merely end in "Window", like ShowWindow, and the few in
+    ALLOWED_W are not wide), or a wide C runtime function (wcslen, _wfopen, ...);
+  - a manifest resource (type 24) is present;
+  - the stripped file is larger than --max-size bytes (98304 = 96 KiB by default). A file that
+    still carries symbols is measured after stripping a copy with --strip.
+
+Exit status: 0 when the binary passes, 1 when it fails a rule, 2 when it cannot be read as a
+PE image or the arguments are wrong.
+
+Usage: check_binary.py [--machine i386|amd64] [--max-subsystem-version 4.0]
+                       [--max-size BYTES] [--strip STRIP_PROGRAM] FILE.exe
+"""
+import argparse
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+ALLOWED_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'shell32.dll', 'msvcrt.dll'}
+
+# Names that end in "W" without being the wide form of anything. Everything ending in
+# "Window" (ShowWindow, DestroyWindow, MoveWindow, ...) is recognised by rule.
+ALLOWED_W = set()
+
+# Wide C runtime functions, the counterparts of the string-taking ANSI ones, by family:
+# wcs*/wmem*, the *wprintf and *wscanf families, wide character classes and I/O, the _w*
+# forms of file, environment and process calls, and the wide start-up data.
+WIDE_CRT = re.compile(
+    r'^_*(wcs|wmem)'
+    r'|^_*v?(s|f|sn)?w(printf|scanf)'
+    r'|^_*(isw|tow(upper|lower))'
+    r'|^_*(fget|fput|get|put|unget)w(c|s|char)$'
+    r'|^_w(fopen|fsopen|freopen|open|sopen|creat|getenv|putenv|system|spawn|exec|stat|access|'
+    r'chmod|chdir|mkdir|rmdir|remove|unlink|rename|tmpnam|tempnam|fullpath|splitpath|makepath|'
+    r'getcwd|getdcwd|popen|findfirst|findnext|utime|mktemp|searchenv|setlocale|asctime|ctime|'
+    r'strdate|strtime|to[il]|cs)'
+    r'|^(__p_)?__w(getmainargs|initenv|argv|environ|pgmptr|cmdln)')
+
+MACHINES = {'i386': 0x014C, 'amd64': 0x8664}
+SUBSYSTEM_WINDOWS_GUI = 2
+RT_MANIFEST = 24
+
+
+class PeError(Exception):
+    pass
+
+
+def is_wide_import(dll, name):
+    """Whether an imported function is the wide-character form of a string-taking one."""
+    if dll.lower() == 'msvcrt.dll':
+        return bool(WIDE_CRT.match(name))
+    if not name.endswith('W'):
+        return False
+    if name.endswith('Window') or name in ALLOWED_W:
+        return False
+    return True
+
+
+class PeFile:
+    def __init__(self, data):
+        self.data = data
+        if len(data) < 0x40 or data[:2] != b'MZ':
+            raise PeError('no MZ header')
+        pe = struct.unpack_from('<I', data, 0x3C)[0]
+        if data[pe:pe + 4] != b'PE\0\0':
+            raise PeError('no PE signature')
+        (self.machine, sections, _, self.symbol_table, self.symbols, opt_size,
+         _) = struct.unpack_from('<HHIIIHH', data, pe + 4)
+        opt = pe + 24
+        self.magic = struct.unpack_from('<H', data, opt)[0]
+        if self.magic not in (0x10B, 0x20B):
+            raise PeError('unknown optional header magic %#x' % self.magic)
+        self.pe32plus = self.magic == 0x20B
+        (self.subsystem_major, self.subsystem_minor) = struct.unpack_from('<HH', data, opt + 48)
+        self.subsystem = struct.unpack_from('<H', data, opt + 68)[0]
+        dir_count_at = opt + (108 if self.pe32plus else 92)
+        count = struct.unpack_from('<I', data, dir_count_at)[0]
+        self.directories = [struct.unpack_from('<II', data, dir_count_at + 4 + 8 * i)
+                            for i in range(min(count, 16))]
+        self.sections = []
+        at = opt + opt_size
+        for i in range(sections):
+            vsize, vaddr, raw_size, raw_ptr = struct.unpack_from('<IIII', data, at + 40 * i + 8)
+            self.sections.append((vaddr, max(vsize, raw_size), raw_ptr, raw_size))
+
+    def offset(self, rva):
+        for vaddr, size, raw_ptr, raw_size in self.sections:
+            if vaddr <= rva < vaddr + size:
+                if rva - vaddr >= raw_size:
+                    raise PeError('RVA %#x lies outside the file' % rva)
+                return raw_ptr + rva - vaddr
+        raise PeError('RVA %#x in no section' % rva)
+
+    def cstring(self, rva):
+        at = self.offset(rva)
+        end = self.data.index(b'\0', at)
+        return self.data[at:end].decode('latin-1')
+
+    def directory(self, index):
+        return self.directories[index] if index < len(self.directories) else (0, 0)
+
+    def _thunks(self, rva):
+        size, fmt, flag = (8, '<Q', 1 << 63) if self.pe32plus else (4, '<I', 1 << 31)
+        names = []
+        while rva:
+            value = struct.unpack_from(fmt, self.data, self.offset(rva))[0]
+            if value == 0:
+                break
+            names.append(None if value & flag else self.cstring((value & 0x7FFFFFFF) + 2))
+            rva += size
+        return names
+
+    def imports(self):
+        """[(dll, [function name or None for an ordinal])], direct and delay-loaded."""
+        result = []
+        rva, size = self.directory(1)
+        while rva and size:
+            original, _, _, name, first = struct.unpack_from('<IIIII', self.data, self.offset(rva))
+            if name == 0:
+                break
+            result.append((self.cstring(name), self._thunks(original or first)))
+            rva += 20
+        rva, size = self.directory(13)
+        while rva and size:
+            fields = struct.unpack_from('<IIIIIIII', self.data, self.offset(rva))
+            if fields[1] == 0:
+                break
+            result.append((self.cstring(fields[1]), self._thunks(fields[4])))
+            rva += 32
+        return result
+
+    def resource_types(self):
+        """Resource type ids at the root of the resource tree (named types as strings)."""
+        rva, size = self.directory(2)
+        if not rva or not size:
+            return []
+        root = self.offset(rva)
+        named, ids = struct.unpack_from('<HH', self.data, root + 12)
+        types = []
+        for i in range(named + ids):
+            name, _ = struct.unpack_from('<II', self.data, root + 16 + 8 * i)
+            types.append(('named' if name & 0x80000000 else name & 0xFFFF))
+        return types
+
+
+def stripped_size(path, pe, strip):
+    if pe.symbol_table == 0 and pe.symbols == 0:
+        return os.path.getsize(path), None
+    if not strip:
+        return None, 'the file carries symbols and no --strip program was given'
+    with tempfile.TemporaryDirectory() as tmp:
+        copy = os.path.join(tmp, os.path.basename(path))
+        shutil.copyfile(path, copy)
+        subprocess.run([strip, copy], check=True)
+        return os.path.getsize(copy), None
+
+
+def check(path, machine, max_version, max_size, strip):
+    """Returns the list of findings; empty when the binary passes."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    pe = PeFile(data)
+    findings = []
+    if pe.machine != MACHINES[machine]:
+        findings.append('machine: %#06x, expected %s (%#06x)' % (pe.machine, machine,
+                                                                  MACHINES[machine]))
+    if pe.subsystem != SUBSYSTEM_WINDOWS_GUI:
+        findings.append('subsystem: %d, expected the Windows GUI (2)' % pe.subsystem)
+    if max_version is not None:
+        version = (pe.subsystem_major, pe.subsystem_minor)
+        if version > max_version:
+            findings.append('subsystem version: %d.%d, above %d.%d' % (version + max_version))
+    for dll, names in pe.imports():
+        if dll.lower() not in ALLOWED_DLLS:
+            findings.append('DLL: %s is not one of the system DLLs allowed' % dll)
+        for name in names:
+            if name is None:
+                findings.append('import by ordinal from %s: cannot be checked' % dll)
+            elif is_wide_import(dll, name):
+                findings.append('wide import: %s!%s (use the ANSI form)' % (dll, name))
+    if RT_MANIFEST in pe.resource_types():
+        findings.append('manifest: a resource of type 24 is present')
+    size, problem = stripped_size(path, pe, strip)
+    if problem:
+        findings.append('size: ' + problem)
+    elif size > max_size:
+        findings.append('size: %d bytes stripped, above %d' % (size, max_size))
+    return findings, size
+
+
+def parse_version(text):
+    if text in (None, '', 'none'):
+        return None
+    major, _, minor = text.partition('.')
+    return (int(major), int(minor or 0))
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('--machine', choices=sorted(MACHINES), default='i386')
+    parser.add_argument('--max-subsystem-version', default='4.0',
+                        help='highest allowed subsystem version, or "none"')
+    parser.add_argument('--max-size', type=int, default=96 * 1024)
+    parser.add_argument('--strip', help='strip program for a binary that still has symbols')
+    parser.add_argument('binary')
+    args = parser.parse_args(argv)
+    try:
+        findings, size = check(args.binary, args.machine,
+                               parse_version(args.max_subsystem_version), args.max_size,
+                               args.strip)
+    except (OSError, PeError, struct.error, ValueError) as e:
+        print('%s: cannot check: %s' % (args.binary, e))
+        return 2
+    for finding in findings:
+        print('%s: %s' % (args.binary, finding))
+    if findings:
+        return 1
+    print('%s: ok (%s bytes stripped)' % (args.binary, size))
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1:]))
