@@ -140,8 +140,8 @@ int CommandCreate(const std::vector<std::string> &args, Console &console) {
       return UsageError(console, "create", "--kind must be Instal, Setup or Instalar");
   } else if (!ParseKind(DisplayPath(list_path.stem()), kind)) {
     return UsageError(console, "create",
-                      "--kind is required (the list file is not named Instal, Setup or "
-                      "Instalar .lst)");
+                      "--kind is required (the list file is not named Instal.lst, Setup.lst "
+                      "or Instalar.lst)");
   }
   CompressionOptions compression;
   int64_t n;
