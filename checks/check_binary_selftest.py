@@ -16,6 +16,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import check_binary  # noqa: E402
 
 CHECK = os.path.join(HERE, 'check_binary.py')
