@@ -80,7 +80,7 @@ static int OpenPackage(void) {
 }
 
 int StartRun(HWND window) {
-  (void)window;  // the run's window was given to AttachSetupWindow
+  g_setup_window = window;  // the same window AttachSetupWindow was given
   g_start_folder[0] = '\0';
   GetCurrentDirectoryA(PATH_LIMIT, g_start_folder);
 

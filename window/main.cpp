@@ -3,12 +3,12 @@
 #include "window.h"
 
 // --- Module state ------------------------------------------------------------------------
-// g_instance_of_window  set by WinMain before the window exists; never cleared.
-HINSTANCE g_instance_of_window = NULL;
+// g_program_instance  set by WinMain before the window exists; never cleared.
+HINSTANCE g_program_instance = NULL;
 
 // The command line is ignored: the bootstrapper has no options and passes nothing on.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  g_instance_of_window = instance;
+  g_program_instance = instance;
   // The whole run, up to the launch of the setup program, happens inside this call
   // (WM_INITDIALOG); the loop below starts only afterwards.
   HWND window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_SETUP), NULL, SetupDialogProc, 0);

@@ -38,7 +38,7 @@ static void CentreOnScreen(HWND window) {
 static INT_PTR OnInitDialog(HWND window) {
   s_previous_cursor = SetCursor(WaitCursor());
   // Before anything can fail: message boxes are owned by this window.
-  AttachSetupWindow(g_instance_of_window, window);
+  AttachSetupWindow(g_program_instance, window);
   // Link label hook: its own window procedure is kept here.
 
   if (!SystemSupported()) {

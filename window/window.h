@@ -11,7 +11,7 @@
 #include <windows.h>
 
 // The program's instance, for its resources; set by WinMain before the window is created.
-extern HINSTANCE g_instance_of_window;
+extern HINSTANCE g_program_instance;
 
 // The setup window's dialog procedure. WM_INITDIALOG checks the operating system, dresses
 // and centres the window and runs the setup (StartRun); it returns 1 when the setup program
