@@ -173,6 +173,8 @@ TEST(DatapackCli, RefusedListsAndMissingFilesWriteNothing) {
       {"unsafe name", "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=1\n11=x,../ro.dat\n", nullptr, 2,
        "Setup.lst: line 11: file name \"../ro.dat\" is not a plain file name"},
       {"support file missing", "", "files/ro.dat", 3, "ro.dat: No such file or directory (named on list line 12)"},
+      {"name in another case", "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=1\n11=x,RO.DAT\n", nullptr, 3,
+       "RO.DAT: No such file or directory (named on list line 11) (there is \"ro.dat\""},
       {"setup program missing", "", "setup.exe", 3, "setup.exe: No such file"},
   };
   for (const auto &c : cases) {

@@ -97,6 +97,22 @@ void TakeHeader(Input &in, bool fixed, uint64_t epoch_time) {
   in.file.written = fixed ? epoch_time : in.st.written;
 }
 
+// For a support file that is not in `folder` under its exact name: a file whose name differs
+// only in case, which Windows would have found, as a hint for the error message.
+std::string CaseHint(const fs::path &folder, const std::string &name) {
+  auto lower = [](std::string s) {
+    for (char &c : s) c = (char)tolower((unsigned char)c);
+    return s;
+  };
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string found = DisplayPath(it->path().filename());
+    if (lower(found) == lower(name))
+      return " (there is \"" + found + "\": names are matched exactly, case included)";
+  }
+  return "";
+}
+
 // Creates the temporary file beside `output`, under a name no one else uses.
 FILE *CreateTemporary(const fs::path &output, fs::path &temp, std::string &error) {
   const fs::path folder = output.parent_path();
@@ -216,7 +232,10 @@ int CommandCreate(const std::vector<std::string> &args, Console &console) {
     const std::string shown = DisplayPath(in.path);
     const std::string named =
         in.list_line ? " (named on list line " + std::to_string(in.list_line) + ")" : "";
-    if (!StatSource(in.path, in.st, error)) return Fail(console, kExitIo, shown, error + named);
+    if (!StatSource(in.path, in.st, error)) {
+      const std::string hint = in.list_line ? CaseHint(folder, in.file.name) : "";
+      return Fail(console, kExitIo, shown, error + named + hint);
+    }
     if (!in.st.regular) return Fail(console, kExitIo, shown, "not a regular file" + named);
     if (in.st.size > (uint64_t)UINT32_MAX - FILE_HEADER_SIZE)
       return Fail(console, kExitInvalid, shown,
