@@ -23,6 +23,10 @@ PROCESS_INFORMATION g_process;
 static const DWORD kLaunchFlags =
     CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS;
 
+static_assert(kLaunchFlags == 0x04000220, "creation flags of the setup program");
+static_assert(sizeof(void *) != 4 || sizeof(STARTUPINFOA) == 68,
+              "the 32-bit STARTUPINFOA the setup program is started with");
+
 static const UINT kWatchPeriod = 200;  // ms between two looks at the setup program
 
 static int UnpackAll(void) {
