@@ -19,13 +19,13 @@
 namespace {
 
 struct Config {
-  std::string source;                 // file the configuration came from, "" for none
-  DWORD wait_ms = 0;                  // longest wait before exiting
-  std::string release;                // a file whose appearance ends the wait early
-  int exit_code = 0;                  // process exit code
-  std::vector<std::string> create;    // files to create in the current directory at the end
+  std::string source;                    // file the configuration came from, "" for none
+  DWORD wait_ms = 0;                     // longest wait before exiting
+  std::string release;                   // a file whose appearance ends the wait early
+  int exit_code = 0;                     // process exit code
+  std::vector<std::string> create;       // files to create in the current directory at the end
   std::string record = "fakesetup.rec";  // record path, relative to the starting directory
-  std::string window;                 // title of a window to show while waiting, "" for none
+  std::string window;                    // title of a window to show while waiting, "" for none
 };
 
 bool FileExists(const std::string& path) {
@@ -76,12 +76,18 @@ Config LoadConfig(const std::string& exe) {
     size_t eq = line.find('=');
     if (line.empty() || line[0] == '#' || eq == std::string::npos) continue;
     std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-    if (key == "wait_ms") cfg.wait_ms = std::strtoul(value.c_str(), nullptr, 10);
-    else if (key == "release") cfg.release = value;
-    else if (key == "exit_code") cfg.exit_code = std::atoi(value.c_str());
-    else if (key == "create") cfg.create.push_back(value);
-    else if (key == "record") cfg.record = value;
-    else if (key == "window") cfg.window = value;
+    if (key == "wait_ms")
+      cfg.wait_ms = std::strtoul(value.c_str(), nullptr, 10);
+    else if (key == "release")
+      cfg.release = value;
+    else if (key == "exit_code")
+      cfg.exit_code = std::atoi(value.c_str());
+    else if (key == "create")
+      cfg.create.push_back(value);
+    else if (key == "record")
+      cfg.record = value;
+    else if (key == "window")
+      cfg.window = value;
   }
   return cfg;
 }
@@ -145,8 +151,8 @@ HWND ShowWindowTitled(const std::string& title) {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.lpszClassName = "FakeSetupWindow";
   RegisterClassA(&wc);
-  return CreateWindowExA(0, wc.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                         40, 40, 480, 320, nullptr, nullptr, wc.hInstance, nullptr);
+  return CreateWindowExA(0, wc.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40,
+                         40, 480, 320, nullptr, nullptr, wc.hInstance, nullptr);
 }
 
 // Waits up to cfg.wait_ms, returning early (true) once cfg.release exists. Messages are

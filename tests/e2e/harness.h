@@ -130,9 +130,9 @@ class Scenario {
   // included, '/' turned into '_'). Check ok() (a test should ASSERT_TRUE(s.ok())).
   explicit Scenario(const std::string& name = "");
   bool ok() const { return ok_; }
-  const std::string& root() const { return root_; }          // ends with '\'
-  const std::string& start_dir() const { return start_; }    // ends with '\'
-  const std::string& temp_dir() const { return temp_; }      // ends with '\'
+  const std::string& root() const { return root_; }        // ends with '\'
+  const std::string& start_dir() const { return start_; }  // ends with '\'
+  const std::string& temp_dir() const { return temp_; }    // ends with '\'
   std::string StartPath(const std::string& name) const { return start_ + name; }
   std::string TempPath(const std::string& name) const { return temp_ + name; }
   // Copies program `from` into start\ as `name`; returns the copy's path, "" on failure.
