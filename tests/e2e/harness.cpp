@@ -113,6 +113,15 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
   return WithBackslash(dir) + (name.size() > 0 && name[0] == '\\' ? name.substr(1) : name);
 }
 
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeout_ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (condition()) return true;
+    if (GetTickCount() - start >= timeout_ms) return false;
+    Sleep(20);
+  }
+}
+
 // ---- Files
 
 bool WriteBytes(const std::string& path, const std::string& bytes) {
@@ -271,8 +280,8 @@ Process StartProcess(const std::string& exe, const StartOptions& options) {
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
   Process p;
-  if (CreateProcessA(exe.c_str(), line_buf.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                     options.cwd.empty() ? nullptr : options.cwd.c_str(), &si, &pi)) {
+  if (CreateProcessA(exe.c_str(), line_buf.data(), nullptr, nullptr, FALSE, options.creation_flags,
+                     nullptr, options.cwd.empty() ? nullptr : options.cwd.c_str(), &si, &pi)) {
     CloseHandle(pi.hThread);
     p.handle_ = pi.hProcess;
     p.pid_ = pi.dwProcessId;

@@ -23,6 +23,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -44,6 +45,9 @@ std::string DatapackExe();    // datapack.exe of this build; "" when the build h
 std::string WindowsDir();     // the prefix's Windows folder, with a trailing backslash
 // dir + name with exactly one backslash between them.
 std::string JoinPath(const std::string& dir, const std::string& name);
+
+// Polls condition (every 20 ms) until it holds: true then, false when timeout_ms passed first.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeout_ms = kDefaultTimeoutMs);
 
 // ---- Files --------------------------------------------------------------------------------
 
@@ -83,6 +87,9 @@ struct StartOptions {
   // where Windows would give it "": what a test can tell is that no arguments were passed.
   std::optional<std::string> command_line;
   std::vector<std::pair<std::string, std::string>> env;  // further variables to set
+  // dwCreationFlags; setup.exe starts its setup program with 0x04000220
+  // (CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS).
+  DWORD creation_flags = 0;
 };
 
 // A started process. Move-only; the destructor terminates a process that still runs.

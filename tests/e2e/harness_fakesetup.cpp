@@ -83,12 +83,9 @@ bool ReadFakeSetupRecord(const std::string& path, FakeSetupRecord* record) {
 
 bool WaitForFakeSetupRecord(const std::string& path, FakeSetupRecord* record, bool finished,
                             DWORD timeout_ms) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    if (ReadFakeSetupRecord(path, record) && (record->finished || !finished)) return true;
-    if (GetTickCount() - start >= timeout_ms) return false;
-    Sleep(20);
-  }
+  return WaitUntil(
+      [&] { return ReadFakeSetupRecord(path, record) && (record->finished || !finished); },
+      timeout_ms);
 }
 
 }  // namespace e2e

@@ -76,6 +76,7 @@ TEST(FakeSetup, WithEmptyCommandLineWaitsUntilReleased) {
 
   StartOptions opt;
   opt.command_line = "";  // as setup.exe starts the setup program
+  opt.creation_flags = 0x04000220;
   Process p = s.Start(FakeSetupExe(), opt);
   ASSERT_TRUE(p.started()) << "CreateProcessA error " << p.start_error();
   FakeSetupRecord rec;
@@ -128,6 +129,7 @@ TEST(FakeSetup, ShowsItsWindowAndSeesTheConfiguredWindowsVersion) {
   EXPECT_NE(std::find(all.begin(), all.end(), w), all.end());
 
   ASSERT_TRUE(WriteBytes(cfg.release, ""));
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w); }));
   ASSERT_TRUE(p.WaitExit());
   EXPECT_TRUE(SetWineWindowsVersion("fakever.exe", ""));
   FakeSetupRecord rec;

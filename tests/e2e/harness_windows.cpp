@@ -130,13 +130,9 @@ bool RequestScreenshot(const std::string& name, DWORD timeout_ms) {
   std::string base = JoinPath(WinPath(dir), name);
   std::string request = base + ".request";
   if (!WriteBytes(request, name + "\n")) return false;
-  DWORD start = GetTickCount();
-  while (Exists(request)) {
-    if (GetTickCount() - start >= timeout_ms) {
-      DeleteFileA(request.c_str());
-      return false;
-    }
-    Sleep(kPollMs);
+  if (!WaitUntil([&] { return !Exists(request); }, timeout_ms)) {
+    DeleteFileA(request.c_str());
+    return false;
   }
   return Exists(base + ".png");
 }
