@@ -269,8 +269,10 @@ int CommandCreate(const std::vector<std::string> &args, Console &console) {
   fs::path temp;
   FILE *f = CreateTemporary(output, temp, error);
   if (!f) return Fail(console, kExitIo, out_name, "cannot create a temporary file: " + error);
+  RemoveOnInterrupt(temp);
   auto abandon = [&](int code, const std::string &what, const std::string &why) {
     if (f) fclose(f);
+    RemoveOnInterrupt(fs::path());
     std::string ignored;
     RemoveFile(temp, ignored);
     return Fail(console, code, what, why);
@@ -305,7 +307,9 @@ int CommandCreate(const std::vector<std::string> &args, Console &console) {
   f = nullptr;
   if (!flushed || !closed) return abandon(kExitIo, out_name, "write failed");
   bool exists = false;
-  if (!MoveIntoPlace(temp, output, force, exists, error))
+  const bool moved = MoveIntoPlace(temp, output, force, exists, error);
+  if (moved) RemoveOnInterrupt(fs::path());
+  if (!moved)
     return abandon(exists ? kExitUsage : kExitIo, out_name,
                    exists ? "already exists (--force replaces it)" : error);
   if (!quiet)

@@ -62,6 +62,11 @@ bool MoveIntoPlace(const fs::path &from, const fs::path &to, bool replace, bool 
 // Removes a file, also a read-only one. Returns false with `error` set on failure.
 bool RemoveFile(const fs::path &path, std::string &error);
 
+// While set, an interrupt (Ctrl-C, SIGTERM) removes `path` before the program ends, so that
+// an abandoned temporary file is not left behind. Only one path at a time; an empty path
+// clears it.
+void RemoveOnInterrupt(const fs::path &path);
+
 // Whether the stream is an interactive terminal (progress lines are shown only then).
 bool IsTerminal(FILE *f);
 

@@ -4,6 +4,7 @@
 #endif
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -140,6 +141,26 @@ bool RemoveFile(const fs::path &path, std::string &error) {
   if (unlink(path.c_str()) == 0) return true;
   error = SystemError();
   return false;
+}
+
+// The path is copied into a fixed buffer because the handler may only call async-signal-safe
+// functions (unlink, signal, raise), not touch a std::string.
+static char s_interrupt_path[4096];
+
+static void RemoveAndDie(int sig) {
+  if (s_interrupt_path[0]) unlink(s_interrupt_path);
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+void RemoveOnInterrupt(const fs::path &path) {
+  const std::string &text = path.native();
+  if (text.empty() || text.size() >= sizeof s_interrupt_path) {
+    s_interrupt_path[0] = '\0';
+    return;
+  }
+  memcpy(s_interrupt_path, text.c_str(), text.size() + 1);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, RemoveAndDie);
 }
 
 bool IsTerminal(FILE *f) { return isatty(fileno(f)) != 0; }

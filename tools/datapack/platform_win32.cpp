@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <string.h>
 
 #include "format.h"
 #include "platform.h"
@@ -136,6 +137,26 @@ bool RemoveFile(const fs::path &path, std::string &error) {
   if (DeleteFileW(path.c_str())) return true;
   error = SystemError();
   return false;
+}
+
+// Windows runs console control handlers on a thread of their own, so removing the file there
+// is safe; returning FALSE lets the default handler end the process.
+static wchar_t s_interrupt_path[MAX_PATH * 4];
+
+static BOOL WINAPI RemoveOnControl(DWORD) {
+  if (s_interrupt_path[0]) DeleteFileW(s_interrupt_path);
+  return FALSE;
+}
+
+void RemoveOnInterrupt(const fs::path &path) {
+  static bool installed = false;
+  const std::wstring &text = path.native();
+  if (text.empty() || text.size() >= MAX_PATH * 4) {
+    s_interrupt_path[0] = L'\0';
+    return;
+  }
+  memcpy(s_interrupt_path, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  if (!installed) installed = SetConsoleCtrlHandler(RemoveOnControl, TRUE) != 0;
 }
 
 bool IsTerminal(FILE *f) { return _isatty(_fileno(f)) != 0; }
