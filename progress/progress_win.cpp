@@ -3,7 +3,7 @@
 
 #include "decide.h"
 #include "progress.h"
-#include "resource.h"
+#include "resource.h"  // WM_SETPERCENT
 
 // --- Module state ------------------------------------------------------------------------
 // s_bar        the progress bar control; set by StartProgress, never cleared. NULL before:
@@ -11,11 +11,9 @@
 // s_count      expected total and bytes reported so far; started by StartProgress.
 // s_sink       the inflater's sink; its report procedure is set by StartProgress, so that
 //              InflateProgressSink hands out nothing before then.
-// s_static_proc  the bar's own (static control) procedure, kept by InstallProgressBar.
 static HWND s_bar = NULL;
 static struct ProgressCount s_count;
 static struct ProgressSink s_sink = {NULL, NULL};
-static WNDPROC s_static_proc = NULL;
 
 static void SinkReport(void *, uint32_t bytes_out, int end) {
   ReportInflateProgress(bytes_out, end);
@@ -56,25 +54,4 @@ void WaitPumping(uint32_t ms, int dispatch) {
     if (dispatch) PumpOneMessage();
     if (over) break;
   }
-}
-
-// TO BE REPLACED by the owner-drawn progress bar: until it exists, the bar is the plain
-// static of the dialog template and shows the percentage as its text. It keeps the bar's
-// contract for WM_SETPERCENT all the same, including the 10 ms wait that lets the window
-// repaint and answer the user after every report.
-static LRESULT CALLBACK PercentTextProc(HWND bar, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_SETPERCENT) {
-    char label[PERCENT_LABEL_SIZE];
-    FormatPercentLabel((int)wparam, label);
-    SetWindowTextA(bar, label);
-    WaitPumping(10, 1);
-    return 0;
-  }
-  return CallWindowProcA(s_static_proc, bar, message, wparam, lparam);
-}
-
-void InstallProgressBar(HWND bar) {
-  if (!bar) return;
-  s_static_proc = (WNDPROC)GetWindowLongPtrA(bar, GWLP_WNDPROC);
-  SetWindowLongPtrA(bar, GWLP_WNDPROC, (LONG_PTR)PercentTextProc);
 }

@@ -37,8 +37,24 @@ void WaitPumping(uint32_t ms, int dispatch);
 // No dialog keyboard handling; a quit message taken out this way has no further effect.
 void PumpOneMessage(void);
 
-// Replaces the bar's window procedure so that it handles WM_SETPERCENT. For now the bar
-// stays a plain static that shows "N%" as its text; the owner-drawn bar replaces this.
+// --- The progress bar (progressbar.cpp) ---------------------------------------------------
+//
+// The template's static control IDC_PROGRESS becomes the bar: InstallProgressBar replaces its
+// window procedure outright (the static's own is never called again; what the bar does not
+// handle goes to DefWindowProcA). The bar then:
+//   WM_SETPERCENT (wParam = value): clamps the value to 0..100, makes the label "N%",
+//     invalidates itself and waits 10 ms dispatching messages (WaitPumping(10, 1)), which
+//     normally lets the repaint happen; result 0. Every value costs the wait, also an
+//     unchanged one.
+//   WM_PAINT: draws off-screen and copies the result in one BitBlt: the filled part (left of
+//     BarSplit) in the selection colour (COLOR_HIGHLIGHT), the rest in the selection-text
+//     colour (COLOR_HIGHLIGHTTEXT), the label centred across both, each side in the other
+//     colour; result 0. The label font (MS Sans Serif, bold, BAR_LABEL_POINTS) is made at
+//     the first paint and kept until WM_DESTROY.
+//   WM_ERASEBKGND: nothing, result 1 (painting covers everything; no flicker).
+//   WM_NCMOUSEMOVE: the wait cursor, result 1.
+// One bar per process: its percentage, label and font are module state. A NULL bar is
+// ignored.
 void InstallProgressBar(HWND bar);
 
 #endif
