@@ -39,16 +39,16 @@ static INT_PTR OnInitDialog(HWND window) {
   s_previous_cursor = SetCursor(WaitCursor());
   // Before anything can fail: message boxes are owned by this window.
   AttachSetupWindow(g_program_instance, window);
-  // Link label hook: its own window procedure is kept here.
+  KeepLinkLabelProc(GetDlgItem(window, IDC_LINK));
 
   if (!SystemSupported()) {
     ReportFailure(FAIL_NEED_WIN32, NULL);
     return 0;  // nothing else: the disk is not touched
   }
 
-  // Link label hook: LinkLabelProc is installed on IDC_LINK here.
+  InstallLinkLabel(GetDlgItem(window, IDC_LINK));
   InstallProgressBar(GetDlgItem(window, IDC_PROGRESS));
-  // Link label hook: the label is fitted to its text and centred here.
+  FitLinkLabel(window, GetDlgItem(window, IDC_LINK));
 
   char title[TEXT_LOAD_SIZE];
   LoadCatalogueText(IDS_TITLE, title);
@@ -57,8 +57,8 @@ static INT_PTR OnInitDialog(HWND window) {
   return StartRun(window) ? 1 : 0;
 }
 
-static INT_PTR OnDestroy(void) {
-  // Link label hook: its own procedure is put back and its font deleted here.
+static INT_PTR OnDestroy(HWND window) {
+  ReleaseLinkLabel(GetDlgItem(window, IDC_LINK));
   SetCursor(s_previous_cursor);
   PostQuitMessage(0);
   return 1;
@@ -74,10 +74,10 @@ static INT_PTR OnSetCursor(HWND window, WPARAM wparam, LPARAM lparam) {
   return 1;
 }
 
-static INT_PTR OnCtlColorStatic(HWND window, HWND control) {
-  (void)window;
-  (void)control;
-  // Link label hook: for IDC_LINK, its font and colour are set here and its brush returned.
+static INT_PTR OnCtlColorStatic(HWND window, WPARAM wparam, LPARAM lparam) {
+  if ((HWND)lparam == GetDlgItem(window, IDC_LINK)) {
+    return LinkLabelColours(window, (HDC)wparam, lparam);
+  }
   // Any other static keeps its default drawing. Not 0: the dialog manager takes the value
   // as the background brush of the icon and the message text.
   return 1;
@@ -96,7 +96,7 @@ INT_PTR CALLBACK SetupDialogProc(HWND window, UINT message, WPARAM wparam, LPARA
 
     case WM_DESTROY:
       // Also sent directly (FatalError, a click on the window) to end the program at once.
-      return OnDestroy();
+      return OnDestroy(window);
 
     case WM_CLOSE:
       // Not closable (the task bar's close command, for one): the bootstrapper stays until
@@ -127,7 +127,8 @@ INT_PTR CALLBACK SetupDialogProc(HWND window, UINT message, WPARAM wparam, LPARA
       return 0;
 
     case WM_CTLCOLORSTATIC:
-      return OnCtlColorStatic(window, (HWND)lparam);
+      // The link label's font and colour; the brush is returned as the result itself.
+      return OnCtlColorStatic(window, wparam, lparam);
 
     default:
       return 0;

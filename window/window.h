@@ -21,4 +21,32 @@ extern HINSTANCE g_program_instance;
 // over the window.
 INT_PTR CALLBACK SetupDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
+// --- The link label IDC_LINK (linklabel.cpp) -----------------------------------------------
+// Called by SetupDialogProc in this order; each does nothing for a NULL label.
+
+// WM_INITDIALOG, before the operating system check: keeps the static's own procedure.
+void KeepLinkLabelProc(HWND label);
+
+// WM_INITDIALOG, after the check: installs LinkLabelProc (once a procedure has been kept).
+// LinkLabelProc shows the hand cursor (resource IDR_HANDCURSOR) over the label, and on a left
+// click opens the label's text (up to 259 characters) with ShellExecuteA (owner: the setup
+// window, default verb, SW_SHOWNORMAL), silently ignoring a failure, then lets the static
+// handle the click; everything else goes to the static's own procedure.
+void InstallLinkLabel(HWND label);
+
+// WM_INITDIALOG: creates the link font (MS Sans Serif, 8 points for the label's context,
+// bold, underlined), measures the label's text in it and moves the label to exactly that
+// width, its height and top unchanged, at x = W / 2 - w / 2 in the window's client
+// coordinates, W being the window's outer width (each halving truncating).
+void FitLinkLabel(HWND window, HWND label);
+
+// WM_CTLCOLORSTATIC for the label: selects the link font into dc (while it exists), lets
+// DefWindowProcA choose the background, sets the text colour to dark red RGB(192, 0, 0),
+// and returns the brush, which the dialog procedure returns as its result.
+INT_PTR LinkLabelColours(HWND window, HDC dc, LPARAM control);
+
+// WM_DESTROY: puts the static's own procedure back and deletes the link font. Safe to call
+// again (the window may receive WM_DESTROY twice): the font is deleted only once.
+void ReleaseLinkLabel(HWND label);
+
 #endif
