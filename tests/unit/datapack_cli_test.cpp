@@ -21,46 +21,52 @@ struct Sources {
   TempDir dir;
   std::string list_text;
 
-  explicit Sources(const std::string &eol = "\r\n", bool sizes_right = true) {
+  explicit Sources(const std::string& eol = "\r\n", bool sizes_right = true) {
     fs::create_directory(dir / "files");
     WriteFile(dir / "setup.exe", Noise(5000, 1));
     WriteFile(dir / "uninst.exe", Noise(700, 2));
     WriteFile(dir / "files/readme.txt", std::string("Read me.\r\n"));
     WriteFile(dir / "files/ro.dat", Noise(70000, 3));
     const uint32_t total = 4 * 28 + 5000 + 700 + 10 + 70000;
-    list_text = datapack::MakeListFile(sizes_right ? total : 0, 0, {"readme.txt", "ro.dat"},
-                                       eol.c_str());
+    list_text =
+        datapack::MakeListFile(sizes_right ? total : 0, 0, {"readme.txt", "ro.dat"}, eol.c_str());
     WriteFile(dir / "Setup.lst", list_text);
-    const char *names[] = {"Setup.lst", "setup.exe", "uninst.exe", "files/readme.txt",
+    const char* names[] = {"Setup.lst", "setup.exe", "uninst.exe", "files/readme.txt",
                            "files/ro.dat"};
     for (int i = 0; i < 5; ++i) SetTimes(dir / names[i], 1000000000 + i, 1100000000 + i, 500000000);
     chmod((dir / "files/ro.dat").c_str(), 0444);
   }
 
-  static void SetTimes(const fs::path &p, time_t atime, time_t mtime, long mtime_ns) {
+  static void SetTimes(const fs::path& p, time_t atime, time_t mtime, long mtime_ns) {
     struct timespec ts[2] = {{atime, 0}, {mtime, mtime_ns}};
     utimensat(AT_FDCWD, p.c_str(), ts, 0);
   }
 
-  std::vector<std::string> Create(const fs::path &out, std::vector<std::string> extra = {}) const {
-    std::vector<std::string> args = {"create",     "-l", (dir / "Setup.lst").string(),
-                                     "-s",         (dir / "setup.exe").string(),
-                                     "-u",         (dir / "uninst.exe").string(),
-                                     "--files",    (dir / "files").string(),
-                                     "-o",         out.string()};
+  std::vector<std::string> Create(const fs::path& out, std::vector<std::string> extra = {}) const {
+    std::vector<std::string> args = {"create",
+                                     "-l",
+                                     (dir / "Setup.lst").string(),
+                                     "-s",
+                                     (dir / "setup.exe").string(),
+                                     "-u",
+                                     (dir / "uninst.exe").string(),
+                                     "--files",
+                                     (dir / "files").string(),
+                                     "-o",
+                                     out.string()};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
 };
 
-std::vector<std::string> Listing(const fs::path &dir) {
+std::vector<std::string> Listing(const fs::path& dir) {
   std::vector<std::string> names;
-  for (const auto &e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
 
-struct stat Stat(const fs::path &p) {
+struct stat Stat(const fs::path& p) {
   struct stat st {};
   stat(p.c_str(), &st);
   return st;
@@ -78,11 +84,13 @@ TEST(DatapackCli, CreateListVerifyExtractKeepBytesTimesAndAttributes) {
 
   r = RunTool({"list", "--json", (out / "_Data.001").string()});
   ASSERT_EQ(r.code, 0) << r.err;
-  for (const char *part :
-       {"\"kind\": 2", "\"base_name\": \"Setup\"", "\"role\": \"setup_program\", \"name\": \"Setup1.exe\"",
+  for (const char* part :
+       {"\"kind\": 2", "\"base_name\": \"Setup\"",
+        "\"role\": \"setup_program\", \"name\": \"Setup1.exe\"",
         "\"role\": \"uninstaller\", \"name\": \"KQUninst.exe\"",
         "\"role\": \"support_file\", \"name\": \"ro.dat\"",
-        "\"hex\": \"0x00000001\", \"letters\": \"R\"", "\"hex\": \"0x00000020\", \"letters\": \"A\"",
+        "\"hex\": \"0x00000001\", \"letters\": \"R\"",
+        "\"hex\": \"0x00000020\", \"letters\": \"A\"",
         "\"accessed\": \"2001-09-09T01:46:43Z\", \"written\": \"2004-11-09T11:33:23.5000000Z\"",
         "\"final_percent\": 100", "\"trailing_bytes\": 0", "\"warnings\": []"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
@@ -100,12 +108,12 @@ TEST(DatapackCli, CreateListVerifyExtractKeepBytesTimesAndAttributes) {
   const fs::path xd = x / "sub";
   EXPECT_EQ(Listing(xd), (std::vector<std::string>{"KQUninst.exe", "Setup.lst", "Setup1.exe",
                                                    "readme.txt", "ro.dat"}));
-  const std::pair<const char *, const char *> same[] = {{"Setup.lst", "Setup.lst"},
-                                                        {"Setup1.exe", "setup.exe"},
-                                                        {"KQUninst.exe", "uninst.exe"},
-                                                        {"readme.txt", "files/readme.txt"},
-                                                        {"ro.dat", "files/ro.dat"}};
-  for (const auto &[unpacked, source] : same) {
+  const std::pair<const char*, const char*> same[] = {{"Setup.lst", "Setup.lst"},
+                                                      {"Setup1.exe", "setup.exe"},
+                                                      {"KQUninst.exe", "uninst.exe"},
+                                                      {"readme.txt", "files/readme.txt"},
+                                                      {"ro.dat", "files/ro.dat"}};
+  for (const auto& [unpacked, source] : same) {
     EXPECT_EQ(ReadFile(xd / unpacked), ReadFile(src.dir / source)) << unpacked;
     struct stat a = Stat(xd / unpacked), b = Stat(src.dir / source);
     EXPECT_EQ(a.st_mtim.tv_sec, b.st_mtim.tv_sec) << unpacked;
@@ -159,25 +167,25 @@ TEST(DatapackCli, ExistingOutputIsOnlyReplacedWithForce) {
 
 TEST(DatapackCli, RefusedListsAndMissingFilesWriteNothing) {
   struct {
-    const char *what;
+    const char* what;
     std::string list;  // "" keeps the good list
-    const char *remove;
+    const char* remove;
     int code;
-    const char *words;
+    const char* words;
   } cases[] = {
       {"count 0", "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=0\n", nullptr, 2,
        "Setup.lst: line 10: the number of support files reads as 0"},
-      {"line without =",
-       "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=2\n11=x,readme.txt\nro.dat\n", nullptr, 2,
-       "Setup.lst: line 12: no \"=\""},
+      {"line without =", "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=2\n11=x,readme.txt\nro.dat\n",
+       nullptr, 2, "Setup.lst: line 12: no \"=\""},
       {"unsafe name", "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=1\n11=x,../ro.dat\n", nullptr, 2,
        "Setup.lst: line 11: file name \"../ro.dat\" is not a plain file name"},
-      {"support file missing", "", "files/ro.dat", 3, "ro.dat: No such file or directory (named on list line 12)"},
-      {"name in another case", "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=1\n11=x,RO.DAT\n", nullptr, 3,
-       "RO.DAT: No such file or directory (named on list line 11) (there is \"ro.dat\""},
+      {"support file missing", "", "files/ro.dat", 3,
+       "ro.dat: No such file or directory (named on list line 12)"},
+      {"name in another case", "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=1\n11=x,RO.DAT\n", nullptr,
+       3, "RO.DAT: No such file or directory (named on list line 11) (there is \"ro.dat\""},
       {"setup program missing", "", "setup.exe", 3, "setup.exe: No such file"},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     Sources src;
     if (!c.list.empty()) WriteFile(src.dir / "Setup.lst", c.list);
     if (c.remove) fs::remove(src.dir / c.remove);
@@ -190,7 +198,7 @@ TEST(DatapackCli, RefusedListsAndMissingFilesWriteNothing) {
 }
 
 TEST(DatapackCli, SizeMismatchIsWarnedAndFixedKeepingLineEndings) {
-  for (const char *eol : {"\r\n", "\n"}) {
+  for (const char* eol : {"\r\n", "\n"}) {
     Sources src(eol, false);
     TempDir out;
     Result r = RunTool(src.Create(out / "plain"));
@@ -220,9 +228,9 @@ TEST(DatapackCli, KindComesFromTheOptionOrTheListName) {
   TempDir out;
   struct {
     std::vector<std::string> extra;
-    const char *list_name;
+    const char* list_name;
     int code;
-    const char *words;
+    const char* words;
   } cases[] = {
       {{"--kind", "Instalar"}, "Setup.lst", 0, "\"name\": \"Instal1.exe\""},
       {{"-k", "1"}, "Setup.lst", 0, "\"name\": \"Instal.lst\""},
@@ -231,8 +239,9 @@ TEST(DatapackCli, KindComesFromTheOptionOrTheListName) {
       {{}, "product.lst", 1, "--kind is required"},
       {{"--kind", "Install"}, "Setup.lst", 1, "--kind must be"},
   };
-  for (const auto &c : cases) {
-    if (!fs::exists(src.dir / c.list_name)) fs::copy_file(src.dir / "Setup.lst", src.dir / c.list_name);
+  for (const auto& c : cases) {
+    if (!fs::exists(src.dir / c.list_name))
+      fs::copy_file(src.dir / "Setup.lst", src.dir / c.list_name);
     std::vector<std::string> args = src.Create(out / "p", c.extra);
     args[2] = (src.dir / c.list_name).string();
     args.push_back("--force");
@@ -265,10 +274,10 @@ TEST(DatapackCli, ExtractNeverOverwritesUnlessForced) {
 
 TEST(DatapackCli, ExtractRefusesUnsafeNamesAndBrokenPackagesLeavingNothing) {
   struct {
-    const char *what;
+    const char* what;
     std::vector<std::string> names;
     bool break_last;
-    const char *words;
+    const char* words;
   } cases[] = {
       {"parent folder", {"..\\evil.txt"}, false, "not a plain file name"},
       {"slash", {"a/b.txt"}, false, "not a plain file name"},
@@ -276,7 +285,7 @@ TEST(DatapackCli, ExtractRefusesUnsafeNamesAndBrokenPackagesLeavingNothing) {
       {"device", {"nul.txt"}, false, "device name"},
       {"corrupt last entry", {"a.txt", "b.txt"}, true, "incorrect data check"},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     datapack::PackageSpec spec = GoodSpec(c.names);
     Bytes p = Build(spec);
     if (c.break_last) p.back() ^= 0xFF;
@@ -295,7 +304,7 @@ TEST(DatapackCli, HelpVersionAndUsageErrors) {
     std::vector<std::string> args;
     int code;
     bool on_out;
-    const char *words;
+    const char* words;
   } cases[] = {
       {{"--help"}, 0, true, "  3  I/O error"},
       {{"help"}, 0, true, "  2  invalid package"},
@@ -309,17 +318,20 @@ TEST(DatapackCli, HelpVersionAndUsageErrors) {
       {{"pack"}, 1, false, "unknown command 'pack'"},
       {{"help", "pack"}, 1, false, "unknown command 'pack'"},
       {{"create"}, 1, false, "--list FILE is required"},
-      {{"create", "-l", "a", "-s", "b", "-u", "c", "-k", "Setup", "--level", "10"}, 1, false, "--level"},
+      {{"create", "-l", "a", "-s", "b", "-u", "c", "-k", "Setup", "--level", "10"},
+       1,
+       false,
+       "--level"},
       {{"create", "-l", "a", "-s", "b", "-u", "c", "stray"}, 1, false, "unexpected operand"},
       {{"verify", "--bogus"}, 1, false, "unknown option '--bogus'"},
       {{"extract", "-C"}, 1, false, "needs a value"},
       {{"list", "a", "b"}, 1, false, "one package at a time"},
       {{"verify", "--strict=yes"}, 1, false, "takes no value"},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     Result r = RunTool(c.args);
     EXPECT_EQ(r.code, c.code) << c.words;
-    const std::string &text = c.on_out ? r.out : r.err;
+    const std::string& text = c.on_out ? r.out : r.err;
     EXPECT_NE(text.find(c.words), std::string::npos) << c.words << "\n" << text;
   }
 }
@@ -349,17 +361,16 @@ TEST(DatapackExe, ExitStatusesOfTheRealProgram) {
   struct {
     std::string args;
     int code;
-    const char *out;
+    const char* out;
   } cases[] = {
       {"verify good.001", 0, "good.001: good"},
-      {"verify bad.001", 2,
-       "Setup program cannot continue because file _Data.001 is corrupted.\n"},
+      {"verify bad.001", 2, "Setup program cannot continue because file _Data.001 is corrupted.\n"},
       {"verify absent.001", 3, ""},
       {"list --nope", 1, ""},
   };
-  for (const auto &c : cases) {
-    const std::string cmd = "cd '" + dir.path().string() + "' && '" DATAPACK_EXE "' " + c.args +
-                            " >out.txt 2>err.txt";
+  for (const auto& c : cases) {
+    const std::string cmd =
+        "cd '" + dir.path().string() + "' && '" DATAPACK_EXE "' " + c.args + " >out.txt 2>err.txt";
     int status = system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status)) << c.args;
     EXPECT_EQ(WEXITSTATUS(status), c.code) << c.args;

@@ -21,7 +21,7 @@ namespace dptest {
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
-inline Bytes ToBytes(const std::string &s) { return Bytes(s.begin(), s.end()); }
+inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
@@ -36,21 +36,21 @@ class TempDir {
     std::error_code ec;
     fs::remove_all(path_, ec);
   }
-  const fs::path &path() const { return path_; }
-  fs::path operator/(const std::string &name) const { return path_ / name; }
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
 
  private:
   fs::path path_;
 };
 
-inline void WriteFile(const fs::path &p, const Bytes &data) {
+inline void WriteFile(const fs::path& p, const Bytes& data) {
   std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f.write((const char *)data.data(), (std::streamsize)data.size());
+  f.write((const char*)data.data(), (std::streamsize)data.size());
 }
 
-inline void WriteFile(const fs::path &p, const std::string &text) { WriteFile(p, ToBytes(text)); }
+inline void WriteFile(const fs::path& p, const std::string& text) { WriteFile(p, ToBytes(text)); }
 
-inline Bytes ReadFile(const fs::path &p) {
+inline Bytes ReadFile(const fs::path& p) {
   std::ifstream f(p, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
@@ -62,7 +62,7 @@ struct Result {
 };
 
 // Runs `datapack ARGS...` in-process; `epoch` stands for the SOURCE_DATE_EPOCH variable.
-inline Result RunTool(const std::vector<std::string> &args, const std::string &epoch = "") {
+inline Result RunTool(const std::vector<std::string>& args, const std::string& epoch = "") {
   std::ostringstream out, err;
   datapack::Console console{out, err, false, epoch};
   int code = datapack::RunDatapack(args, console);
@@ -73,7 +73,7 @@ inline Result RunTool(const std::vector<std::string> &args, const std::string &e
 inline Bytes Noise(size_t size, unsigned seed) {
   Bytes b(size);
   uint32_t x = seed * 2654435761u + 1;
-  for (auto &c : b) {
+  for (auto& c : b) {
     x ^= x << 13;
     x ^= x >> 17;
     x ^= x << 5;
@@ -84,21 +84,20 @@ inline Bytes Noise(size_t size, unsigned seed) {
 
 // A package the bootstrapper accepts: a 300-byte setup program, a 100-byte uninstaller and
 // the named support files, with a list whose sizes add up.
-inline datapack::PackageSpec GoodSpec(const std::vector<std::string> &names = {"readme.txt",
-                                                                              "data.bin"}) {
+inline datapack::PackageSpec GoodSpec(const std::vector<std::string>& names = {"readme.txt",
+                                                                               "data.bin"}) {
   datapack::PackageSpec spec;
   spec.kind = KIND_SETUP;
   spec.setup_program.data = Noise(300, 1);
   spec.uninstaller.data = Noise(100, 2);
   for (size_t i = 0; i < names.size(); ++i)
     spec.support.push_back({names[i], Noise(1000 + 500 * i, 3 + (unsigned)i)});
-  const std::string list =
-      datapack::MakeListFile((uint32_t)datapack::PayloadTotal(spec), 0, names);
+  const std::string list = datapack::MakeListFile((uint32_t)datapack::PayloadTotal(spec), 0, names);
   spec.list.data = ToBytes(list);
   return spec;
 }
 
-inline Bytes Build(const datapack::PackageSpec &spec) {
+inline Bytes Build(const datapack::PackageSpec& spec) {
   Bytes out;
   std::string error;
   if (!datapack::BuildPackage(spec, out, error)) out.clear();

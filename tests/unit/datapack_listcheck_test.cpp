@@ -10,14 +10,14 @@ using datapack::Severity;
 namespace {
 
 // Seven unused lines, two sizes and a count, CR LF ended, followed by `tail`.
-std::string Head(const std::string &count, const std::string &tail) {
+std::string Head(const std::string& count, const std::string& tail) {
   std::string s;
   for (int i = 1; i <= 7; ++i) s += "K" + std::to_string(i) + "=v\r\n";
   return s + "Size1=100\r\nSize2=20\r\nFiles=" + count + "\r\n" + tail;
 }
 
-datapack::ListCheck Check(const std::string &text) {
-  return datapack::CheckList((const unsigned char *)text.data(), text.size(), "Setup.lst",
+datapack::ListCheck Check(const std::string& text) {
+  return datapack::CheckList((const unsigned char*)text.data(), text.size(), "Setup.lst",
                              "Setup1.exe");
 }
 
@@ -27,11 +27,11 @@ TEST(DatapackListCheck, IssuesCarryTheirLineAndSeverity) {
   const std::string long_line = "K=" + std::string(518, 'x');  // 520 characters
   const std::string ok_long = "K=" + std::string(517, 'x');    // 519 characters: fine
   struct {
-    const char *what;
+    const char* what;
     std::string text;
     Severity severity;
     uint32_t line;
-    const char *words;  // part of the issue's text
+    const char* words;  // part of the issue's text
   } cases[] = {
       {"list ends early", "A=1\r\nB=2\r\n", Severity::kFail, 3, "ends before this line"},
       {"empty line among the first ten", "A=1\r\n\r\n" + Head("1", "F=x,a.txt\r\n").substr(5),
@@ -43,31 +43,28 @@ TEST(DatapackListCheck, IssuesCarryTheirLineAndSeverity) {
        "ends before"},
       {"last needed line unterminated", Head("1", "F=x,a.txt"), Severity::kFail, 11,
        "no line ending"},
-      {"line over 519 characters", long_line + "\r\n" + Head("1", "F=x,a\r\n"), Severity::kFail,
-       1, "longer than 519"},
+      {"line over 519 characters", long_line + "\r\n" + Head("1", "F=x,a\r\n"), Severity::kFail, 1,
+       "longer than 519"},
       {"name with a folder", Head("1", "F=x,..\\evil.exe\r\n"), Severity::kFail, 11,
        "not a plain file name"},
-      {"name of 26 characters", Head("1", "F=x," + std::string(26, 'n') + "\r\n"),
-       Severity::kFail, 11, "longer than 25"},
+      {"name of 26 characters", Head("1", "F=x," + std::string(26, 'n') + "\r\n"), Severity::kFail,
+       11, "longer than 25"},
       {"first field of 28 characters", Head("1", "F=" + std::string(28, 'f') + ",a\r\n"),
        Severity::kFail, 11, "first field"},
-      {"no comma: empty name", Head("2", "F=x,a\r\nF=b\r\n"), Severity::kFail, 12,
-       "no file name"},
-      {"wildcard in the name", Head("1", "F=x,a*b\r\n"), Severity::kFail, 11,
-       "does not allow"},
+      {"no comma: empty name", Head("2", "F=x,a\r\nF=b\r\n"), Severity::kFail, 12, "no file name"},
+      {"wildcard in the name", Head("1", "F=x,a*b\r\n"), Severity::kFail, 11, "does not allow"},
       {"device name", Head("1", "F=x,con.txt\r\n"), Severity::kRefuse, 11, "device name"},
       {"replaces the setup program", Head("1", "F=x,SETUP1.EXE\r\n"), Severity::kRefuse, 11,
        "setup program"},
       {"replaces the list", Head("1", "F=x,setup.lst\r\n"), Severity::kWarn, 11, "list file"},
-      {"named twice", Head("3", "F=x,a\r\nF=x,b\r\nF=x,A\r\n"), Severity::kWarn, 13,
-       "line 11"},
+      {"named twice", Head("3", "F=x,a\r\nF=x,b\r\nF=x,A\r\n"), Severity::kWarn, 13, "line 11"},
       {"trailing dot", Head("1", "F=x,a.\r\n"), Severity::kWarn, 11, "trailing dot"},
       {"negative count", Head("-3", ""), Severity::kWarn, 10, "negative"},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     datapack::ListCheck check = Check(c.text);
     ASSERT_FALSE(check.issues.empty()) << c.what;
-    const datapack::ListIssue &issue = check.issues.back();
+    const datapack::ListIssue& issue = check.issues.back();
     EXPECT_EQ(issue.severity, c.severity) << c.what;
     EXPECT_EQ(issue.line, c.line) << c.what;
     EXPECT_NE(issue.text.find(c.words), std::string::npos) << c.what << ": " << issue.text;
@@ -78,8 +75,8 @@ TEST(DatapackListCheck, IssuesCarryTheirLineAndSeverity) {
 }
 
 TEST(DatapackListCheck, NamesAreTheSecondFieldCutAtItsFirstSpace) {
-  datapack::ListCheck c = Check(Head(
-      "4", "F=x,readme.txt,1234\r\nF=x,my file.txt\r\nF==,eq=ok.txt\r\nF=,b.dat,,\r\nextra"));
+  datapack::ListCheck c = Check(
+      Head("4", "F=x,readme.txt,1234\r\nF=x,my file.txt\r\nF==,eq=ok.txt\r\nF=,b.dat,,\r\nextra"));
   EXPECT_TRUE(c.issues.empty());
   EXPECT_EQ(c.names, (std::vector<std::string>{"readme.txt", "my", "eq=ok.txt", "b.dat"}));
   EXPECT_EQ(c.expected, 120u);
@@ -98,8 +95,7 @@ TEST(DatapackListCheck, NothingAfterTheFirstFailure) {
 TEST(DatapackListCheck, SizeMismatchWordsSayWhereTheBarStops) {
   EXPECT_EQ(datapack::SizeMismatchText(1000, 1000), "");
   EXPECT_NE(datapack::SizeMismatchText(1000, 500).find("stop at 50 %"), std::string::npos);
-  EXPECT_NE(datapack::SizeMismatchText(1000, 1001).find("before the last file"),
-            std::string::npos);
+  EXPECT_NE(datapack::SizeMismatchText(1000, 1001).find("before the last file"), std::string::npos);
   EXPECT_NE(datapack::SizeMismatchText(0, 10).find("from the start"), std::string::npos);
   EXPECT_NE(datapack::SizeMismatchText(10, 1ull << 32).find("32-bit"), std::string::npos);
 }
@@ -111,12 +107,13 @@ TEST(DatapackListCheck, RewriteSizesKeepsKeysEndingsAndTheRest) {
       {Head("1", "F=x,a\r\n"), Head("1", "F=x,a\r\n")},
       {"1=\n2=\n3=\n4=\n5=\n6=\n7=\nS1=5 bytes\nS2=junk=more\nN=1\r",
        "1=\n2=\n3=\n4=\n5=\n6=\n7=\nS1=4294967295\nS2=0\nN=1\r"},
-      {"1=\r2=\r3=\r4=\r5=\r6=\r7=\rA=\n\rB=9\n\r", "1=\r2=\r3=\r4=\r5=\r6=\r7=\rA=4294967295\n\rB=0\n\r"},
+      {"1=\r2=\r3=\r4=\r5=\r6=\r7=\rA=\n\rB=9\n\r",
+       "1=\r2=\r3=\r4=\r5=\r6=\r7=\rA=4294967295\n\rB=0\n\r"},
   };
   // The first case's expected text has its sizes rewritten the same way.
   cases[0].after.replace(cases[0].after.find("Size1=100"), 9, "Size1=4294967295");
   cases[0].after.replace(cases[0].after.find("Size2=20"), 8, "Size2=0");
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     dptest::Bytes list = dptest::ToBytes(c.before);
     std::string error;
     ASSERT_TRUE(datapack::RewriteListSizes(list, 4294967295u, 0, error)) << error;
@@ -134,8 +131,8 @@ TEST(DatapackListCheck, RewriteSizesKeepsKeysEndingsAndTheRest) {
 }
 
 TEST(DatapackListCheck, DeviceNames) {
-  for (const char *name : {"CON", "con.txt", "Nul", "aux.dat.x", "COM1", "lpt9.txt", "CONIN$"})
+  for (const char* name : {"CON", "con.txt", "Nul", "aux.dat.x", "COM1", "lpt9.txt", "CONIN$"})
     EXPECT_TRUE(datapack::IsDeviceName(name)) << name;
-  for (const char *name : {"CONSOLE", "com0", "COM10", "lpt", "xcon", "readme.txt", ""})
+  for (const char* name : {"CONSOLE", "com0", "COM10", "lpt", "xcon", "readme.txt", ""})
     EXPECT_FALSE(datapack::IsDeviceName(name)) << name;
 }

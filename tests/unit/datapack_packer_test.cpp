@@ -23,7 +23,7 @@ struct Walk {
   size_t left = 0;        // bytes after the last entry read
 };
 
-Walk ReadBack(const Bytes &package, size_t entries) {
+Walk ReadBack(const Bytes& package, size_t entries) {
   Walk w;
   MemoryReader m;
   ByteReader r;
@@ -41,7 +41,9 @@ Walk ReadBack(const Bytes &package, size_t entries) {
   return w;
 }
 
-Bytes Data(const Bytes &payload) { return Bytes(payload.begin() + FILE_HEADER_SIZE, payload.end()); }
+Bytes Data(const Bytes& payload) {
+  return Bytes(payload.begin() + FILE_HEADER_SIZE, payload.end());
+}
 
 }  // namespace
 
@@ -61,7 +63,7 @@ TEST(DatapackPacker, RoundTripThroughTheCoreKeepsOrderDataAndHeaders) {
     EXPECT_EQ(w.kind, kind);
     ASSERT_EQ(w.payloads.size(), 6u);
     EXPECT_EQ(w.left, 0u);
-    const PackedFile *files[] = {&spec.list,       &spec.setup_program, &spec.uninstaller,
+    const PackedFile* files[] = {&spec.list,       &spec.setup_program, &spec.uninstaller,
                                  &spec.support[0], &spec.support[1],    &spec.support[2]};
     for (size_t i = 0; i < 6; ++i) {
       FileHeader h;
@@ -80,8 +82,8 @@ TEST(DatapackPacker, SameSpecGivesSameBytesAndPayloadTotalMatchesTheList) {
   const datapack::PackageSpec spec = GoodSpec();
   EXPECT_EQ(Build(spec), Build(spec));
   EXPECT_EQ(datapack::PayloadTotal(spec), 28u * 4 + 300 + 100 + 1000 + 1500);
-  datapack::ListCheck c = datapack::CheckList(spec.list.data.data(), spec.list.data.size(),
-                                              "Setup.lst", "Setup1.exe");
+  datapack::ListCheck c =
+      datapack::CheckList(spec.list.data.data(), spec.list.data.size(), "Setup.lst", "Setup1.exe");
   EXPECT_FALSE(c.Refused());
   EXPECT_EQ(c.expected, datapack::PayloadTotal(spec));
   EXPECT_EQ(c.names, (std::vector<std::string>{"readme.txt", "data.bin"}));
@@ -92,9 +94,9 @@ TEST(DatapackPacker, CompressionOptionsAreCheckedAndLevelZeroStoresOnly) {
   struct {
     int level, mem, strategy;
     bool ok;
-  } cases[] = {{9, 9, 0, true}, {0, 1, 0, true}, {10, 9, 0, false}, {-1, 9, 0, false},
+  } cases[] = {{9, 9, 0, true},  {0, 1, 0, true},   {10, 9, 0, false}, {-1, 9, 0, false},
                {9, 0, 0, false}, {9, 10, 0, false}, {9, 9, 5, false}};
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     spec.compression = {c.level, c.mem, c.strategy};
     Bytes out;
     std::string error;
@@ -104,7 +106,7 @@ TEST(DatapackPacker, CompressionOptionsAreCheckedAndLevelZeroStoresOnly) {
   spec.compression = {0, 9, 0};
   Walk w = ReadBack(Build(spec), 5);
   ASSERT_EQ(w.payloads.size(), 5u);
-  for (const EntryInfo &info : w.infos) {
+  for (const EntryInfo& info : w.infos) {
     EXPECT_EQ(info.blocks[1] + info.blocks[2], 0u);
     EXPECT_EQ(info.reports, 1u) << "stored blocks make only the end report";
   }
@@ -113,9 +115,9 @@ TEST(DatapackPacker, CompressionOptionsAreCheckedAndLevelZeroStoresOnly) {
 TEST(DatapackPacker, StoredStreamInflatesWithOneBlockPerChunk) {
   struct {
     size_t size, block, blocks;
-  } cases[] = {{0, 65535, 1}, {1, 65535, 1}, {65535, 65535, 1}, {65536, 65535, 2},
-               {1000, 100, 10}, {1001, 100, 11}};
-  for (const auto &c : cases) {
+  } cases[] = {{0, 65535, 1},     {1, 65535, 1},   {65535, 65535, 1},
+               {65536, 65535, 2}, {1000, 100, 10}, {1001, 100, 11}};
+  for (const auto& c : cases) {
     Bytes payload = Noise(c.size, 9);
     Bytes stream = datapack::StoredStream(payload.data(), payload.size(), c.block);
     Bytes out(c.size + 1);
@@ -142,7 +144,7 @@ TEST(DatapackPacker, CraftedRecordsFailTheWayTheyAreMeantTo) {
   datapack::CorruptAdler32(bad_adler);
   Bytes tiny = datapack::StoredStream(payload.data(), 20);
   struct {
-    const char *what;
+    const char* what;
     uint32_t declared, stored;
     Bytes stream;
     int status;
@@ -154,7 +156,7 @@ TEST(DatapackPacker, CraftedRecordsFailTheWayTheyAreMeantTo) {
       {"stored size short of the stream", n, s - 5, stream, ENTRY_BAD_STREAM},
       {"payload under 28 bytes", 20, (uint32_t)tiny.size(), tiny, ENTRY_SHORT_PAYLOAD},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     Bytes package;
     datapack::AppendPackageHeader(package, KIND_SETUP);
     datapack::AppendRecord(package, c.declared, c.stored, c.stream);
@@ -176,10 +178,10 @@ TEST(DatapackPacker, CraftedRecordsFailTheWayTheyAreMeantTo) {
 }
 
 TEST(DatapackPacker, MakeListFileIsReadWithEveryLineEnding) {
-  for (const char *eol : {"\r\n", "\n", "\r", "\n\r"}) {
+  for (const char* eol : {"\r\n", "\n", "\r", "\n\r"}) {
     std::string text = datapack::MakeListFile(4000000000u, 294967295u, {"a.txt", "b"}, eol);
-    datapack::ListCheck c =
-        datapack::CheckList((const unsigned char *)text.data(), text.size(), "Setup.lst", "Setup1.exe");
+    datapack::ListCheck c = datapack::CheckList((const unsigned char*)text.data(), text.size(),
+                                                "Setup.lst", "Setup1.exe");
     EXPECT_TRUE(c.issues.empty());
     EXPECT_EQ(c.size1, 4000000000u);
     EXPECT_EQ(c.expected, 4000000000u + 294967295u) << "the sum wraps like the bootstrapper's";
@@ -193,7 +195,7 @@ TEST(DatapackFileTime, KnownAnswers) {
     int64_t seconds;
     uint32_t nanoseconds;
     uint64_t filetime;
-    const char *text;
+    const char* text;
   } cases[] = {
       {0, 0, 116444736000000000ull, "1970-01-01T00:00:00Z"},
       {-11644473600ll, 0, 0, "1601-01-01T00:00:00Z"},
@@ -202,7 +204,7 @@ TEST(DatapackFileTime, KnownAnswers) {
       {1709294400, 123, 133537680000000001ull, "2024-03-01T12:00:00.0000001Z"},
       {4102444800ll, 0, 157469184000000000ull, "2100-01-01T00:00:00Z"},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(datapack::FileTimeFromUnix(c.seconds, c.nanoseconds), c.filetime) << c.text;
     EXPECT_EQ(datapack::FormatFileTime(c.filetime), c.text);
     int64_t s;
@@ -219,11 +221,11 @@ TEST(DatapackFileTime, AttributeLettersAndHex) {
   struct {
     uint32_t bits;
     const char *letters, *hex;
-  } cases[] = {{0, "-", "0x00000000"},          {0x20, "A", "0x00000020"},
-               {0x23, "RHA", "0x00000023"},     {0x07, "RHS", "0x00000007"},
-               {0x80, "N", "0x00000080"},       {0xFFFFFFFF, "keep", "0xFFFFFFFF"},
-               {0x10000, "-", "0x00010000"},    {0x4000, "E", "0x00004000"}};
-  for (const auto &c : cases) {
+  } cases[] = {{0, "-", "0x00000000"},       {0x20, "A", "0x00000020"},
+               {0x23, "RHA", "0x00000023"},  {0x07, "RHS", "0x00000007"},
+               {0x80, "N", "0x00000080"},    {0xFFFFFFFF, "keep", "0xFFFFFFFF"},
+               {0x10000, "-", "0x00010000"}, {0x4000, "E", "0x00004000"}};
+  for (const auto& c : cases) {
     EXPECT_EQ(datapack::AttributeLetters(c.bits), c.letters);
     EXPECT_EQ(datapack::AttributeHex(c.bits), c.hex);
   }

@@ -16,7 +16,7 @@ const char kCorrupt[] = "Setup program cannot continue because file _Data.001 is
 const char kListCorrupt[] = "Setup program cannot continue because file Setup.lst is corrupted.";
 
 // Offsets of the entry records of a well-formed package.
-std::vector<size_t> RecordOffsets(const Bytes &p) {
+std::vector<size_t> RecordOffsets(const Bytes& p) {
   std::vector<size_t> at;
   for (size_t o = PACKAGE_HEADER_SIZE; o + ENTRY_RECORD_SIZE <= p.size();
        o += ENTRY_RECORD_SIZE + GetLE32(&p[o + 4]))
@@ -26,8 +26,8 @@ std::vector<size_t> RecordOffsets(const Bytes &p) {
 
 // The package of `spec` with entry `index` (1-based) replaced by a record of the given
 // stream and sizes.
-Bytes WithEntry(const datapack::PackageSpec &spec, size_t index, uint32_t declared,
-                const Bytes &stream) {
+Bytes WithEntry(const datapack::PackageSpec& spec, size_t index, uint32_t declared,
+                const Bytes& stream) {
   Bytes p = Build(spec);
   std::vector<size_t> at = RecordOffsets(p);
   size_t begin = at[index - 1], end = index < at.size() ? at[index] : p.size();
@@ -38,23 +38,22 @@ Bytes WithEntry(const datapack::PackageSpec &spec, size_t index, uint32_t declar
   return p;
 }
 
-datapack::PackageSpec WithList(const std::string &list,
-                               const std::vector<std::string> &names = {"readme.txt", "data.bin"}) {
+datapack::PackageSpec WithList(const std::string& list,
+                               const std::vector<std::string>& names = {"readme.txt", "data.bin"}) {
   datapack::PackageSpec spec = GoodSpec(names);
   spec.list.data = ToBytes(list);
   return spec;
 }
 
-std::string Lines(const std::string &count, const std::string &names) {
-  return "1=\r\n2=\r\n3=\r\n4=\r\n5=\r\n6=\r\n7=\r\n8=3028\r\n9=0\r\n10=" + count + "\r\n" +
-         names;
+std::string Lines(const std::string& count, const std::string& names) {
+  return "1=\r\n2=\r\n3=\r\n4=\r\n5=\r\n6=\r\n7=\r\n8=3028\r\n9=0\r\n10=" + count + "\r\n" + names;
 }
 
 struct Case {
-  const char *what;
+  const char* what;
   Bytes package;
-  std::string message;     // stdout: the bootstrapper's message, "" for a good package
-  std::string reason;      // part of stderr
+  std::string message;  // stdout: the bootstrapper's message, "" for a good package
+  std::string reason;   // part of stderr
   int code;
 };
 
@@ -78,8 +77,8 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
   }
   cases.push_back({"header cut", Bytes(package.begin(), package.begin() + 3), kCorrupt,
                    "3 bytes long, shorter than its 4-byte header", 2});
-  cases.push_back({"record cut in its stored size", Bytes(package.begin(), package.begin() + (long)at[1] + 6),
-                   kCorrupt,
+  cases.push_back({"record cut in its stored size",
+                   Bytes(package.begin(), package.begin() + (long)at[1] + 6), kCorrupt,
                    "entry 2 (setup program Setup1.exe): entry record is cut short at offset " +
                        std::to_string(at[1]) + ": the package ends after 6 of its 8 bytes",
                    2});
@@ -89,7 +88,8 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
   p[at[4] - 1] ^= 0xFF;  // last byte of entry 4's stream: its Adler-32
   cases.push_back({"bad Adler-32", p, kCorrupt,
                    "entry 4 (support file readme.txt): stream is not valid zlib data "
-                   "(incorrect data check) at offset " + std::to_string(at[4]),
+                   "(incorrect data check) at offset " +
+                       std::to_string(at[4]),
                    2});
   {
     Bytes payload = datapack::MakePayload(good.uninstaller), stream;
@@ -102,19 +102,21 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
                      WithEntry(good, 2, 27, datapack::StoredStream(shortp.data(), 27)), kCorrupt,
                      "entry 2 (setup program Setup1.exe): payload is shorter", 2});
   }
-  cases.push_back({"list line without =", Build(WithList(Lines("2", "a=x,readme.txt\r\nno equals\r\n"))),
-                   kListCorrupt, "list line 12: no \"=\"", 2});
-  cases.push_back({"empty line 4",
-                   Build(WithList("1=\r\n2=\r\n3=\r\n\r\n5=\r\n")), kListCorrupt,
+  cases.push_back(
+      {"list line without =", Build(WithList(Lines("2", "a=x,readme.txt\r\nno equals\r\n"))),
+       kListCorrupt, "list line 12: no \"=\"", 2});
+  cases.push_back({"empty line 4", Build(WithList("1=\r\n2=\r\n3=\r\n\r\n5=\r\n")), kListCorrupt,
                    "list line 4: empty line", 2});
   cases.push_back({"count 0", Build(WithList(Lines("0", ""))), kListCorrupt,
                    "list line 10: the number of support files reads as 0", 2});
-  cases.push_back({"unsafe name", Build(WithList(Lines("2", "a=x,..\\..\\evil.exe\r\nb=x,data.bin\r\n"))),
+  cases.push_back({"unsafe name",
+                   Build(WithList(Lines("2", "a=x,..\\..\\evil.exe\r\nb=x,data.bin\r\n"))),
                    kListCorrupt, "list line 11: file name \"..\\..\\evil.exe\" is not a plain", 2});
-  cases.push_back({"empty name", Build(WithList(Lines("2", "a=x,readme.txt\r\nb=nocomma\r\n"),
-                                                {"readme.txt", ""})),
-                   "Setup program cannot continue because it could not copy file %TEMP%\\",
-                   "entry 5 (support file with an empty name): cannot be created: list line 12", 2});
+  cases.push_back(
+      {"empty name",
+       Build(WithList(Lines("2", "a=x,readme.txt\r\nb=nocomma\r\n"), {"readme.txt", ""})),
+       "Setup program cannot continue because it could not copy file %TEMP%\\",
+       "entry 5 (support file with an empty name): cannot be created: list line 12", 2});
   {
     // Inflating comes before creating the file: a broken stream under an empty name is
     // reported as corruption.
@@ -124,7 +126,7 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
   }
 
   TempDir dir;
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     const fs::path file = dir / "pkg.001";
     WriteFile(file, c.package);
     Result r = RunTool({"verify", file.string()});
@@ -144,20 +146,20 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
 
 TEST(DatapackVerify, WarningsPassUnlessStrict) {
   struct {
-    const char *what;
-    std::function<void(datapack::PackageSpec &, Bytes &)> change;
-    const char *warning;
+    const char* what;
+    std::function<void(datapack::PackageSpec&, Bytes&)> change;
+    const char* warning;
   } cases[] = {
-      {"bytes after the last entry", [](datapack::PackageSpec &, Bytes &p) { p.push_back(0); },
+      {"bytes after the last entry", [](datapack::PackageSpec&, Bytes& p) { p.push_back(0); },
        "1 bytes after the last entry"},
       {"sizes do not add up",
-       [](datapack::PackageSpec &s, Bytes &p) {
+       [](datapack::PackageSpec& s, Bytes& p) {
          s.list.data = ToBytes(datapack::MakeListFile(6024, 0, {"readme.txt", "data.bin"}));
          p = Build(s);
        },
        "stop at 50 %"},
       {"a name given twice",
-       [](datapack::PackageSpec &s, Bytes &p) {
+       [](datapack::PackageSpec& s, Bytes& p) {
          s.support[1].name = "readme.txt";
          s.list.data = ToBytes(datapack::MakeListFile((uint32_t)datapack::PayloadTotal(s), 0,
                                                       {"readme.txt", "README.TXT"}));
@@ -166,14 +168,14 @@ TEST(DatapackVerify, WarningsPassUnlessStrict) {
        "also named on line 11"},
   };
   TempDir dir;
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     datapack::PackageSpec spec = GoodSpec();
     Bytes p = Build(spec);
     c.change(spec, p);
     WriteFile(dir / "_Data.001", p);
     Result loose = RunTool({"verify", (dir / "_Data.001").string()});
     EXPECT_EQ(loose.code, 0) << c.what;
-    EXPECT_NE(loose.err.find(std::string("warning: ") ), std::string::npos) << c.what;
+    EXPECT_NE(loose.err.find(std::string("warning: ")), std::string::npos) << c.what;
     EXPECT_NE(loose.err.find(c.warning), std::string::npos) << c.what << "\n" << loose.err;
     Result strict = RunTool({"verify", "--strict", (dir / "_Data.001").string()});
     EXPECT_EQ(strict.code, 2) << c.what;

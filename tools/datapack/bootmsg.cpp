@@ -19,7 +19,7 @@ std::string CorruptPackageMessage() {
 
 std::string ListCorruptMessage() { return kListCorrupt; }
 
-std::string CannotCopyMessage(const std::string &path) {
+std::string CannotCopyMessage(const std::string& path) {
   return std::string(kCannotCopy) + " " + path;
 }
 

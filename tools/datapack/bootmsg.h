@@ -16,7 +16,7 @@ std::string CorruptPackageMessage();
 std::string ListCorruptMessage();
 
 // A file that cannot be created; `path` is the full destination path.
-std::string CannotCopyMessage(const std::string &path);
+std::string CannotCopyMessage(const std::string& path);
 
 // How verify writes the working folder it cannot know: the message then reads
 // "... could not copy file %TEMP%\".

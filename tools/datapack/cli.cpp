@@ -34,9 +34,9 @@ const char kGeneralHelp[] =
     "  3  I/O error: a file could not be read or written\n";
 
 struct Command {
-  const char *name;
-  int (*run)(const std::vector<std::string> &, Console &);
-  const char *help;
+  const char* name;
+  int (*run)(const std::vector<std::string>&, Console&);
+  const char* help;
 };
 
 const Command kCommands[] = {
@@ -46,20 +46,20 @@ const Command kCommands[] = {
     {"extract", CommandExtract, kExtractHelp},
 };
 
-const Command *FindCommand(const std::string &name) {
-  for (const Command &c : kCommands)
+const Command* FindCommand(const std::string& name) {
+  for (const Command& c : kCommands)
     if (name == c.name) return &c;
   return nullptr;
 }
 
 }  // namespace
 
-int RunDatapack(const std::vector<std::string> &args, Console &console) {
+int RunDatapack(const std::vector<std::string>& args, Console& console) {
   if (args.empty()) {
     console.err << kGeneralHelp;
     return kExitUsage;
   }
-  const std::string &first = args[0];
+  const std::string& first = args[0];
   if (first == "-h" || first == "--help") {
     console.out << kGeneralHelp;
     return kExitOk;
@@ -73,19 +73,18 @@ int RunDatapack(const std::vector<std::string> &args, Console &console) {
       console.out << kGeneralHelp;
       return kExitOk;
     }
-    const Command *c = FindCommand(args[1]);
+    const Command* c = FindCommand(args[1]);
     if (!c) return UsageError(console, "help", "unknown command '" + args[1] + "'");
     console.out << c->help;
     return kExitOk;
   }
-  const Command *c = FindCommand(first);
+  const Command* c = FindCommand(first);
   if (!c) {
-    console.err << "datapack: unknown command '" << first
-                << "' (try 'datapack --help')\n";
+    console.err << "datapack: unknown command '" << first << "' (try 'datapack --help')\n";
     return kExitUsage;
   }
   std::vector<std::string> rest(args.begin() + 1, args.end());
-  for (const std::string &a : rest) {
+  for (const std::string& a : rest) {
     if (a == "--") break;
     if (a == "-h" || a == "--help") {
       console.out << c->help;
@@ -95,15 +94,15 @@ int RunDatapack(const std::vector<std::string> &args, Console &console) {
   return c->run(rest, console);
 }
 
-std::string Options::Get(const char *name, const std::string &fallback) const {
+std::string Options::Get(const char* name, const std::string& fallback) const {
   auto it = values.find(name);
   return it == values.end() ? fallback : it->second;
 }
 
-bool ParseOptions(const std::vector<std::string> &args, const std::vector<OptionSpec> &specs,
-                  Options &options, std::string &error) {
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+                  Options& options, std::string& error) {
   for (size_t i = 0; i < args.size(); ++i) {
-    const std::string &a = args[i];
+    const std::string& a = args[i];
     if (a == "--") {
       options.operands.insert(options.operands.end(), args.begin() + (long)i + 1, args.end());
       return true;
@@ -112,7 +111,7 @@ bool ParseOptions(const std::vector<std::string> &args, const std::vector<Option
       options.operands.push_back(a);
       continue;
     }
-    const OptionSpec *spec = nullptr;
+    const OptionSpec* spec = nullptr;
     std::string value;
     bool has_value = false;
     if (a[1] == '-') {
@@ -123,10 +122,10 @@ bool ParseOptions(const std::vector<std::string> &args, const std::vector<Option
         name.resize(eq);
         has_value = true;
       }
-      for (const OptionSpec &s : specs)
+      for (const OptionSpec& s : specs)
         if (name == s.name) spec = &s;
     } else {
-      for (const OptionSpec &s : specs)
+      for (const OptionSpec& s : specs)
         if (s.letter && a[1] == s.letter) spec = &s;
       if (spec && a.size() > 2) {
         if (!spec->takes_value) {
@@ -156,22 +155,22 @@ bool ParseOptions(const std::vector<std::string> &args, const std::vector<Option
   return true;
 }
 
-int Fail(Console &console, int code, const std::string &what, const std::string &reason) {
+int Fail(Console& console, int code, const std::string& what, const std::string& reason) {
   console.err << "datapack: " << what << ": " << reason << "\n";
   return code;
 }
 
-int UsageError(Console &console, const char *command, const std::string &reason) {
-  console.err << "datapack: " << command << ": " << reason << " (try 'datapack help "
-              << command << "')\n";
+int UsageError(Console& console, const char* command, const std::string& reason) {
+  console.err << "datapack: " << command << ": " << reason << " (try 'datapack help " << command
+              << "')\n";
   return kExitUsage;
 }
 
-void Warn(Console &console, const std::string &what, const std::string &text) {
+void Warn(Console& console, const std::string& what, const std::string& text) {
   console.err << "datapack: warning: " << what << ": " << text << "\n";
 }
 
-bool ParseNumber(const std::string &text, int64_t low, int64_t high, int64_t &value) {
+bool ParseNumber(const std::string& text, int64_t low, int64_t high, int64_t& value) {
   if (text.empty() || text.size() > 18) return false;
   size_t i = text[0] == '-' ? 1 : 0;
   if (i == text.size()) return false;
@@ -186,7 +185,7 @@ bool ParseNumber(const std::string &text, int64_t low, int64_t high, int64_t &va
   return true;
 }
 
-ProgressLine::ProgressLine(Console &console, std::string label, uint64_t total)
+ProgressLine::ProgressLine(Console& console, std::string label, uint64_t total)
     : console_(console), label_(std::move(label)), total_(total) {}
 
 ProgressLine::~ProgressLine() { Finish(); }

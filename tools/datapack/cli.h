@@ -19,14 +19,14 @@ enum ExitCode {
 };
 
 struct Console {
-  std::ostream &out;                // results (listings, the bootstrapper's message)
-  std::ostream &err;                // errors, warnings, the progress line
-  bool err_is_terminal = false;     // show a progress line on `err`
-  std::string source_date_epoch;    // SOURCE_DATE_EPOCH, "" when unset
+  std::ostream& out;              // results (listings, the bootstrapper's message)
+  std::ostream& err;              // errors, warnings, the progress line
+  bool err_is_terminal = false;   // show a progress line on `err`
+  std::string source_date_epoch;  // SOURCE_DATE_EPOCH, "" when unset
 };
 
 // Runs one command; `args` excludes the program name. Returns an ExitCode.
-int RunDatapack(const std::vector<std::string> &args, Console &console);
+int RunDatapack(const std::vector<std::string>& args, Console& console);
 
 }  // namespace datapack
 

@@ -51,13 +51,13 @@ const char kCreateHelp[] =
 namespace {
 
 struct Input {
-  PackedFile file;      // name, and later the data, attributes and times
+  PackedFile file;  // name, and later the data, attributes and times
   fs::path path;
   SourceStat st;
-  uint32_t list_line;   // the list line naming a support file; 0 for the others
+  uint32_t list_line;  // the list line naming a support file; 0 for the others
 };
 
-bool ParseKind(const std::string &text, int &kind) {
+bool ParseKind(const std::string& text, int& kind) {
   for (int k = KIND_INSTAL; k <= KIND_INSTALAR; ++k) {
     const std::string base = BaseNameForKind(k);
     bool same = text.size() == base.size();
@@ -72,9 +72,9 @@ bool ParseKind(const std::string &text, int &kind) {
 }
 
 // Reads a whole file of `size` bytes, checking it did not change size meanwhile.
-bool ReadSource(const fs::path &path, uint64_t size, std::vector<unsigned char> &data,
-                std::string &error) {
-  FILE *f = OpenRead(path, error);
+bool ReadSource(const fs::path& path, uint64_t size, std::vector<unsigned char>& data,
+                std::string& error) {
+  FILE* f = OpenRead(path, error);
   if (!f) return false;
   data.resize((size_t)size);
   size_t got = size ? fread(data.data(), 1, (size_t)size, f) : 0;
@@ -90,7 +90,7 @@ bool ReadSource(const fs::path &path, uint64_t size, std::vector<unsigned char> 
   return ok;
 }
 
-void TakeHeader(Input &in, bool fixed, uint64_t epoch_time) {
+void TakeHeader(Input& in, bool fixed, uint64_t epoch_time) {
   in.file.attributes = in.st.read_only ? kAttrReadOnly : kAttrArchive;
   in.file.created = fixed ? epoch_time : in.st.created;
   in.file.accessed = fixed ? epoch_time : in.st.accessed;
@@ -99,9 +99,9 @@ void TakeHeader(Input &in, bool fixed, uint64_t epoch_time) {
 
 // For a support file that is not in `folder` under its exact name: a file whose name differs
 // only in case, which Windows would have found, as a hint for the error message.
-std::string CaseHint(const fs::path &folder, const std::string &name) {
+std::string CaseHint(const fs::path& folder, const std::string& name) {
   auto lower = [](std::string s) {
-    for (char &c : s) c = (char)tolower((unsigned char)c);
+    for (char& c : s) c = (char)tolower((unsigned char)c);
     return s;
   };
   std::error_code ec;
@@ -114,7 +114,7 @@ std::string CaseHint(const fs::path &folder, const std::string &name) {
 }
 
 // Creates the temporary file beside `output`, under a name no one else uses.
-FILE *CreateTemporary(const fs::path &output, fs::path &temp, std::string &error) {
+FILE* CreateTemporary(const fs::path& output, fs::path& temp, std::string& error) {
   const fs::path folder = output.parent_path();
   uint64_t seed = (uint64_t)std::chrono::steady_clock::now().time_since_epoch().count() ^
                   (uint64_t)(uintptr_t)&temp;
@@ -123,7 +123,7 @@ FILE *CreateTemporary(const fs::path &output, fs::path &temp, std::string &error
     char suffix[24];
     snprintf(suffix, sizeof suffix, ".tmp%08x", (unsigned)(seed >> 32));
     temp = folder / PathFromNative("." + DisplayPath(output.filename()) + suffix);
-    FILE *f = CreateNewFile(temp, error);
+    FILE* f = CreateNewFile(temp, error);
     if (f) return f;
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(temp, ec))) return nullptr;  // not a name clash
@@ -133,18 +133,18 @@ FILE *CreateTemporary(const fs::path &output, fs::path &temp, std::string &error
 
 }  // namespace
 
-int CommandCreate(const std::vector<std::string> &args, Console &console) {
+int CommandCreate(const std::vector<std::string>& args, Console& console) {
   static const std::vector<OptionSpec> kSpecs = {
-      {"list", 'l', true},      {"setup", 's', true},  {"uninstaller", 'u', true},
-      {"files", 'd', true},     {"kind", 'k', true},   {"output", 'o', true},
-      {"force", 'f', false},    {"fix-sizes", 0, false}, {"level", 0, true},
-      {"mem-level", 0, true},   {"epoch", 0, true},    {"quiet", 'q', false}};
+      {"list", 'l', true},    {"setup", 's', true},    {"uninstaller", 'u', true},
+      {"files", 'd', true},   {"kind", 'k', true},     {"output", 'o', true},
+      {"force", 'f', false},  {"fix-sizes", 0, false}, {"level", 0, true},
+      {"mem-level", 0, true}, {"epoch", 0, true},      {"quiet", 'q', false}};
   Options o;
   std::string error;
   if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "create", error);
   if (!o.operands.empty())
     return UsageError(console, "create", "unexpected operand '" + o.operands[0] + "'");
-  for (const char *needed : {"list", "setup", "uninstaller"})
+  for (const char* needed : {"list", "setup", "uninstaller"})
     if (o.Get(needed).empty())
       return UsageError(console, "create", std::string("--") + needed + " FILE is required");
 
@@ -206,9 +206,11 @@ int CommandCreate(const std::vector<std::string> &args, Console &console) {
     return Fail(console, kExitIo, list_arg, error);
   list.file.name = list_name;
   ListCheck check = CheckList(list.file.data.data(), list.file.data.size(), list_name, setup_name);
-  for (const ListIssue &issue : check.issues) {
-    if (issue.severity == Severity::kWarn) Warn(console, list_arg, IssueText(issue));
-    else Fail(console, kExitInvalid, list_arg, IssueText(issue));
+  for (const ListIssue& issue : check.issues) {
+    if (issue.severity == Severity::kWarn)
+      Warn(console, list_arg, IssueText(issue));
+    else
+      Fail(console, kExitInvalid, list_arg, IssueText(issue));
   }
   if (check.Refused()) return kExitInvalid;
 
@@ -218,8 +220,7 @@ int CommandCreate(const std::vector<std::string> &args, Console &console) {
   inputs[0].file.name = setup_name;
   inputs[1].path = PathFromNative(o.Get("uninstaller"));
   inputs[1].file.name = UNINSTALLER_NAME;
-  const fs::path folder =
-      o.Has("files") ? PathFromNative(o.Get("files")) : list_path.parent_path();
+  const fs::path folder = o.Has("files") ? PathFromNative(o.Get("files")) : list_path.parent_path();
   for (size_t i = 0; i < check.names.size(); ++i) {
     Input in;
     in.file.name = check.names[i];
@@ -228,7 +229,7 @@ int CommandCreate(const std::vector<std::string> &args, Console &console) {
     inputs.push_back(in);
   }
   uint64_t payload_total = 0, source_total = list.st.size;
-  for (Input &in : inputs) {
+  for (Input& in : inputs) {
     const std::string shown = DisplayPath(in.path);
     const std::string named =
         in.list_line ? " (named on list line " + std::to_string(in.list_line) + ")" : "";
@@ -267,10 +268,10 @@ int CommandCreate(const std::vector<std::string> &args, Console &console) {
 
   // Everything checked: write the package under a temporary name.
   fs::path temp;
-  FILE *f = CreateTemporary(output, temp, error);
+  FILE* f = CreateTemporary(output, temp, error);
   if (!f) return Fail(console, kExitIo, out_name, "cannot create a temporary file: " + error);
   RemoveOnInterrupt(temp);
-  auto abandon = [&](int code, const std::string &what, const std::string &why) {
+  auto abandon = [&](int code, const std::string& what, const std::string& why) {
     if (f) fclose(f);
     RemoveOnInterrupt(fs::path());
     std::string ignored;
@@ -286,7 +287,7 @@ int CommandCreate(const std::vector<std::string> &args, Console &console) {
   ProgressLine progress(console, "creating " + out_name, source_total);
   uint64_t done = 0;
   for (size_t i = 0; i <= inputs.size(); ++i) {
-    Input &in = i == 0 ? list : inputs[i - 1];
+    Input& in = i == 0 ? list : inputs[i - 1];
     if (i > 0) {
       if (!ReadSource(in.path, in.st.size, in.file.data, error))
         return abandon(kExitIo, DisplayPath(in.path), error);
@@ -314,8 +315,8 @@ int CommandCreate(const std::vector<std::string> &args, Console &console) {
                    exists ? "already exists (--force replaces it)" : error);
   if (!quiet)
     console.out << out_name << ": " << inputs.size() + 1 << " entries, " << package_size
-                << " bytes (payload total " << payload_total << ", kind " << kind << " "
-                << base << ")\n";
+                << " bytes (payload total " << payload_total << ", kind " << kind << " " << base
+                << ")\n";
   return kExitOk;
 }
 

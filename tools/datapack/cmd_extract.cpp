@@ -33,7 +33,7 @@ namespace {
 
 // Names that may be joined to DIR: plain names only, so that nothing lands outside it,
 // and no device names, which Windows opens as devices in any folder.
-bool SafeName(const std::string &name, std::string &why) {
+bool SafeName(const std::string& name, std::string& why) {
   if (!IsPlainFileName(name.c_str())) {
     why = "not a plain file name";
     return false;
@@ -52,7 +52,7 @@ bool SafeName(const std::string &name, std::string &why) {
 
 }  // namespace
 
-int CommandExtract(const std::vector<std::string> &args, Console &console) {
+int CommandExtract(const std::vector<std::string>& args, Console& console) {
   static const std::vector<OptionSpec> kSpecs = {
       {"directory", 'C', true}, {"force", 'f', false}, {"quiet", 'q', false}};
   Options o;
@@ -69,24 +69,23 @@ int CommandExtract(const std::vector<std::string> &args, Console &console) {
   PackageReport report;
   std::vector<fs::path> written;  // in this run, removed again if the run fails
   int refusal = kExitOk;          // why on_entry stopped the walk
-  auto stop = [&](int code, const std::string &why, std::string &out) {
+  auto stop = [&](int code, const std::string& why, std::string& out) {
     refusal = code;
     out = why;
     return false;
   };
   InspectOptions options;
-  options.on_entry = [&](const EntryReport &e, const unsigned char *data, uint32_t size,
-                         std::string &out) -> bool {
+  options.on_entry = [&](const EntryReport& e, const unsigned char* data, uint32_t size,
+                         std::string& out) -> bool {
     if (e.role == Role::kList) {
       // The list names every file: refuse before writing the first one.
-      std::vector<std::string> names = {e.name,
-                                        std::string(ProgramStem(report.base_name.c_str())) +
-                                            PROGRAM_SUFFIX,
-                                        UNINSTALLER_NAME};
+      std::vector<std::string> names = {
+          e.name, std::string(ProgramStem(report.base_name.c_str())) + PROGRAM_SUFFIX,
+          UNINSTALLER_NAME};
       names.insert(names.end(), report.list.names.begin(), report.list.names.end());
-      if (const ListIssue *issue = report.list.Failure())
+      if (const ListIssue* issue = report.list.Failure())
         return stop(kExitInvalid, "refusing list " + IssueText(*issue), out);
-      for (const std::string &name : names) {
+      for (const std::string& name : names) {
         std::string why;
         if (!SafeName(name, why))
           return stop(kExitInvalid, "refusing the name \"" + name + "\": " + why, out);
@@ -109,7 +108,7 @@ int CommandExtract(const std::vector<std::string> &args, Console &console) {
       written.erase(std::remove(written.begin(), written.end(), target), written.end());
     }
     std::string why;
-    FILE *f = CreateNewFile(target, why);
+    FILE* f = CreateNewFile(target, why);
     if (!f) return stop(kExitIo, shown + ": " + why, out);
     written.push_back(target);
     bool ok = (size == 0 || fwrite(data, 1, size, f) == size);
@@ -122,13 +121,13 @@ int CommandExtract(const std::vector<std::string> &args, Console &console) {
   };
   int code = InspectFile(console, arg, options, report, "extracting");
   if (code == kExitOk && !report.failed && refusal == kExitOk) {
-    for (const std::string &w : report.warnings) Warn(console, arg, w);
+    for (const std::string& w : report.warnings) Warn(console, arg, w);
     if (!o.Has("quiet"))
-      console.out << arg << ": " << written.size() << " files extracted into "
-                  << DisplayPath(dir) << "\n";
+      console.out << arg << ": " << written.size() << " files extracted into " << DisplayPath(dir)
+                  << "\n";
     return kExitOk;
   }
-  for (const fs::path &p : written) {
+  for (const fs::path& p : written) {
     std::string ignored;
     RemoveFile(p, ignored);
   }

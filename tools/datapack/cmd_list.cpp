@@ -28,7 +28,7 @@ const char kListHelp[] =
 
 namespace {
 
-std::string JsonString(const std::string &s) {
+std::string JsonString(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
     if (c == '"' || c == '\\') {
@@ -47,17 +47,17 @@ std::string JsonString(const std::string &s) {
   return out + "\"";
 }
 
-void PrintJson(std::ostream &out, const std::string &arg, const PackageReport &r) {
+void PrintJson(std::ostream& out, const std::string& arg, const PackageReport& r) {
   out << "{\n  \"package\": " << JsonString(arg) << ",\n  \"size\": " << r.file_size;
   if (r.header_ok)
     out << ",\n  \"kind\": " << r.kind << ",\n  \"base_name\": " << JsonString(r.base_name);
   out << ",\n  \"entries\": [";
   for (size_t i = 0; i < r.entries.size(); ++i) {
-    const EntryReport &e = r.entries[i];
-    out << (i ? ",\n" : "\n") << "    {\"index\": " << e.index << ", \"role\": \""
-        << RoleId(e.role) << "\", \"name\": " << JsonString(e.name)
-        << ", \"offset\": " << e.offset << ", \"declared\": " << e.info.declared
-        << ", \"stored\": " << e.info.stored << ", \"stored_present\": " << e.info.stored_read
+    const EntryReport& e = r.entries[i];
+    out << (i ? ",\n" : "\n") << "    {\"index\": " << e.index << ", \"role\": \"" << RoleId(e.role)
+        << "\", \"name\": " << JsonString(e.name) << ", \"offset\": " << e.offset
+        << ", \"declared\": " << e.info.declared << ", \"stored\": " << e.info.stored
+        << ", \"stored_present\": " << e.info.stored_read
         << ", \"stream_used\": " << e.info.stream_used << ", \"produced\": " << e.info.produced;
     if (e.has_header)
       out << ", \"data_size\": " << e.info.produced - FILE_HEADER_SIZE
@@ -79,7 +79,8 @@ void PrintJson(std::ostream &out, const std::string &arg, const PackageReport &r
       << ", \"final_percent\": " << r.final_percent << "}";
   if (r.complete) out << ",\n  \"trailing_bytes\": " << r.trailing;
   out << ",\n  \"warnings\": [";
-  for (size_t i = 0; i < r.warnings.size(); ++i) out << (i ? ", " : "") << JsonString(r.warnings[i]);
+  for (size_t i = 0; i < r.warnings.size(); ++i)
+    out << (i ? ", " : "") << JsonString(r.warnings[i]);
   out << "]";
   if (r.failed)
     out << ",\n  \"error\": {\"reason\": " << JsonString(r.reason)
@@ -87,15 +88,16 @@ void PrintJson(std::ostream &out, const std::string &arg, const PackageReport &r
   out << "\n}\n";
 }
 
-void PrintText(std::ostream &out, const std::string &arg, const PackageReport &r) {
+void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r) {
   out << arg << ": " << r.file_size << " bytes";
   if (r.header_ok) out << ", kind " << r.kind << ", base name " << r.base_name;
   out << "\n";
-  for (const EntryReport &e : r.entries) {
+  for (const EntryReport& e : r.entries) {
     out << "entry " << e.index << " at offset " << e.offset << ": " << RoleName(e.role) << " "
         << (e.name.empty() ? "(empty name)" : e.name) << "\n";
     out << "  sizes     declared " << e.info.declared << ", stored " << e.info.stored;
-    if (e.info.stored_read < e.info.stored) out << " (" << e.info.stored_read << " present)";
+    if (e.info.stored_read < e.info.stored)
+      out << " (" << e.info.stored_read << " present)";
     else if (e.status == ENTRY_OK && e.info.stream_used < e.info.stored)
       out << " (stream " << e.info.stream_used << ", " << e.info.stored - e.info.stream_used
           << " ignored)";
@@ -125,7 +127,7 @@ void PrintText(std::ostream &out, const std::string &arg, const PackageReport &r
 
 }  // namespace
 
-int CommandList(const std::vector<std::string> &args, Console &console) {
+int CommandList(const std::vector<std::string>& args, Console& console) {
   static const std::vector<OptionSpec> kSpecs = {{"json", 'j', false}};
   Options o;
   std::string error;
@@ -138,9 +140,11 @@ int CommandList(const std::vector<std::string> &args, Console &console) {
   PackageReport report;
   int code = InspectFile(console, arg, options, report, "reading");
   if (code != kExitOk) return code;
-  if (o.Has("json")) PrintJson(console.out, arg, report);
-  else PrintText(console.out, arg, report);
-  for (const std::string &w : report.warnings) Warn(console, arg, w);
+  if (o.Has("json"))
+    PrintJson(console.out, arg, report);
+  else
+    PrintText(console.out, arg, report);
+  for (const std::string& w : report.warnings) Warn(console, arg, w);
   if (report.failed) return Fail(console, kExitInvalid, arg, report.reason);
   return kExitOk;
 }

@@ -27,14 +27,14 @@ const char kVerifyHelp[] =
     "Exit status: 0 good, 1 usage error, 2 the bootstrapper would fail (or warnings with\n"
     "--strict), 3 the package cannot be read.\n";
 
-int InspectFile(Console &console, const std::string &arg, const InspectOptions &options,
-                PackageReport &report, const std::string &doing) {
+int InspectFile(Console& console, const std::string& arg, const InspectOptions& options,
+                PackageReport& report, const std::string& doing) {
   const fs::path path = PathFromNative(arg);
   std::string error;
   SourceStat st;
   if (!StatSource(path, st, error)) return Fail(console, kExitIo, arg, error);
   if (!st.regular) return Fail(console, kExitIo, arg, "not a regular file");
-  FILE *f = OpenRead(path, error);
+  FILE* f = OpenRead(path, error);
   if (!f) return Fail(console, kExitIo, arg, error);
   FileReader file;
   ByteReader reader;
@@ -52,7 +52,7 @@ int InspectFile(Console &console, const std::string &arg, const InspectOptions &
   return kExitOk;
 }
 
-int CommandVerify(const std::vector<std::string> &args, Console &console) {
+int CommandVerify(const std::vector<std::string>& args, Console& console) {
   static const std::vector<OptionSpec> kSpecs = {{"strict", 's', false}, {"quiet", 'q', false}};
   Options o;
   std::string error;
@@ -68,7 +68,7 @@ int CommandVerify(const std::vector<std::string> &args, Console &console) {
     console.out << report.message << "\n";
     return kExitInvalid;
   }
-  for (const std::string &w : report.warnings) Warn(console, arg, w);
+  for (const std::string& w : report.warnings) Warn(console, arg, w);
   if (!o.Has("quiet"))
     console.out << arg << ": good: kind " << report.kind << " (" << report.base_name << "), "
                 << report.entries.size() << " entries, payload total " << report.payload_total

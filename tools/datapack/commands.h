@@ -12,10 +12,10 @@
 
 namespace datapack {
 
-int CommandCreate(const std::vector<std::string> &args, Console &console);
-int CommandList(const std::vector<std::string> &args, Console &console);
-int CommandVerify(const std::vector<std::string> &args, Console &console);
-int CommandExtract(const std::vector<std::string> &args, Console &console);
+int CommandCreate(const std::vector<std::string>& args, Console& console);
+int CommandList(const std::vector<std::string>& args, Console& console);
+int CommandVerify(const std::vector<std::string>& args, Console& console);
+int CommandExtract(const std::vector<std::string>& args, Console& console);
 
 struct InspectOptions;
 struct PackageReport;
@@ -23,8 +23,8 @@ struct PackageReport;
 // Opens the package named `arg` and walks it (inspect.h), with a progress line labelled
 // `doing`. Returns kExitOk when the walk ran (its verdict is in `report`), or kExitIo after
 // printing why the file could not be opened or read.
-int InspectFile(Console &console, const std::string &arg, const InspectOptions &options,
-                PackageReport &report, const std::string &doing);
+int InspectFile(Console& console, const std::string& arg, const InspectOptions& options,
+                PackageReport& report, const std::string& doing);
 
 extern const char kCreateHelp[];
 extern const char kListHelp[];
@@ -32,8 +32,8 @@ extern const char kVerifyHelp[];
 extern const char kExtractHelp[];
 
 struct OptionSpec {
-  const char *name;   // long name without "--"
-  char letter;        // short form, or 0
+  const char* name;  // long name without "--"
+  char letter;       // short form, or 0
   bool takes_value;
 };
 
@@ -41,36 +41,36 @@ struct Options {
   std::map<std::string, std::string> values;  // by long name; flags hold ""
   std::vector<std::string> operands;
 
-  bool Has(const char *name) const { return values.count(name) != 0; }
-  std::string Get(const char *name, const std::string &fallback = "") const;
+  bool Has(const char* name) const { return values.count(name) != 0; }
+  std::string Get(const char* name, const std::string& fallback = "") const;
 };
 
 // Parses "--name value", "--name=value", "-x value", "-xVALUE", flags and operands ("--"
 // ends the options). Every command also takes --help / -h. Returns false with `error` set
 // for an unknown option or a missing value.
-bool ParseOptions(const std::vector<std::string> &args, const std::vector<OptionSpec> &specs,
-                  Options &options, std::string &error);
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+                  Options& options, std::string& error);
 
 // Prints "datapack: <what>: <reason>" and returns `code`.
-int Fail(Console &console, int code, const std::string &what, const std::string &reason);
+int Fail(Console& console, int code, const std::string& what, const std::string& reason);
 // "datapack: <command>: <reason>" plus a hint at the help, and kExitUsage.
-int UsageError(Console &console, const char *command, const std::string &reason);
-void Warn(Console &console, const std::string &what, const std::string &text);
+int UsageError(Console& console, const char* command, const std::string& reason);
+void Warn(Console& console, const std::string& what, const std::string& text);
 
 // A decimal number in [low, high]; false when the text is anything else.
-bool ParseNumber(const std::string &text, int64_t low, int64_t high, int64_t &value);
+bool ParseNumber(const std::string& text, int64_t low, int64_t high, int64_t& value);
 
 // A one-line percentage on the error stream while long work runs, shown only when that
 // stream is a terminal; it erases itself when done.
 class ProgressLine {
  public:
-  ProgressLine(Console &console, std::string label, uint64_t total);
+  ProgressLine(Console& console, std::string label, uint64_t total);
   ~ProgressLine();
   void Update(uint64_t done);
   void Finish();
 
  private:
-  Console &console_;
+  Console& console_;
   std::string label_;
   uint64_t total_;
   int shown_ = -1;  // percentage on screen, -1 before the first

@@ -10,11 +10,11 @@
 namespace datapack {
 
 struct FileReader {
-  FILE *file;     // open for binary reading; not owned
-  bool failed;    // a read failed (as opposed to reaching the end): an I/O error
+  FILE* file;   // open for binary reading; not owned
+  bool failed;  // a read failed (as opposed to reaching the end): an I/O error
 };
 
-void InitFileReader(FileReader *f, ByteReader *r, FILE *file);
+void InitFileReader(FileReader* f, ByteReader* r, FILE* file);
 
 }  // namespace datapack
 

@@ -12,7 +12,7 @@ uint64_t FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds) {
   return (uint64_t)(seconds + kEpochSeconds) * kTicksPerSecond + nanoseconds / 100;
 }
 
-void UnixFromFileTime(uint64_t filetime, int64_t *seconds, uint32_t *nanoseconds) {
+void UnixFromFileTime(uint64_t filetime, int64_t* seconds, uint32_t* nanoseconds) {
   uint64_t whole = filetime / kTicksPerSecond;
   *nanoseconds = (uint32_t)(filetime % kTicksPerSecond) * 100;
   *seconds = (int64_t)whole - (int64_t)(kUnixEpochTicks / kTicksPerSecond);
@@ -22,10 +22,10 @@ void UnixFromFileTime(uint64_t filetime, int64_t *seconds, uint32_t *nanoseconds
 // well-known era arithmetic: 400-year eras of 146097 days, years starting in March so that
 // the leap day falls last). Written out rather than taken from gmtime(), which mingw's runtime
 // cannot do before 1970 and which differs in range between platforms.
-static void CivilFromDays(int64_t days, int64_t *year, unsigned *month, unsigned *day) {
+static void CivilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day) {
   days += 719468;
   const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const unsigned doe = (unsigned)(days - era * 146097);                       // [0, 146096]
+  const unsigned doe = (unsigned)(days - era * 146097);                        // [0, 146096]
   const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
   const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // [0, 365]
   const unsigned mp = (5 * doy + 2) / 153;                                     // [0, 11]

@@ -19,8 +19,9 @@ constexpr uint64_t kTicksPerSecond = 10000000ull;
 // Times before 1601 clamp to 0.
 uint64_t FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds);
 
-// The inverse: seconds since 1970 (negative before it) and the remaining nanoseconds (0..999999900).
-void UnixFromFileTime(uint64_t filetime, int64_t *seconds, uint32_t *nanoseconds);
+// The inverse: seconds since 1970 (negative before it) and the remaining nanoseconds
+// (0..999999900).
+void UnixFromFileTime(uint64_t filetime, int64_t* seconds, uint32_t* nanoseconds);
 
 // ISO 8601 in UTC: "2024-03-01T12:00:00Z", with seven fraction digits ("…:00.1234567Z")
 // only when the time is not a whole second. Every FILETIME value has a form (0 is

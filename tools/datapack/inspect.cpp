@@ -14,29 +14,29 @@ namespace {
 // Counts what passes through, so that every entry's offset is known exactly, also after
 // a stream that was short or did not inflate.
 struct CountingReader {
-  ByteReader *inner;
+  ByteReader* inner;
   uint64_t pos;
 };
 
-int CountingRead(void *ctx, void *buf, uint32_t want, uint32_t *got) {
-  CountingReader *c = (CountingReader *)ctx;
+int CountingRead(void* ctx, void* buf, uint32_t want, uint32_t* got) {
+  CountingReader* c = (CountingReader*)ctx;
   int ok = c->inner->read(c->inner->ctx, buf, want, got);
   c->pos += *got;
   return ok;
 }
 
-int CountingBack(void *ctx) {
-  CountingReader *c = (CountingReader *)ctx;
+int CountingBack(void* ctx) {
+  CountingReader* c = (CountingReader*)ctx;
   if (!c->inner->back(c->inner->ctx)) return 0;
   c->pos--;
   return 1;
 }
 
-void CountReport(void *ctx, uint32_t bytes_out, int end) {
-  AddInflateReport((ProgressCount *)ctx, bytes_out, end);
+void CountReport(void* ctx, uint32_t bytes_out, int end) {
+  AddInflateReport((ProgressCount*)ctx, bytes_out, end);
 }
 
-std::string HeaderFailure(const unsigned char *h, uint32_t got) {
+std::string HeaderFailure(const unsigned char* h, uint32_t got) {
   char text[160];
   if (got < PACKAGE_HEADER_SIZE)
     snprintf(text, sizeof text, "the package is %u bytes long, shorter than its 4-byte header",
@@ -49,7 +49,7 @@ std::string HeaderFailure(const unsigned char *h, uint32_t got) {
   return text;
 }
 
-std::string EntryFailure(const EntryReport &e, uint64_t file_size) {
+std::string EntryFailure(const EntryReport& e, uint64_t file_size) {
   std::string text = DescribeEntry(e) + ": ";
   if (e.status == ENTRY_TRUNCATED_RECORD) {
     uint64_t have = file_size > e.offset ? file_size - e.offset : 0;
@@ -69,39 +69,47 @@ std::string EntryFailure(const EntryReport &e, uint64_t file_size) {
 
 }  // namespace
 
-const char *RoleName(Role role) {
+const char* RoleName(Role role) {
   switch (role) {
-    case Role::kList: return "list file";
-    case Role::kSetupProgram: return "setup program";
-    case Role::kUninstaller: return "uninstaller";
-    case Role::kSupport: return "support file";
+    case Role::kList:
+      return "list file";
+    case Role::kSetupProgram:
+      return "setup program";
+    case Role::kUninstaller:
+      return "uninstaller";
+    case Role::kSupport:
+      return "support file";
   }
   return "entry";
 }
 
-const char *RoleId(Role role) {
+const char* RoleId(Role role) {
   switch (role) {
-    case Role::kList: return "list";
-    case Role::kSetupProgram: return "setup_program";
-    case Role::kUninstaller: return "uninstaller";
-    case Role::kSupport: return "support_file";
+    case Role::kList:
+      return "list";
+    case Role::kSetupProgram:
+      return "setup_program";
+    case Role::kUninstaller:
+      return "uninstaller";
+    case Role::kSupport:
+      return "support_file";
   }
   return "entry";
 }
 
-std::string DescribeEntry(const EntryReport &e) {
+std::string DescribeEntry(const EntryReport& e) {
   return "entry " + std::to_string(e.index) + " (" + RoleName(e.role) + " " +
          (e.name.empty() ? std::string("with an empty name") : e.name) + ")";
 }
 
-bool InspectPackage(ByteReader &source, uint64_t file_size, const InspectOptions &options,
-                    PackageReport &rep) {
+bool InspectPackage(ByteReader& source, uint64_t file_size, const InspectOptions& options,
+                    PackageReport& rep) {
   rep = PackageReport();
   rep.file_size = file_size;
   CountingReader counter = {&source, 0};
   ByteReader r = {&counter, CountingRead, CountingBack};
   bool stopped = false;  // on_entry said stop
-  auto fail = [&rep](const std::string &message, const std::string &reason) {
+  auto fail = [&rep](const std::string& message, const std::string& reason) {
     if (rep.failed) return;
     rep.failed = true;
     rep.message = message;
@@ -134,7 +142,7 @@ bool InspectPackage(ByteReader &source, uint64_t file_size, const InspectOptions
 
   // Reads the next entry. Returns 1 when it inflated, 0 when it did not but the next record
   // can still be found, -1 when the walk cannot go on.
-  auto read_entry = [&](Role role, const std::string &name, bool counted, Entry &e) -> int {
+  auto read_entry = [&](Role role, const std::string& name, bool counted, Entry& e) -> int {
     EntryReport er;
     er.index = (uint32_t)rep.entries.size() + 1;
     er.role = role;
@@ -162,7 +170,7 @@ bool InspectPackage(ByteReader &source, uint64_t file_size, const InspectOptions
                            er.status == ENTRY_SHORT_PAYLOAD;
     return can_go_on ? 0 : -1;
   };
-  auto deliver = [&](Entry &e) {
+  auto deliver = [&](Entry& e) {
     if (rep.failed || stopped || !options.on_entry) return;
     std::string error;
     if (!options.on_entry(rep.entries.back(), e.payload + FILE_HEADER_SIZE,
@@ -176,15 +184,17 @@ bool InspectPackage(ByteReader &source, uint64_t file_size, const InspectOptions
   // 1. The list file, unpacked before the bar starts counting.
   Entry e;
   int state = read_entry(Role::kList, list_name, false, e);
-  const ListIssue *name_failure = nullptr;  // a support name the bootstrapper cannot create
+  const ListIssue* name_failure = nullptr;  // a support name the bootstrapper cannot create
   if (state == 1) {
-    rep.list = CheckList(e.payload + FILE_HEADER_SIZE, e.length - FILE_HEADER_SIZE, list_name,
-                         setup_name);
+    rep.list =
+        CheckList(e.payload + FILE_HEADER_SIZE, e.length - FILE_HEADER_SIZE, list_name, setup_name);
     rep.list_read = true;
-    for (const ListIssue &issue : rep.list.issues) {
+    for (const ListIssue& issue : rep.list.issues) {
       if (issue.severity == Severity::kFail) {
-        if (!rep.list.readable) fail(ListCorruptMessage(), "list " + IssueText(issue));
-        else name_failure = &issue;
+        if (!rep.list.readable)
+          fail(ListCorruptMessage(), "list " + IssueText(issue));
+        else
+          name_failure = &issue;
       } else {
         rep.warnings.push_back("list " + IssueText(issue));
       }
@@ -206,7 +216,7 @@ bool InspectPackage(ByteReader &source, uint64_t file_size, const InspectOptions
   if (state < 0 || !go_on()) return !rep.failed && !stopped;
 
   // 4. One entry per support file, as many as the list names (none when it is unreadable).
-  const std::vector<std::string> &names = rep.list.names;
+  const std::vector<std::string>& names = rep.list.names;
   for (size_t i = 0; i < names.size(); ++i) {
     state = read_entry(Role::kSupport, names[i], true, e);
     // The entry is inflated before its file is created, so a broken stream is reported
@@ -226,8 +236,7 @@ bool InspectPackage(ByteReader &source, uint64_t file_size, const InspectOptions
     rep.trailing = file_size > counter.pos ? file_size - counter.pos : 0;
     rep.final_percent = PercentOf(count.done, count.expected);
     if (rep.trailing)
-      rep.warnings.push_back(std::to_string(rep.trailing) +
-                             " bytes after the last entry (offset " +
+      rep.warnings.push_back(std::to_string(rep.trailing) + " bytes after the last entry (offset " +
                              std::to_string(rep.end_offset) + ") are never read");
     std::string mismatch = SizeMismatchText(rep.list.expected, rep.payload_total);
     if (!mismatch.empty()) rep.warnings.push_back(mismatch);

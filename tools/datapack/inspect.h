@@ -19,18 +19,18 @@ namespace datapack {
 enum class Role { kList, kSetupProgram, kUninstaller, kSupport };
 
 // "list file", "setup program", "uninstaller", "support file".
-const char *RoleName(Role role);
+const char* RoleName(Role role);
 // The same as identifiers for machine-readable output: "list", "setup_program", ...
-const char *RoleId(Role role);
+const char* RoleId(Role role);
 
 struct EntryReport {
-  uint32_t index = 0;    // 1-based position in the package
+  uint32_t index = 0;  // 1-based position in the package
   Role role = Role::kList;
-  std::string name;      // what it unpacks to: "Setup.lst", "Setup1.exe", "KQUninst.exe", ...
-  uint64_t offset = 0;   // package offset of its entry record
+  std::string name;       // what it unpacks to: "Setup.lst", "Setup1.exe", "KQUninst.exe", ...
+  uint64_t offset = 0;    // package offset of its entry record
   int status = ENTRY_OK;  // EntryStatus
-  EntryInfo info{};      // sizes, blocks and reports; info.reason is not kept (see reason)
-  std::string reason;    // the core's words for a failure, "" when ok
+  EntryInfo info{};       // sizes, blocks and reports; info.reason is not kept (see reason)
+  std::string reason;     // the core's words for a failure, "" when ok
   bool has_header = false;
   FileHeader header{};   // valid when has_header
   unsigned percent = 0;  // the bar after the entry's last report (0 for the list, which is
@@ -40,17 +40,17 @@ struct EntryReport {
 struct PackageReport {
   uint64_t file_size = 0;
   bool header_ok = false;
-  int kind = 0;           // kind byte, valid when header_ok
-  std::string base_name;  // "Instal", "Setup", "Instalar"
+  int kind = 0;                      // kind byte, valid when header_ok
+  std::string base_name;             // "Instal", "Setup", "Instalar"
   std::vector<EntryReport> entries;  // every entry read, in package order
   bool list_read = false;  // the list entry inflated and was checked (list below is valid)
   ListCheck list;
-  uint64_t payload_total = 0;   // payload bytes of the entries after the list that inflated
+  uint64_t payload_total = 0;     // payload bytes of the entries after the list that inflated
   uint32_t progress_reports = 0;  // reports counted by the bar (entries after the list)
   unsigned final_percent = 0;     // the bar after the last entry
-  bool complete = false;        // every entry the bootstrapper reads was read and inflated
-  uint64_t end_offset = 0;      // offset after the last entry read (valid when complete)
-  uint64_t trailing = 0;        // bytes after the last entry (valid when complete)
+  bool complete = false;          // every entry the bootstrapper reads was read and inflated
+  uint64_t end_offset = 0;        // offset after the last entry read (valid when complete)
+  uint64_t trailing = 0;          // bytes after the last entry (valid when complete)
 
   // The first failure, as the bootstrapper meets it.
   bool failed = false;
@@ -68,8 +68,8 @@ struct InspectOptions {
   // header), in package order, while no failure has been met; the list entry's call comes
   // after the list was checked. Returning false stops the walk (`error` then becomes the
   // report's reason, with an empty message).
-  std::function<bool(const EntryReport &, const unsigned char *data, uint32_t size,
-                     std::string &error)>
+  std::function<bool(const EntryReport&, const unsigned char* data, uint32_t size,
+                     std::string& error)>
       on_entry;
   // Called now and then with the package offset reached.
   std::function<void(uint64_t offset)> on_progress;
@@ -78,11 +78,11 @@ struct InspectOptions {
 // Walks the package read from `r` (positioned at its start; `file_size` is its length).
 // Returns true when the bootstrapper would unpack everything (report.failed is false);
 // false otherwise, or when on_entry stopped the walk.
-bool InspectPackage(ByteReader &r, uint64_t file_size, const InspectOptions &options,
-                    PackageReport &report);
+bool InspectPackage(ByteReader& r, uint64_t file_size, const InspectOptions& options,
+                    PackageReport& report);
 
 // "entry 4 (support file readme.txt)".
-std::string DescribeEntry(const EntryReport &e);
+std::string DescribeEntry(const EntryReport& e);
 
 }  // namespace datapack
 

@@ -13,28 +13,28 @@ namespace datapack {
 namespace {
 
 std::string Upper(std::string s) {
-  for (char &c : s)
+  for (char& c : s)
     if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
   return s;
 }
 
-std::string Quote(const std::string &s) { return "\"" + s + "\""; }
+std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
 // The value of a line (after the first "="), or "" when the line has none.
-std::string ValueOf(const unsigned char *data, const ListLineSpan &l) {
-  std::string line((const char *)data + l.begin, l.end - l.begin);
+std::string ValueOf(const unsigned char* data, const ListLineSpan& l) {
+  std::string line((const char*)data + l.begin, l.end - l.begin);
   size_t eq = line.find('=');
   return eq == std::string::npos ? std::string() : line.substr(eq + 1);
 }
 
 // Why the core's reader refused line `n`, in the words of someone fixing the list.
-std::string DescribeFailure(int error, uint32_t n, const unsigned char *data,
-                            const std::vector<ListLineSpan> &lines) {
-  const ListLineSpan *l = n >= 1 && n <= lines.size() ? &lines[n - 1] : nullptr;
+std::string DescribeFailure(int error, uint32_t n, const unsigned char* data,
+                            const std::vector<ListLineSpan>& lines) {
+  const ListLineSpan* l = n >= 1 && n <= lines.size() ? &lines[n - 1] : nullptr;
   switch (error) {
     case LIST_UNREADABLE_LINE:
-      if (!l) return "the list ends before this line (it has " + std::to_string(lines.size()) +
-                     " lines)";
+      if (!l)
+        return "the list ends before this line (it has " + std::to_string(lines.size()) + " lines)";
       if (l->end - l->begin > LIST_LINE_MAX)
         return "longer than " + std::to_string(LIST_LINE_MAX) + " characters (" +
                std::to_string(l->end - l->begin) + ")";
@@ -51,8 +51,7 @@ std::string DescribeFailure(int error, uint32_t n, const unsigned char *data,
       size_t comma = rest.find(',');
       std::string first = rest.substr(0, comma);
       if (first.size() > LIST_FIELD_MAX)
-        return "the first field is longer than " + std::to_string(LIST_FIELD_MAX) +
-               " characters";
+        return "the first field is longer than " + std::to_string(LIST_FIELD_MAX) + " characters";
       std::string second = comma == std::string::npos ? "" : rest.substr(comma + 1);
       second = second.substr(0, second.find(','));
       if (second.size() > LIST_FIELD_MAX)
@@ -60,8 +59,8 @@ std::string DescribeFailure(int error, uint32_t n, const unsigned char *data,
                " characters";
       std::string name = second.substr(0, second.find(' '));
       if (name.size() > SUPPORT_NAME_MAX)
-        return "file name " + Quote(name) + " is longer than " +
-               std::to_string(SUPPORT_NAME_MAX) + " characters";
+        return "file name " + Quote(name) + " is longer than " + std::to_string(SUPPORT_NAME_MAX) +
+               " characters";
       return "file name " + Quote(name) +
              " is not a plain file name (it holds \\, / or :, or is . or ..)";
     }
@@ -72,7 +71,7 @@ std::string DescribeFailure(int error, uint32_t n, const unsigned char *data,
 }
 
 // Characters CreateFileA refuses in a file name, so that unpacking fails.
-bool HasForbiddenChar(const std::string &name) {
+bool HasForbiddenChar(const std::string& name) {
   for (unsigned char c : name)
     if (c < 0x20 || strchr("<>\"|?*", c)) return true;
   return false;
@@ -81,18 +80,18 @@ bool HasForbiddenChar(const std::string &name) {
 }  // namespace
 
 bool ListCheck::Refused() const {
-  for (const ListIssue &i : issues)
+  for (const ListIssue& i : issues)
     if (i.severity != Severity::kWarn) return true;
   return false;
 }
 
-const ListIssue *ListCheck::Failure() const {
-  for (const ListIssue &i : issues)
+const ListIssue* ListCheck::Failure() const {
+  for (const ListIssue& i : issues)
     if (i.severity == Severity::kFail) return &i;
   return nullptr;
 }
 
-std::vector<ListLineSpan> SplitListLines(const unsigned char *data, size_t size) {
+std::vector<ListLineSpan> SplitListLines(const unsigned char* data, size_t size) {
   std::vector<ListLineSpan> lines;
   size_t pos = 0;
   while (pos < size) {
@@ -111,17 +110,17 @@ std::vector<ListLineSpan> SplitListLines(const unsigned char *data, size_t size)
   return lines;
 }
 
-bool IsDeviceName(const std::string &name) {
+bool IsDeviceName(const std::string& name) {
   std::string base = Upper(name.substr(0, name.find('.')));
-  static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
-  for (const char *d : kDevices)
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+  for (const char* d : kDevices)
     if (base == d) return true;
   return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
          base[3] >= '1' && base[3] <= '9';
 }
 
-ListCheck CheckList(const unsigned char *data, size_t size, const std::string &list_name,
-                    const std::string &setup_program) {
+ListCheck CheckList(const unsigned char* data, size_t size, const std::string& list_name,
+                    const std::string& setup_program) {
   ListCheck c;
   MemoryReader m;
   ByteReader r;
@@ -135,8 +134,8 @@ ListCheck CheckList(const unsigned char *data, size_t size, const std::string &l
   c.count = s.count;
   std::vector<ListLineSpan> lines = SplitListLines(data, size);
   if (error != LIST_OK) {
-    c.issues.push_back({Severity::kFail, s.error_line,
-                        DescribeFailure(error, s.error_line, data, lines)});
+    c.issues.push_back(
+        {Severity::kFail, s.error_line, DescribeFailure(error, s.error_line, data, lines)});
     FreeListSummary(&s);
     return c;
   }
@@ -150,7 +149,7 @@ ListCheck CheckList(const unsigned char *data, size_t size, const std::string &l
                             "): no support file is unpacked"});
   const std::string setup_upper = Upper(setup_program), list_upper = Upper(list_name);
   for (size_t i = 0; i < c.names.size(); ++i) {
-    const std::string &name = c.names[i];
+    const std::string& name = c.names[i];
     const uint32_t line = (uint32_t)(LIST_FIRST_NAME_LINE + i);
     const std::string upper = Upper(name);
     if (name.empty()) {
@@ -160,14 +159,14 @@ ListCheck CheckList(const unsigned char *data, size_t size, const std::string &l
       break;
     }
     if (HasForbiddenChar(name)) {
-      c.issues.push_back({Severity::kFail, line,
-                          "file name " + Quote(name) +
-                              " holds a character Windows does not allow in file names"});
+      c.issues.push_back(
+          {Severity::kFail, line,
+           "file name " + Quote(name) + " holds a character Windows does not allow in file names"});
       break;
     }
     if (IsDeviceName(name))
-      c.issues.push_back({Severity::kRefuse, line,
-                          "file name " + Quote(name) + " is a Windows device name"});
+      c.issues.push_back(
+          {Severity::kRefuse, line, "file name " + Quote(name) + " is a Windows device name"});
     if (upper == setup_upper)
       c.issues.push_back({Severity::kRefuse, line,
                           "support file " + Quote(name) + " would replace the setup program"});
@@ -175,8 +174,8 @@ ListCheck CheckList(const unsigned char *data, size_t size, const std::string &l
       c.issues.push_back({Severity::kWarn, line,
                           "support file " + Quote(name) + " replaces the unpacked list file"});
     if (name.back() == '.')
-      c.issues.push_back({Severity::kWarn, line,
-                          "Windows drops the trailing dot of " + Quote(name)});
+      c.issues.push_back(
+          {Severity::kWarn, line, "Windows drops the trailing dot of " + Quote(name)});
     for (size_t j = 0; j < i; ++j)
       if (Upper(c.names[j]) == upper) {
         c.issues.push_back({Severity::kWarn, line,
@@ -189,7 +188,7 @@ ListCheck CheckList(const unsigned char *data, size_t size, const std::string &l
   return c;
 }
 
-std::string IssueText(const ListIssue &issue) {
+std::string IssueText(const ListIssue& issue) {
   if (issue.line == 0) return issue.text;
   return "line " + std::to_string(issue.line) + ": " + issue.text;
 }
@@ -197,21 +196,21 @@ std::string IssueText(const ListIssue &issue) {
 std::string SizeMismatchText(uint32_t expected, uint64_t payload_total) {
   if (payload_total == expected) return "";
   std::string text = "list lines 8 + 9 give " + std::to_string(expected) +
-                     " bytes but the entries after the list hold " +
-                     std::to_string(payload_total) + " payload bytes: ";
+                     " bytes but the entries after the list hold " + std::to_string(payload_total) +
+                     " payload bytes: ";
   if (expected == 0)
     text += "the progress bar shows 100 % from the start";
   else if (payload_total < expected)
-    text += "the progress bar would stop at " +
-            std::to_string(PercentOf(payload_total, expected)) + " %";
+    text += "the progress bar would stop at " + std::to_string(PercentOf(payload_total, expected)) +
+            " %";
   else
     text += "the progress bar would reach 100 % before the last file is unpacked";
   if (payload_total > UINT32_MAX) text += " (the total does not fit the list's 32-bit sizes)";
   return text;
 }
 
-bool RewriteListSizes(std::vector<unsigned char> &list, uint32_t size1, uint32_t size2,
-                      std::string &error) {
+bool RewriteListSizes(std::vector<unsigned char>& list, uint32_t size1, uint32_t size2,
+                      std::string& error) {
   std::vector<ListLineSpan> lines = SplitListLines(list.data(), list.size());
   const uint32_t wanted[2] = {size1, size2};
   std::vector<unsigned char> out;
@@ -222,8 +221,8 @@ bool RewriteListSizes(std::vector<unsigned char> &list, uint32_t size1, uint32_t
       error = "line " + std::to_string(n) + " is missing or has no line ending";
       return false;
     }
-    const ListLineSpan &l = lines[n - 1];
-    const unsigned char *eq = std::find(list.data() + l.begin, list.data() + l.end, '=');
+    const ListLineSpan& l = lines[n - 1];
+    const unsigned char* eq = std::find(list.data() + l.begin, list.data() + l.end, '=');
     if (eq == list.data() + l.end) {
       error = "line " + std::to_string(n) + " has no \"=\"";
       return false;

@@ -38,22 +38,22 @@ struct ListCheck {
   std::vector<std::string> names;  // support file names, in list order (empty when reading
                                    // stopped before them)
   std::vector<ListIssue> issues;   // in line order; at most one kFail, and nothing after it
-  bool readable = false;  // the bootstrapper reads the list through to its last name
+  bool readable = false;           // the bootstrapper reads the list through to its last name
 
   // The bootstrapper would stop (kFail) or the installation would break (kRefuse).
   bool Refused() const;
   // The first kFail issue, or nullptr.
-  const ListIssue *Failure() const;
+  const ListIssue* Failure() const;
 };
 
 // Checks list bytes as the bootstrapper reads them. `setup_program` is the name the setup
 // program unpacks to (e.g. "Setup1.exe") and `list_name` the list's own name ("Setup.lst"):
 // support files of those names would replace them.
-ListCheck CheckList(const unsigned char *data, size_t size, const std::string &list_name,
-                    const std::string &setup_program);
+ListCheck CheckList(const unsigned char* data, size_t size, const std::string& list_name,
+                    const std::string& setup_program);
 
 // "line 12: ..." or the bare text for line 0.
-std::string IssueText(const ListIssue &issue);
+std::string IssueText(const ListIssue& issue);
 
 // The warning for a list whose sizes do not add up to the payload total (the payload lengths,
 // 28 + file size, of every entry after the list), or "" when they do.
@@ -62,8 +62,8 @@ std::string SizeMismatchText(uint32_t expected, uint64_t payload_total);
 // Replaces the values (everything after the first "=") of lines 8 and 9 by the decimal numbers
 // size1 and size2, keeping keys and line endings. Returns false with `error` set, leaving
 // `list` unchanged, when either line is missing, unterminated or has no "=".
-bool RewriteListSizes(std::vector<unsigned char> &list, uint32_t size1, uint32_t size2,
-                      std::string &error);
+bool RewriteListSizes(std::vector<unsigned char>& list, uint32_t size1, uint32_t size2,
+                      std::string& error);
 
 // One line of a list file: content [begin, end), line ending [end, next).
 struct ListLineSpan {
@@ -75,11 +75,11 @@ struct ListLineSpan {
 
 // Splits data into lines by the bootstrapper's rules: CR or LF ends a line, and the other
 // character of the pair right after it belongs to the same ending (CR LF, LF CR).
-std::vector<ListLineSpan> SplitListLines(const unsigned char *data, size_t size);
+std::vector<ListLineSpan> SplitListLines(const unsigned char* data, size_t size);
 
 // Names Windows keeps for devices (CON, PRN, AUX, NUL, COM1..9, LPT1..9, also with an
 // extension, in any case): a "file" of that name in any folder is the device.
-bool IsDeviceName(const std::string &name);
+bool IsDeviceName(const std::string& name);
 
 }  // namespace datapack
 

@@ -7,11 +7,11 @@
 #include "cli.h"
 #include "platform.h"
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   datapack::Console console{std::cout, std::cerr, false, ""};
   console.err_is_terminal = datapack::IsTerminal(stderr);
-  if (const char *epoch = getenv("SOURCE_DATE_EPOCH")) console.source_date_epoch = epoch;
+  if (const char* epoch = getenv("SOURCE_DATE_EPOCH")) console.source_date_epoch = epoch;
   int code = datapack::RunDatapack(args, console);
   std::cout.flush();
   return code;

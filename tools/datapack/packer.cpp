@@ -9,12 +9,12 @@ namespace datapack {
 
 namespace {
 
-void PutLE64(unsigned char *p, uint64_t v) {
+void PutLE64(unsigned char* p, uint64_t v) {
   PutLE32(p, (uint32_t)v);
   PutLE32(p + 4, (uint32_t)(v >> 32));
 }
 
-bool OptionsValid(const CompressionOptions &o, std::string &error) {
+bool OptionsValid(const CompressionOptions& o, std::string& error) {
   if (o.level < 0 || o.level > 9) {
     error = "compression level must be 0 to 9";
     return false;
@@ -32,14 +32,14 @@ bool OptionsValid(const CompressionOptions &o, std::string &error) {
 
 }  // namespace
 
-void AppendPackageHeader(std::vector<unsigned char> &out, int kind, unsigned char reserved) {
+void AppendPackageHeader(std::vector<unsigned char>& out, int kind, unsigned char reserved) {
   out.push_back('Z');
   out.push_back('K');
   out.push_back(reserved);
   out.push_back((unsigned char)kind);
 }
 
-std::vector<unsigned char> MakePayload(const PackedFile &file) {
+std::vector<unsigned char> MakePayload(const PackedFile& file) {
   std::vector<unsigned char> payload(FILE_HEADER_SIZE + file.data.size());
   PutLE32(&payload[0], file.attributes);
   PutLE64(&payload[4], file.created);
@@ -50,8 +50,8 @@ std::vector<unsigned char> MakePayload(const PackedFile &file) {
   return payload;
 }
 
-bool CompressPayload(const unsigned char *payload, size_t size, const CompressionOptions &options,
-                     std::vector<unsigned char> &stream, std::string &error) {
+bool CompressPayload(const unsigned char* payload, size_t size, const CompressionOptions& options,
+                     std::vector<unsigned char>& stream, std::string& error) {
   if (!OptionsValid(options, error)) return false;
   // zlib counts in uInt; payloads beyond that cannot be recorded in an entry anyway.
   if (size > std::numeric_limits<uInt>::max()) {
@@ -67,7 +67,7 @@ bool CompressPayload(const unsigned char *payload, size_t size, const Compressio
     return false;
   }
   stream.resize(deflateBound(&z, (uLong)size));
-  z.next_in = const_cast<Bytef *>(payload);
+  z.next_in = const_cast<Bytef*>(payload);
   z.avail_in = (uInt)size;
   z.next_out = stream.data();
   z.avail_out = (uInt)stream.size();
@@ -82,7 +82,7 @@ bool CompressPayload(const unsigned char *payload, size_t size, const Compressio
   return true;
 }
 
-std::vector<unsigned char> StoredStream(const unsigned char *payload, size_t size, size_t block) {
+std::vector<unsigned char> StoredStream(const unsigned char* payload, size_t size, size_t block) {
   if (block == 0 || block > 65535) block = 65535;
   std::vector<unsigned char> s;
   s.reserve(size + size / block * 5 + 16);
@@ -113,8 +113,8 @@ std::vector<unsigned char> StoredStream(const unsigned char *payload, size_t siz
   return s;
 }
 
-void AppendRecord(std::vector<unsigned char> &out, uint32_t declared, uint32_t stored,
-                  const std::vector<unsigned char> &stream) {
+void AppendRecord(std::vector<unsigned char>& out, uint32_t declared, uint32_t stored,
+                  const std::vector<unsigned char>& stream) {
   size_t at = out.size();
   out.resize(at + ENTRY_RECORD_SIZE);
   PutLE32(&out[at], declared);
@@ -122,8 +122,8 @@ void AppendRecord(std::vector<unsigned char> &out, uint32_t declared, uint32_t s
   out.insert(out.end(), stream.begin(), stream.end());
 }
 
-bool EncodeEntry(const PackedFile &file, const CompressionOptions &options,
-                 std::vector<unsigned char> &record, std::string &error) {
+bool EncodeEntry(const PackedFile& file, const CompressionOptions& options,
+                 std::vector<unsigned char>& record, std::string& error) {
   if (file.data.size() > (size_t)UINT32_MAX - FILE_HEADER_SIZE) {
     error = "file larger than 4 GiB - 29 bytes: its size does not fit the entry record";
     return false;
@@ -140,14 +140,14 @@ bool EncodeEntry(const PackedFile &file, const CompressionOptions &options,
   return true;
 }
 
-bool BuildPackage(const PackageSpec &spec, std::vector<unsigned char> &out, std::string &error) {
+bool BuildPackage(const PackageSpec& spec, std::vector<unsigned char>& out, std::string& error) {
   out.clear();
   if (!OptionsValid(spec.compression, error)) return false;
   AppendPackageHeader(out, spec.kind, spec.reserved);
-  std::vector<const PackedFile *> order = {&spec.list, &spec.setup_program, &spec.uninstaller};
-  for (const PackedFile &f : spec.support) order.push_back(&f);
+  std::vector<const PackedFile*> order = {&spec.list, &spec.setup_program, &spec.uninstaller};
+  for (const PackedFile& f : spec.support) order.push_back(&f);
   std::vector<unsigned char> record;
-  for (const PackedFile *f : order) {
+  for (const PackedFile* f : order) {
     if (!EncodeEntry(*f, spec.compression, record, error)) {
       out.clear();
       return false;
@@ -157,27 +157,27 @@ bool BuildPackage(const PackageSpec &spec, std::vector<unsigned char> &out, std:
   return true;
 }
 
-uint64_t PayloadTotal(const PackageSpec &spec) {
-  uint64_t total = FILE_HEADER_SIZE * 2ull + spec.setup_program.data.size() +
-                   spec.uninstaller.data.size();
-  for (const PackedFile &f : spec.support) total += FILE_HEADER_SIZE + f.data.size();
+uint64_t PayloadTotal(const PackageSpec& spec) {
+  uint64_t total =
+      FILE_HEADER_SIZE * 2ull + spec.setup_program.data.size() + spec.uninstaller.data.size();
+  for (const PackedFile& f : spec.support) total += FILE_HEADER_SIZE + f.data.size();
   return total;
 }
 
-std::string MakeListFile(uint32_t size1, uint32_t size2, const std::vector<std::string> &names,
-                         const char *eol) {
+std::string MakeListFile(uint32_t size1, uint32_t size2, const std::vector<std::string>& names,
+                         const char* eol) {
   std::string text;
   for (int i = 1; i <= 7; ++i) text += "Key" + std::to_string(i) + "=" + eol;
   text += "Size1=" + std::to_string(size1) + eol;
   text += "Size2=" + std::to_string(size2) + eol;
   text += "Files=" + std::to_string(names.size()) + eol;
   for (size_t i = 0; i < names.size(); ++i)
-    text += "File" + std::to_string(i + 1) + "=" + std::to_string(i + 1) + "," + names[i] +
-            ",0" + eol;
+    text +=
+        "File" + std::to_string(i + 1) + "=" + std::to_string(i + 1) + "," + names[i] + ",0" + eol;
   return text;
 }
 
-void CorruptAdler32(std::vector<unsigned char> &stream) {
+void CorruptAdler32(std::vector<unsigned char>& stream) {
   if (!stream.empty()) stream.back() ^= 0xFF;
 }
 

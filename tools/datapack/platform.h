@@ -17,10 +17,10 @@ namespace fs = std::filesystem;
 
 // A path from a command-line argument or a name inside a package: bytes as they are on
 // POSIX, the ANSI code page on Windows (the bootstrapper's own encoding).
-fs::path PathFromNative(const std::string &text);
+fs::path PathFromNative(const std::string& text);
 
 // A path for messages, in the same encoding.
-std::string DisplayPath(const fs::path &path);
+std::string DisplayPath(const fs::path& path);
 
 // What packing takes from a source file.
 struct SourceStat {
@@ -33,42 +33,42 @@ struct SourceStat {
 };
 
 // Returns false with `error` (the system's words) when the file cannot be examined.
-bool StatSource(const fs::path &path, SourceStat &st, std::string &error);
+bool StatSource(const fs::path& path, SourceStat& st, std::string& error);
 
 // Opens for binary reading. On Linux the file's access time is left alone where the
 // system allows it (O_NOATIME), so that packing twice sees the same times.
 // Returns nullptr with `error` set on failure.
-FILE *OpenRead(const fs::path &path, std::string &error);
+FILE* OpenRead(const fs::path& path, std::string& error);
 
 // Creates a new file for binary writing; fails (nullptr, `error` set) when anything, a
 // dangling symbolic link included, already has that name.
-FILE *CreateNewFile(const fs::path &path, std::string &error);
+FILE* CreateNewFile(const fs::path& path, std::string& error);
 
 // Writes buffered data and asks the system to put it on the disk. Returns false on failure.
-bool FlushToDisk(FILE *f);
+bool FlushToDisk(FILE* f);
 
 // Gives a closed file the times and attributes of a file header. A time of 0 is left as it
 // is, as Windows' SetFileTime does. POSIX keeps no creation time and has no hidden, system or
 // archive bits: there only the access and write times apply, and the read-only bit clears
 // every write permission. KEEP_ATTRIBUTES leaves the attributes alone.
-bool ApplyFileHeader(const fs::path &path, uint32_t attributes, uint64_t created,
-                     uint64_t accessed, uint64_t written, std::string &error);
+bool ApplyFileHeader(const fs::path& path, uint32_t attributes, uint64_t created, uint64_t accessed,
+                     uint64_t written, std::string& error);
 
 // Moves `from` to `to` in one step, so that `to` is either absent, its old self, or complete.
 // When `replace` is false and `to` exists, fails with `exists` set and leaves both alone.
-bool MoveIntoPlace(const fs::path &from, const fs::path &to, bool replace, bool &exists,
-                   std::string &error);
+bool MoveIntoPlace(const fs::path& from, const fs::path& to, bool replace, bool& exists,
+                   std::string& error);
 
 // Removes a file, also a read-only one. Returns false with `error` set on failure.
-bool RemoveFile(const fs::path &path, std::string &error);
+bool RemoveFile(const fs::path& path, std::string& error);
 
 // While set, an interrupt (Ctrl-C, SIGTERM) removes `path` before the program ends, so that
 // an abandoned temporary file is not left behind. Only one path at a time; an empty path
 // clears it.
-void RemoveOnInterrupt(const fs::path &path);
+void RemoveOnInterrupt(const fs::path& path);
 
 // Whether the stream is an interactive terminal (progress lines are shown only then).
-bool IsTerminal(FILE *f);
+bool IsTerminal(FILE* f);
 
 }  // namespace datapack
 

@@ -17,11 +17,11 @@ namespace datapack {
 
 static std::string SystemError() { return strerror(errno); }
 
-fs::path PathFromNative(const std::string &text) { return fs::path(text); }
+fs::path PathFromNative(const std::string& text) { return fs::path(text); }
 
-std::string DisplayPath(const fs::path &path) { return path.string(); }
+std::string DisplayPath(const fs::path& path) { return path.string(); }
 
-bool StatSource(const fs::path &path, SourceStat &out, std::string &error) {
+bool StatSource(const fs::path& path, SourceStat& out, std::string& error) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
     error = SystemError();
@@ -42,7 +42,7 @@ bool StatSource(const fs::path &path, SourceStat &out, std::string &error) {
   return true;
 }
 
-FILE *OpenRead(const fs::path &path, std::string &error) {
+FILE* OpenRead(const fs::path& path, std::string& error) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
   // O_NOATIME is only granted to the file's owner (or root).
   if (fd < 0 && errno == EPERM) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -50,7 +50,7 @@ FILE *OpenRead(const fs::path &path, std::string &error) {
     error = SystemError();
     return nullptr;
   }
-  FILE *f = fdopen(fd, "rb");
+  FILE* f = fdopen(fd, "rb");
   if (!f) {
     error = SystemError();
     close(fd);
@@ -58,13 +58,13 @@ FILE *OpenRead(const fs::path &path, std::string &error) {
   return f;
 }
 
-FILE *CreateNewFile(const fs::path &path, std::string &error) {
+FILE* CreateNewFile(const fs::path& path, std::string& error) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
     error = SystemError();
     return nullptr;
   }
-  FILE *f = fdopen(fd, "wb");
+  FILE* f = fdopen(fd, "wb");
   if (!f) {
     error = SystemError();
     close(fd);
@@ -72,7 +72,7 @@ FILE *CreateNewFile(const fs::path &path, std::string &error) {
   return f;
 }
 
-bool FlushToDisk(FILE *f) { return fflush(f) == 0 && fsync(fileno(f)) == 0; }
+bool FlushToDisk(FILE* f) { return fflush(f) == 0 && fsync(fileno(f)) == 0; }
 
 static struct timespec TimeSpec(uint64_t filetime) {
   struct timespec ts;
@@ -89,8 +89,8 @@ static struct timespec TimeSpec(uint64_t filetime) {
   return ts;
 }
 
-bool ApplyFileHeader(const fs::path &path, uint32_t attributes, uint64_t /*created*/,
-                     uint64_t accessed, uint64_t written, std::string &error) {
+bool ApplyFileHeader(const fs::path& path, uint32_t attributes, uint64_t /*created*/,
+                     uint64_t accessed, uint64_t written, std::string& error) {
   const struct timespec times[2] = {TimeSpec(accessed), TimeSpec(written)};
   if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
     error = "cannot set its times: " + SystemError();
@@ -107,8 +107,8 @@ bool ApplyFileHeader(const fs::path &path, uint32_t attributes, uint64_t /*creat
   return true;
 }
 
-bool MoveIntoPlace(const fs::path &from, const fs::path &to, bool replace, bool &exists,
-                   std::string &error) {
+bool MoveIntoPlace(const fs::path& from, const fs::path& to, bool replace, bool& exists,
+                   std::string& error) {
   exists = false;
   if (replace) {
     if (rename(from.c_str(), to.c_str()) == 0) return true;
@@ -137,7 +137,7 @@ bool MoveIntoPlace(const fs::path &from, const fs::path &to, bool replace, bool 
   return false;
 }
 
-bool RemoveFile(const fs::path &path, std::string &error) {
+bool RemoveFile(const fs::path& path, std::string& error) {
   if (unlink(path.c_str()) == 0) return true;
   error = SystemError();
   return false;
@@ -153,8 +153,8 @@ static void RemoveAndDie(int sig) {
   raise(sig);
 }
 
-void RemoveOnInterrupt(const fs::path &path) {
-  const std::string &text = path.native();
+void RemoveOnInterrupt(const fs::path& path) {
+  const std::string& text = path.native();
   if (text.empty() || text.size() >= sizeof s_interrupt_path) {
     s_interrupt_path[0] = '\0';
     return;
@@ -163,6 +163,6 @@ void RemoveOnInterrupt(const fs::path &path) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, RemoveAndDie);
 }
 
-bool IsTerminal(FILE *f) { return isatty(fileno(f)) != 0; }
+bool IsTerminal(FILE* f) { return isatty(fileno(f)) != 0; }
 
 }  // namespace datapack

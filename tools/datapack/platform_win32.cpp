@@ -21,7 +21,7 @@ static std::string SystemError(DWORD code = GetLastError()) {
   return std::string(text, n);
 }
 
-fs::path PathFromNative(const std::string &text) {
+fs::path PathFromNative(const std::string& text) {
   if (text.empty()) return fs::path();
   int n = MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), nullptr, 0);
   std::wstring wide((size_t)n, L'\0');
@@ -29,21 +29,21 @@ fs::path PathFromNative(const std::string &text) {
   return fs::path(wide);
 }
 
-std::string DisplayPath(const fs::path &path) {
-  const std::wstring &wide = path.native();
+std::string DisplayPath(const fs::path& path) {
+  const std::wstring& wide = path.native();
   if (wide.empty()) return std::string();
-  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)wide.size(), nullptr, 0, nullptr,
-                              nullptr);
+  int n =
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)wide.size(), nullptr, 0, nullptr, nullptr);
   std::string text((size_t)n, '\0');
   WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)wide.size(), &text[0], n, nullptr, nullptr);
   return text;
 }
 
-static uint64_t Ticks(const FILETIME &ft) {
+static uint64_t Ticks(const FILETIME& ft) {
   return ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
 }
 
-bool StatSource(const fs::path &path, SourceStat &out, std::string &error) {
+bool StatSource(const fs::path& path, SourceStat& out, std::string& error) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
     error = SystemError();
@@ -59,15 +59,15 @@ bool StatSource(const fs::path &path, SourceStat &out, std::string &error) {
   return true;
 }
 
-FILE *OpenRead(const fs::path &path, std::string &error) {
-  FILE *f = _wfopen(path.c_str(), L"rb");
+FILE* OpenRead(const fs::path& path, std::string& error) {
+  FILE* f = _wfopen(path.c_str(), L"rb");
   if (!f) error = SystemError();
   return f;
 }
 
-FILE *CreateNewFile(const fs::path &path, std::string &error) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+FILE* CreateNewFile(const fs::path& path, std::string& error) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     error = SystemError();
     return nullptr;
@@ -78,7 +78,7 @@ FILE *CreateNewFile(const fs::path &path, std::string &error) {
     CloseHandle(h);
     return nullptr;
   }
-  FILE *f = _fdopen(fd, "wb");
+  FILE* f = _fdopen(fd, "wb");
   if (!f) {
     error = "cannot attach the file to the C runtime";
     _close(fd);
@@ -86,12 +86,12 @@ FILE *CreateNewFile(const fs::path &path, std::string &error) {
   return f;
 }
 
-bool FlushToDisk(FILE *f) {
+bool FlushToDisk(FILE* f) {
   return fflush(f) == 0 && FlushFileBuffers((HANDLE)_get_osfhandle(_fileno(f)));
 }
 
-bool ApplyFileHeader(const fs::path &path, uint32_t attributes, uint64_t created,
-                     uint64_t accessed, uint64_t written, std::string &error) {
+bool ApplyFileHeader(const fs::path& path, uint32_t attributes, uint64_t created, uint64_t accessed,
+                     uint64_t written, std::string& error) {
   HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          nullptr, OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -101,8 +101,7 @@ bool ApplyFileHeader(const fs::path &path, uint32_t attributes, uint64_t created
   FILETIME c = {(DWORD)created, (DWORD)(created >> 32)};
   FILETIME a = {(DWORD)accessed, (DWORD)(accessed >> 32)};
   FILETIME w = {(DWORD)written, (DWORD)(written >> 32)};
-  BOOL ok = SetFileTime(h, created ? &c : nullptr, accessed ? &a : nullptr,
-                        written ? &w : nullptr);
+  BOOL ok = SetFileTime(h, created ? &c : nullptr, accessed ? &a : nullptr, written ? &w : nullptr);
   DWORD code = GetLastError();
   CloseHandle(h);
   if (!ok) {
@@ -116,8 +115,8 @@ bool ApplyFileHeader(const fs::path &path, uint32_t attributes, uint64_t created
   return true;
 }
 
-bool MoveIntoPlace(const fs::path &from, const fs::path &to, bool replace, bool &exists,
-                   std::string &error) {
+bool MoveIntoPlace(const fs::path& from, const fs::path& to, bool replace, bool& exists,
+                   std::string& error) {
   exists = false;
   DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
   if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
@@ -131,7 +130,7 @@ bool MoveIntoPlace(const fs::path &from, const fs::path &to, bool replace, bool 
   return false;
 }
 
-bool RemoveFile(const fs::path &path, std::string &error) {
+bool RemoveFile(const fs::path& path, std::string& error) {
   // A read-only file cannot be deleted until the attribute is gone.
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (DeleteFileW(path.c_str())) return true;
@@ -148,9 +147,9 @@ static BOOL WINAPI RemoveOnControl(DWORD) {
   return FALSE;
 }
 
-void RemoveOnInterrupt(const fs::path &path) {
+void RemoveOnInterrupt(const fs::path& path) {
   static bool installed = false;
-  const std::wstring &text = path.native();
+  const std::wstring& text = path.native();
   if (text.empty() || text.size() >= MAX_PATH * 4) {
     s_interrupt_path[0] = L'\0';
     return;
@@ -159,6 +158,6 @@ void RemoveOnInterrupt(const fs::path &path) {
   if (!installed) installed = SetConsoleCtrlHandler(RemoveOnControl, TRUE) != 0;
 }
 
-bool IsTerminal(FILE *f) { return _isatty(_fileno(f)) != 0; }
+bool IsTerminal(FILE* f) { return _isatty(_fileno(f)) != 0; }
 
 }  // namespace datapack
