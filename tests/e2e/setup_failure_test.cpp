@@ -1,0 +1,198 @@
+// setup.exe runs that fail: one table row per way to fail, each with the message the user
+// must see and what may be left on disk afterwards, all run by one runner.
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+#include "setup_scenarios.h"
+
+namespace e2e {
+namespace {
+
+using Names = std::vector<std::string>;
+
+// What a failing run is given. prepare() of a case changes the defaults.
+struct FailureSetup {
+  explicit FailureSetup(const Scenario& scenario) : s(scenario), temp(scenario.temp_dir()) {
+    package.kind = KIND_SETUP;
+    package.program.file = MakeFile("program", "MZ but not a program", datapack::kAttrArchive, 2);
+    package.uninstaller.file = MakeFile("uninstaller", "uninstaller", datapack::kAttrArchive, 3);
+    package.support.resize(2);
+    package.support[0].file = MakeFile("one.txt", "one", datapack::kAttrArchive, 4);
+    package.support[1].file = MakeFile("two.txt", "two", datapack::kAttrArchive, 5);
+    package.list = package.MakeList();
+  }
+  // Replaces the list's support file lines with one for `name` (after one.txt).
+  void ListNames(const std::string& name) {
+    package.list = datapack::MakeListFile(package.PayloadTotal(), 0, {"one.txt", name});
+  }
+
+  const Scenario& s;
+  SetupPackage package;        // small, kind 2 (Setup), support files one.txt and two.txt
+  std::string raw;             // the package file's bytes instead of `package`, when set
+  bool write_package = true;   // false: no "_Data.001" at all
+  bool hold_package = false;   // the test holds the package open without sharing
+  bool block_uninstaller = false;  // a folder stands where the uninstaller goes
+  std::string temp;            // the working folder (TMP and TEMP)
+  std::string must_not_exist;  // a path the run must not create
+  std::string skip;            // when set, the case cannot run here: why
+};
+
+struct FailureCase {
+  const char* name;
+  std::function<void(FailureSetup&)> prepare;
+  std::function<std::string(const FailureSetup&)> message;
+  Names left;                // what the working folder holds afterwards
+  bool uninstaller_written;  // whether KQUninst.exe was written before the failure
+};
+
+std::string Text(const char* text) { return text; }
+
+// Cuts the package at `offset` bytes into entry record `entry`.
+void CutInRecord(FailureSetup& f, size_t entry, size_t offset) {
+  std::vector<size_t> records;
+  std::string bytes = f.package.Bytes(&records);
+  f.raw = bytes.substr(0, records.at(entry) + offset);
+}
+
+void OnSmallTmpfs(FailureSetup& f) { f.temp = SmallTmpfsFolder("temp", &f.skip); }
+
+const char* const kProgram = "Setup1.exe";
+
+const FailureCase kCases[] = {
+    // The package.
+    {"NoPackage", [](FailureSetup& f) { f.write_package = false; },
+     [](const FailureSetup&) { return Text(kNoPackageText); }, {}, false},
+    {"PackageHeldOpenByAnotherProgram", [](FailureSetup& f) { f.hold_package = true; },
+     [](const FailureSetup&) { return Text(kNoPackageText); }, {}, false},
+    {"BadSignature", [](FailureSetup& f) { f.raw = "KZ" + f.package.Bytes().substr(2); },
+     [](const FailureSetup&) { return Text(kCorruptText); }, {}, false},
+    {"BadKindByte", [](FailureSetup& f) { f.package.kind = 4; },
+     [](const FailureSetup&) { return Text(kCorruptText); }, {}, false},
+    {"HeaderCutShort", [](FailureSetup& f) { f.raw = f.package.Bytes().substr(0, 3); },
+     [](const FailureSetup&) { return Text(kCorruptText); }, {}, false},
+    // Entry records: a size field cut short, a failed Adler-32 check in each kind of entry.
+    // A failure after the setup program was unpacked leaves it; the list and the support
+    // files go.
+    {"RecordCutInItsSizeField", [](FailureSetup& f) { CutInRecord(f, 1, 6); },
+     [](const FailureSetup&) { return Text(kCorruptText); }, {}, false},
+    {"CorruptListEntry", [](FailureSetup& f) { f.package.bad_list_adler = true; },
+     [](const FailureSetup&) { return Text(kCorruptText); }, {}, false},
+    {"CorruptSetupProgramEntry", [](FailureSetup& f) { f.package.program.bad_adler = true; },
+     [](const FailureSetup&) { return Text(kCorruptText); }, {}, false},
+    {"CorruptUninstallerEntry", [](FailureSetup& f) { f.package.uninstaller.bad_adler = true; },
+     [](const FailureSetup&) { return Text(kCorruptText); }, {kProgram}, false},
+    {"CorruptSupportFileEntry", [](FailureSetup& f) { f.package.support[1].bad_adler = true; },
+     [](const FailureSetup&) { return Text(kCorruptText); }, {kProgram}, true},
+    // The list file.
+    {"ListLineWithoutEquals",
+     [](FailureSetup& f) { f.package.list.replace(f.package.list.find("Key3="), 5, "Key3"); },
+     [](const FailureSetup&) { return Text(kListCorruptText); }, {}, false},
+    {"ListCountZero",
+     [](FailureSetup& f) { f.package.list = datapack::MakeListFile(100, 0, {}); },
+     [](const FailureSetup&) { return Text(kListCorruptText); }, {}, false},
+    {"ListLastLineUnterminated",
+     [](FailureSetup& f) { f.package.list.resize(f.package.list.size() - 2); },
+     [](const FailureSetup&) { return Text(kListCorruptText); }, {}, false},
+    // Support file names that would leave the working folder are refused as a corrupt list
+    // before anything else is unpacked.
+    {"SupportNameDotDot", [](FailureSetup& f) { f.ListNames(".."); },
+     [](const FailureSetup&) { return Text(kListCorruptText); }, {}, false},
+    {"SupportNameWithFolder",
+     [](FailureSetup& f) {
+       f.ListNames("a\\b");
+       f.must_not_exist = f.temp + "a";
+     },
+     [](const FailureSetup&) { return Text(kListCorruptText); }, {}, false},
+    {"SupportNameWithDrive", [](FailureSetup& f) { f.ListNames("C:x"); },
+     [](const FailureSetup&) { return Text(kListCorruptText); }, {}, false},
+    // The working folder and the Windows folder.
+    {"TempFolderCannotBeCreated",
+     [](FailureSetup& f) {
+       f.temp = f.s.root() + "missing\\temp\\";
+       f.must_not_exist = f.s.root() + "missing";
+     },
+     [](const FailureSetup&) { return Text(kNoTempText); }, {}, false},
+    {"UninstallerCannotBeWritten", [](FailureSetup& f) { f.block_uninstaller = true; },
+     [](const FailureSetup&) { return kCannotCopyPrefix + UninstallerPath(); }, {kProgram},
+     false},
+    {"SetupProgramCannotRun", [](FailureSetup&) {},
+     [](const FailureSetup& f) { return kCannotRunPrefix + f.temp + kProgram; }, {}, true},
+    // A 1 MiB disk: too small for the list's sizes; and, with sizes that pass the check, too
+    // small for a support file, whose partly written file must not stay.
+    {"TooLittleDiskSpace",
+     [](FailureSetup& f) {
+       OnSmallTmpfs(f);
+       f.package.list = datapack::MakeListFile(2000000, 0, f.package.SupportNames());
+     },
+     [](const FailureSetup&) { return Text(kNoSpaceText); }, {}, false},
+    {"DiskFullWhileWriting",
+     [](FailureSetup& f) {
+       OnSmallTmpfs(f);
+       f.package.support[1].file = MakeFile("big.bin", std::string(3 << 20, 'x'), 0x20, 6);
+       f.package.list = datapack::MakeListFile(1000, 0, f.package.SupportNames());
+     },
+     [](const FailureSetup& f) { return kCannotCopyPrefix + f.temp + "big.bin"; }, {kProgram},
+     true},
+};
+
+class SetupFailures : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(SetupFailures, ShowTheirMessageAndLeaveOnlyWhatTheyMust) {
+  const FailureCase& c = GetParam();
+  Scenario s;
+  ASSERT_TRUE(s.ok());
+  FailureSetup f(s);
+  c.prepare(f);
+  if (!f.skip.empty()) GTEST_SKIP() << f.skip;
+  ASSERT_TRUE(RemoveUninstaller());
+  if (f.write_package) {
+    ASSERT_TRUE(WriteBytes(s.StartPath(kPackageName), f.raw.empty() ? f.package.Bytes() : f.raw));
+  }
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (f.hold_package) {
+    held = CreateFileA(s.StartPath(kPackageName).c_str(), GENERIC_READ, 0, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  }
+  std::unique_ptr<UninstallerBlocked> blocked;
+  if (f.block_uninstaller) {
+    blocked.reset(new UninstallerBlocked);
+    ASSERT_TRUE(blocked->ok());
+  }
+
+  StartOptions options;
+  options.temp = f.temp;
+  Process p = s.Start(SetupExe(), options);
+  ASSERT_TRUE(p.started()) << "CreateProcessA error " << p.start_error();
+  MessageBoxInfo box;
+  bool shown = WaitForSetupMessage(p, &box);
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(box.caption, kCaption);
+  EXPECT_EQ(box.text, c.message(f));
+  ASSERT_TRUE(AnswerMessageBox(box.hwnd));
+  DWORD code = 1;
+  ASSERT_TRUE(p.WaitExit(kDefaultTimeoutMs, &code));
+  EXPECT_EQ(code, 0u);
+
+  EXPECT_EQ(ListFolder(f.temp), c.left);
+  EXPECT_EQ(Exists(UninstallerPath()) && !IsFolder(UninstallerPath()), c.uninstaller_written);
+  if (!f.must_not_exist.empty()) {
+    EXPECT_FALSE(Exists(f.must_not_exist)) << f.must_not_exist;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Setup, SetupFailures, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<FailureCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace e2e
