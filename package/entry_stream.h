@@ -1,0 +1,59 @@
+// Streaming entry decoding: the same outcome and the same progress reports as ReadEntry and
+// InflateEntryStream, but the stored stream is read in pieces and the payload handed over in
+// pieces, so that an entry of any size passes through a fixed amount of memory.
+//
+// setup.exe keeps the whole-buffer path (package.h); datapack's verify and extract use this
+// one, so that checking or unpacking a package of gigabytes needs a few hundred kilobytes.
+// Equal results are guaranteed by driving the same zlib inflate stream with the same Z_BLOCK
+// stops; only where the input and output buffers end differs, and zlib's decoding does not
+// depend on that.
+#ifndef PACKAGE_ENTRY_STREAM_H
+#define PACKAGE_ENTRY_STREAM_H
+
+#include <stdint.h>
+
+#include "bytereader.h"
+#include "package.h"
+
+// Status beyond EntryStatus: the payload sink asked to stop (streaming only).
+enum { ENTRY_SINK_STOPPED = 64 };
+
+// Where the streaming decoder delivers the payload (file header included), in order.
+struct PayloadSink {
+  // Takes the next `size` (>= 1) payload bytes. They are delivered as they are inflated,
+  // before the stream is known to be good: only the final status says whether they form a
+  // payload the bootstrapper accepts. Returns 1 to go on, 0 to stop (ENTRY_SINK_STOPPED).
+  int (*write)(void *ctx, const unsigned char *data, uint32_t size);
+  void *ctx;
+};
+
+// Working memory, owned by the caller: the sizes set how often the source is read and the
+// sink called, never the outcome.
+struct StreamBuffers {
+  unsigned char *in;   // in_size bytes
+  uint32_t in_size;    // >= 2: one byte of it keeps the last byte zlib consumed
+  unsigned char *out;  // out_size bytes
+  uint32_t out_size;   // >= 1
+};
+
+// Inflates the next `in_len` bytes of `r` as InflateEntryStream inflates a buffer holding
+// them, with room for `out_cap` payload bytes: same status, same reports in the same order,
+// same `info` (produced, stream_used, blocks, reports, reason). As in ReadEntry, bytes the
+// source does not deliver (it ends or fails) count as zeros, and all `in_len` bytes are taken
+// from the source also when the stream ends before them, so that `r` is left after them;
+// info->stored_read receives how many it delivered. `out` may be NULL (the payload is then
+// only counted). Returns an EntryStatus, or ENTRY_SINK_STOPPED (info->reason says so;
+// the rest of the stored bytes are then not read).
+int InflateEntryReader(struct ByteReader *r, uint32_t in_len, uint32_t out_cap,
+                       const struct StreamBuffers *buf, const struct PayloadSink *out,
+                       const struct ProgressSink *sink, struct EntryInfo *info);
+
+// ReadEntry's streaming twin: reads the next entry record from `r`, then its stream through
+// InflateEntryReader. Fills `info` as ReadEntry fills e->info and returns the same status,
+// ENTRY_SHORT_PAYLOAD included, except that it never allocates (no ENTRY_NO_MEMORY for a
+// large declared size) and may return ENTRY_SINK_STOPPED.
+int ReadEntryStream(struct ByteReader *r, const struct ProgressSink *sink,
+                    const struct StreamBuffers *buf, const struct PayloadSink *out,
+                    struct EntryInfo *info);
+
+#endif
