@@ -24,8 +24,11 @@ enum {
 // s_link_font   bold underlined MS Sans Serif; created by FitLinkLabel, deleted and set back
 //               to NULL by ReleaseLinkLabel, so a second WM_DESTROY deletes nothing. While it
 //               is NULL the label keeps the dialog's font.
+// s_dialog_font the font the dialog gave the label; kept by FitLinkLabel when it gives the
+//               label the link font, given back by ReleaseLinkLabel before that is deleted.
 static WNDPROC s_label_proc = NULL;
 static HFONT s_link_font = NULL;
+static HFONT s_dialog_font = NULL;
 
 static HFONT CreateLinkFont(HDC dc) {
   int height = CharHeightForPoints(LINK_POINTS, GetDeviceCaps(dc, LOGPIXELSY));
@@ -101,6 +104,13 @@ void FitLinkLabel(HWND window, HWND label) {
     if (old) SelectObject(dc, old);
     ReleaseDC(label, dc);
   }
+  // Also the label's own font: a static that selects its own font after asking its parent
+  // for colours (Wine's does) would otherwise draw the address in the dialog's plain font,
+  // narrower than the label it was measured for.
+  if (s_link_font) {
+    s_dialog_font = (HFONT)SendMessageA(label, WM_GETFONT, 0, 0);
+    SendMessageA(label, WM_SETFONT, (WPARAM)s_link_font, FALSE);
+  }
   // As wide as the text, so that the hand and the click cover the text and nothing beside.
   MoveWindow(label, CentredStart(outer.right - outer.left, size.cx), top_left.y, size.cx,
              box.bottom - box.top, TRUE);
@@ -118,6 +128,9 @@ INT_PTR LinkLabelColours(HWND window, HDC dc, LPARAM control) {
 void ReleaseLinkLabel(HWND label) {
   if (label && s_label_proc) SetWindowLongPtrA(label, GWLP_WNDPROC, (LONG_PTR)s_label_proc);
   if (s_link_font) {
+    // Never leave the label holding a deleted font: it may still paint for the rest of the
+    // run (a click on the window ends the program only when the run is over).
+    if (label) SendMessageA(label, WM_SETFONT, (WPARAM)s_dialog_font, FALSE);
     DeleteObject(s_link_font);
     s_link_font = NULL;
   }

@@ -35,9 +35,10 @@ void KeepLinkLabelProc(HWND label);
 void InstallLinkLabel(HWND label);
 
 // WM_INITDIALOG: creates the link font (MS Sans Serif, 8 points for the label's context,
-// bold, underlined), measures the label's text in it and moves the label to exactly that
-// width, its height and top unchanged, at x = W / 2 - w / 2 in the window's client
-// coordinates, W being the window's outer width (each halving truncating).
+// bold, underlined), makes it the label's font (WM_SETFONT), measures the label's text in it
+// and moves the label to exactly that width, its height and top unchanged, at
+// x = W / 2 - w / 2 in the window's client coordinates, W being the window's outer width
+// (each halving truncating).
 void FitLinkLabel(HWND window, HWND label);
 
 // WM_CTLCOLORSTATIC for the label: selects the link font into dc (while it exists), lets
@@ -45,8 +46,9 @@ void FitLinkLabel(HWND window, HWND label);
 // and returns the brush, which the dialog procedure returns as its result.
 INT_PTR LinkLabelColours(HWND window, HDC dc, LPARAM control);
 
-// WM_DESTROY: puts the static's own procedure back and deletes the link font. Safe to call
-// again (the window may receive WM_DESTROY twice): the font is deleted only once.
+// WM_DESTROY: puts the static's own procedure and the dialog's font back and deletes the
+// link font. Safe to call again (the window may receive WM_DESTROY twice): the font is
+// deleted only once.
 void ReleaseLinkLabel(HWND label);
 
 #endif
