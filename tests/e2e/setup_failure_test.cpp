@@ -4,7 +4,9 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -21,6 +23,7 @@ using Names = std::vector<std::string>;
 struct FailureSetup {
   explicit FailureSetup(const Scenario& scenario) : s(scenario), temp(scenario.temp_dir()) {
     package.kind = KIND_SETUP;
+    // Not a program: no case gets as far as starting it but SetupProgramCannotRun.
     package.program.file = MakeFile("program", "MZ but not a program", datapack::kAttrArchive, 2);
     package.uninstaller.file = MakeFile("uninstaller", "uninstaller", datapack::kAttrArchive, 3);
     package.support.resize(2);
@@ -34,25 +37,38 @@ struct FailureSetup {
   }
 
   const Scenario& s;
-  SetupPackage package;        // small, kind 2 (Setup), support files one.txt and two.txt
-  std::string raw;             // the package file's bytes instead of `package`, when set
-  bool write_package = true;   // false: no "_Data.001" at all
-  bool hold_package = false;   // the test holds the package open without sharing
+  SetupPackage package;            // small, kind 2 (Setup), support files one.txt and two.txt
+  std::string raw;                 // the package file's bytes instead of `package`, when set
+  bool write_package = true;       // false: no "_Data.001" at all
+  bool hold_package = false;       // the test holds the package open without sharing
   bool block_uninstaller = false;  // a folder stands where the uninstaller goes
-  std::string temp;            // the working folder (TMP and TEMP)
-  std::string must_not_exist;  // a path the run must not create
-  std::string skip;            // when set, the case cannot run here: why
+  std::string temp;                // the working folder (TMP and TEMP)
+  std::string must_not_exist;      // a path the run must not create
+  std::string skip;                // when set, the case cannot run here: why
 };
+
+// What a failure leaves: the setup program in the working folder, when the run failed after
+// unpacking it (nothing else stays there), and the uninstaller, when it was written.
+enum LeftOver { kProgram = 1, kUninstaller = 2 };
 
 struct FailureCase {
   const char* name;
   std::function<void(FailureSetup&)> prepare;
-  std::function<std::string(const FailureSetup&)> message;
-  Names left;                // what the working folder holds afterwards
-  bool uninstaller_written;  // whether KQUninst.exe was written before the failure
+  std::string message;  // the box's text; %TEMP% and %WINDIR% stand for those folders
+  int leaves;           // what is left afterwards: 0 or LeftOver bits
 };
 
-std::string Text(const char* text) { return text; }
+// `text` with %TEMP% and %WINDIR% replaced by the working folder and the Windows folder
+// (both ending with a backslash).
+std::string Expand(std::string text, const FailureSetup& f) {
+  const std::pair<std::string, std::string> vars[] = {{"%TEMP%", f.temp},
+                                                      {"%WINDIR%", WindowsDir()}};
+  for (const auto& var : vars) {
+    size_t at = text.find(var.first);
+    if (at != std::string::npos) text.replace(at, var.first.size(), var.second);
+  }
+  return text;
+}
 
 // Cuts the package at `offset` bytes into entry record `entry`.
 void CutInRecord(FailureSetup& f, size_t entry, size_t offset) {
@@ -63,67 +79,57 @@ void CutInRecord(FailureSetup& f, size_t entry, size_t offset) {
 
 void OnSmallTmpfs(FailureSetup& f) { f.temp = SmallTmpfsFolder("temp", &f.skip); }
 
-const char* const kProgram = "Setup1.exe";
-
 const FailureCase kCases[] = {
     // The package.
-    {"NoPackage", [](FailureSetup& f) { f.write_package = false; },
-     [](const FailureSetup&) { return Text(kNoPackageText); }, {}, false},
+    {"NoPackage", [](FailureSetup& f) { f.write_package = false; }, kNoPackageText, 0},
     {"PackageHeldOpenByAnotherProgram", [](FailureSetup& f) { f.hold_package = true; },
-     [](const FailureSetup&) { return Text(kNoPackageText); }, {}, false},
+     kNoPackageText, 0},
     {"BadSignature", [](FailureSetup& f) { f.raw = "KZ" + f.package.Bytes().substr(2); },
-     [](const FailureSetup&) { return Text(kCorruptText); }, {}, false},
-    {"BadKindByte", [](FailureSetup& f) { f.package.kind = 4; },
-     [](const FailureSetup&) { return Text(kCorruptText); }, {}, false},
+     kCorruptText, 0},
+    {"BadKindByte", [](FailureSetup& f) { f.package.kind = 4; }, kCorruptText, 0},
     {"HeaderCutShort", [](FailureSetup& f) { f.raw = f.package.Bytes().substr(0, 3); },
-     [](const FailureSetup&) { return Text(kCorruptText); }, {}, false},
+     kCorruptText, 0},
     // Entry records: a size field cut short, a failed Adler-32 check in each kind of entry.
     // A failure after the setup program was unpacked leaves it; the list and the support
     // files go.
-    {"RecordCutInItsSizeField", [](FailureSetup& f) { CutInRecord(f, 1, 6); },
-     [](const FailureSetup&) { return Text(kCorruptText); }, {}, false},
-    {"CorruptListEntry", [](FailureSetup& f) { f.package.bad_list_adler = true; },
-     [](const FailureSetup&) { return Text(kCorruptText); }, {}, false},
+    {"RecordCutInItsSizeField", [](FailureSetup& f) { CutInRecord(f, 1, 6); }, kCorruptText, 0},
+    {"CorruptListEntry", [](FailureSetup& f) { f.package.bad_list_adler = true; }, kCorruptText, 0},
     {"CorruptSetupProgramEntry", [](FailureSetup& f) { f.package.program.bad_adler = true; },
-     [](const FailureSetup&) { return Text(kCorruptText); }, {}, false},
+     kCorruptText, 0},
     {"CorruptUninstallerEntry", [](FailureSetup& f) { f.package.uninstaller.bad_adler = true; },
-     [](const FailureSetup&) { return Text(kCorruptText); }, {kProgram}, false},
+     kCorruptText, kProgram},
     {"CorruptSupportFileEntry", [](FailureSetup& f) { f.package.support[1].bad_adler = true; },
-     [](const FailureSetup&) { return Text(kCorruptText); }, {kProgram}, true},
+     kCorruptText, kProgram | kUninstaller},
     // The list file.
     {"ListLineWithoutEquals",
      [](FailureSetup& f) { f.package.list.replace(f.package.list.find("Key3="), 5, "Key3"); },
-     [](const FailureSetup&) { return Text(kListCorruptText); }, {}, false},
-    {"ListCountZero",
-     [](FailureSetup& f) { f.package.list = datapack::MakeListFile(100, 0, {}); },
-     [](const FailureSetup&) { return Text(kListCorruptText); }, {}, false},
+     kListCorruptText, 0},
+    {"ListCountZero", [](FailureSetup& f) { f.package.list = datapack::MakeListFile(100, 0, {}); },
+     kListCorruptText, 0},
     {"ListLastLineUnterminated",
-     [](FailureSetup& f) { f.package.list.resize(f.package.list.size() - 2); },
-     [](const FailureSetup&) { return Text(kListCorruptText); }, {}, false},
+     [](FailureSetup& f) { f.package.list.resize(f.package.list.size() - 2); }, kListCorruptText,
+     0},
     // Support file names that would leave the working folder are refused as a corrupt list
     // before anything else is unpacked.
-    {"SupportNameDotDot", [](FailureSetup& f) { f.ListNames(".."); },
-     [](const FailureSetup&) { return Text(kListCorruptText); }, {}, false},
+    {"SupportNameDotDot", [](FailureSetup& f) { f.ListNames(".."); }, kListCorruptText, 0},
     {"SupportNameWithFolder",
      [](FailureSetup& f) {
        f.ListNames("a\\b");
        f.must_not_exist = f.temp + "a";
      },
-     [](const FailureSetup&) { return Text(kListCorruptText); }, {}, false},
-    {"SupportNameWithDrive", [](FailureSetup& f) { f.ListNames("C:x"); },
-     [](const FailureSetup&) { return Text(kListCorruptText); }, {}, false},
+     kListCorruptText, 0},
+    {"SupportNameWithDrive", [](FailureSetup& f) { f.ListNames("C:x"); }, kListCorruptText, 0},
     // The working folder and the Windows folder.
     {"TempFolderCannotBeCreated",
      [](FailureSetup& f) {
        f.temp = f.s.root() + "missing\\temp\\";
        f.must_not_exist = f.s.root() + "missing";
      },
-     [](const FailureSetup&) { return Text(kNoTempText); }, {}, false},
+     kNoTempText, 0},
     {"UninstallerCannotBeWritten", [](FailureSetup& f) { f.block_uninstaller = true; },
-     [](const FailureSetup&) { return kCannotCopyPrefix + UninstallerPath(); }, {kProgram},
-     false},
+     std::string(kCannotCopyPrefix) + "%WINDIR%KQUninst.exe", kProgram},
     {"SetupProgramCannotRun", [](FailureSetup&) {},
-     [](const FailureSetup& f) { return kCannotRunPrefix + f.temp + kProgram; }, {}, true},
+     std::string(kCannotRunPrefix) + "%TEMP%Setup1.exe", kUninstaller},
     // A 1 MiB disk: too small for the list's sizes; and, with sizes that pass the check, too
     // small for a support file, whose partly written file must not stay.
     {"TooLittleDiskSpace",
@@ -131,16 +137,19 @@ const FailureCase kCases[] = {
        OnSmallTmpfs(f);
        f.package.list = datapack::MakeListFile(2000000, 0, f.package.SupportNames());
      },
-     [](const FailureSetup&) { return Text(kNoSpaceText); }, {}, false},
+     kNoSpaceText, 0},
     {"DiskFullWhileWriting",
      [](FailureSetup& f) {
        OnSmallTmpfs(f);
-       f.package.support[1].file = MakeFile("big.bin", std::string(3 << 20, 'x'), 0x20, 6);
+       f.package.support[1].file =
+           MakeFile("big.bin", std::string(3 << 20, 'x'), datapack::kAttrArchive, 6);
        f.package.list = datapack::MakeListFile(1000, 0, f.package.SupportNames());
      },
-     [](const FailureSetup& f) { return kCannotCopyPrefix + f.temp + "big.bin"; }, {kProgram},
-     true},
+     std::string(kCannotCopyPrefix) + "%TEMP%big.bin", kProgram | kUninstaller},
 };
+
+// Names the case in GoogleTest's messages instead of dumping its bytes.
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class SetupFailures : public ::testing::TestWithParam<FailureCase> {};
 
@@ -157,8 +166,8 @@ TEST_P(SetupFailures, ShowTheirMessageAndLeaveOnlyWhatTheyMust) {
   }
   HANDLE held = INVALID_HANDLE_VALUE;
   if (f.hold_package) {
-    held = CreateFileA(s.StartPath(kPackageName).c_str(), GENERIC_READ, 0, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
+    held = CreateFileA(s.StartPath(kPackageName).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                       0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
   }
   std::unique_ptr<UninstallerBlocked> blocked;
@@ -176,14 +185,15 @@ TEST_P(SetupFailures, ShowTheirMessageAndLeaveOnlyWhatTheyMust) {
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   ASSERT_TRUE(shown);
   EXPECT_EQ(box.caption, kCaption);
-  EXPECT_EQ(box.text, c.message(f));
+  EXPECT_EQ(box.text, Expand(c.message, f));
   ASSERT_TRUE(AnswerMessageBox(box.hwnd));
   DWORD code = 1;
   ASSERT_TRUE(p.WaitExit(kDefaultTimeoutMs, &code));
   EXPECT_EQ(code, 0u);
 
-  EXPECT_EQ(ListFolder(f.temp), c.left);
-  EXPECT_EQ(Exists(UninstallerPath()) && !IsFolder(UninstallerPath()), c.uninstaller_written);
+  EXPECT_EQ(ListFolder(f.temp), (c.leaves & kProgram) ? Names{"Setup1.exe"} : Names{});
+  EXPECT_EQ(Exists(UninstallerPath()) && !IsFolder(UninstallerPath()),
+            (c.leaves & kUninstaller) != 0);
   if (!f.must_not_exist.empty()) {
     EXPECT_FALSE(Exists(f.must_not_exist)) << f.must_not_exist;
   }

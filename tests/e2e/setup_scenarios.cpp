@@ -49,8 +49,8 @@ uint64_t StoredTime(int days, int seconds) {
   return k2001 + (static_cast<uint64_t>(days) * 86400 + seconds) * kSecond;
 }
 
-datapack::PackedFile MakeFile(const std::string& name, const std::string& data,
-                              uint32_t attributes, int day) {
+datapack::PackedFile MakeFile(const std::string& name, const std::string& data, uint32_t attributes,
+                              int day) {
   datapack::PackedFile f;
   f.name = name;
   f.data = ToBytes(data);
@@ -110,8 +110,7 @@ std::string SetupPackage::Bytes(std::vector<size_t>* record_offsets) const {
     std::vector<unsigned char> payload = datapack::MakePayload(e->file);
     std::vector<unsigned char> stream;
     std::string error;
-    if (!datapack::CompressPayload(payload.data(), payload.size(), e->compression, stream,
-                                   error)) {
+    if (!datapack::CompressPayload(payload.data(), payload.size(), e->compression, stream, error)) {
       ADD_FAILURE() << "cannot compress " << e->file.name << ": " << error;
       break;
     }

@@ -23,19 +23,22 @@ namespace e2e {
 // The texts the user sees, written out here rather than taken from the program's resources:
 // a changed text is a fault these tests must catch.
 constexpr char kCaption[] = " Setup program";
-constexpr char kNeedWin32Text[] = "You need Windows 95/98 or Windows NT40/2000 to run this program.";
+constexpr char kNeedWin32Text[] =
+    "You need Windows 95/98 or Windows NT40/2000 to run this program.";
 constexpr char kNoTempText[] =
     "Setup program cannot continue because it could not create a temporary directory to "
     "uncompress files.";
 constexpr char kNoPackageText[] =
     "Setup program cannot continue because it could not find file '_Data.001'.";
-constexpr char kCorruptText[] = "Setup program cannot continue because file _Data.001 is corrupted.";
+constexpr char kCorruptText[] =
+    "Setup program cannot continue because file _Data.001 is corrupted.";
 constexpr char kListCorruptText[] =
     "Setup program cannot continue because file Setup.lst is corrupted.";
 constexpr char kNoSpaceText[] =
     "Setup program cannot continue because there is no enough disk free space to uncompress "
     "files.";
-constexpr char kCannotCopyPrefix[] = "Setup program cannot continue because it could not copy file ";
+constexpr char kCannotCopyPrefix[] =
+    "Setup program cannot continue because it could not copy file ";
 constexpr char kCannotRunPrefix[] = "Setup program cannot continue because it could not run file ";
 
 constexpr char kPackageName[] = "_Data.001";
@@ -54,10 +57,10 @@ struct PackEntry {
 // A package for setup.exe, built entry by entry so that each entry can be compressed or
 // damaged on its own.
 struct SetupPackage {
-  int kind = KIND_SETUP;  // kind byte, written as given (invalid values too)
-  std::string list;       // the list file's text; MakeList() gives a valid one
+  int kind = KIND_SETUP;        // kind byte, written as given (invalid values too)
+  std::string list;             // the list file's text; MakeList() gives a valid one
   bool bad_list_adler = false;  // the list entry fails its Adler-32 check
-  PackEntry program;      // the setup program
+  PackEntry program;            // the setup program
   PackEntry uninstaller;
   std::vector<PackEntry> support;  // in list order
 
@@ -83,8 +86,8 @@ uint64_t StoredTime(int days, int seconds = 0);
 
 // A file with the given bytes, attributes and distinct stored access and write times (the
 // creation time is stored too; Wine does not keep it).
-datapack::PackedFile MakeFile(const std::string& name, const std::string& data,
-                              uint32_t attributes, int day);
+datapack::PackedFile MakeFile(const std::string& name, const std::string& data, uint32_t attributes,
+                              int day);
 
 // A support file whose entry makes about one progress report per 127 bytes (Huffman-only
 // blocks of a tiny memory level). Every report costs the bootstrapper at least 10 ms, so

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,8 @@ struct KindCase {
   const char* list;     // the list file's name for this kind
   const char* program;  // the setup program's name
 };
+
+void PrintTo(const KindCase& k, std::ostream* os) { *os << "kind " << k.kind; }
 
 class SetupKinds : public ::testing::TestWithParam<KindCase> {};
 
