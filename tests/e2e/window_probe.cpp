@@ -240,6 +240,9 @@ bool StalledSetup::WaitStalled(std::string* why) {
     *why = "the failure box cannot be moved off the setup window";
     return false;
   }
+  // Above the windows of tests running side by side (message boxes centred on the same
+  // screen), which would otherwise take clicks and hide pixels meant for this one.
+  SetWindowPos(window_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   return true;
 }
 

@@ -71,7 +71,8 @@ class StalledSetup {
   StalledSetup& operator=(const StalledSetup&) = delete;
 
   // Waits until the failure box and the setup window are both up, then moves the box where
-  // it covers nothing of the setup window. False (with the reason in *why) otherwise.
+  // it covers nothing of the setup window and puts the setup window above other programs'
+  // windows (topmost). False (with the reason in *why) otherwise.
   bool WaitStalled(std::string* why);
 
   bool ok() const { return process_.started(); }
