@@ -42,6 +42,8 @@ struct FailureSetup {
   bool write_package = true;       // false: no "_Data.001" at all
   bool hold_package = false;       // the test holds the package open without sharing
   bool block_uninstaller = false;  // a folder stands where the uninstaller goes
+  std::string exe;                 // the program to start; setup.exe of the build when empty
+  std::string cwd;                 // its current folder; the start folder when empty
   std::string temp;                // the working folder (TMP and TEMP)
   std::string must_not_exist;      // a path the run must not create
   std::string skip;                // when set, the case cannot run here: why
@@ -82,6 +84,13 @@ void OnSmallTmpfs(FailureSetup& f) { f.temp = SmallTmpfsFolder("temp", &f.skip);
 const FailureCase kCases[] = {
     // The package.
     {"NoPackage", [](FailureSetup& f) { f.write_package = false; }, kNoPackageText, 0},
+    // "_Data.001" is looked for in the current folder, not beside the program.
+    {"PackageBesideTheProgramOnly",
+     [](FailureSetup& f) {
+       f.exe = f.s.CopyIn(SetupExe(), "setup.exe");
+       f.cwd = f.s.root();
+     },
+     kNoPackageText, 0},
     {"PackageHeldOpenByAnotherProgram", [](FailureSetup& f) { f.hold_package = true; },
      kNoPackageText, 0},
     {"BadSignature", [](FailureSetup& f) { f.raw = "KZ" + f.package.Bytes().substr(2); },
@@ -177,8 +186,9 @@ TEST_P(SetupFailures, ShowTheirMessageAndLeaveOnlyWhatTheyMust) {
   }
 
   StartOptions options;
+  options.cwd = f.cwd;
   options.temp = f.temp;
-  Process p = s.Start(SetupExe(), options);
+  Process p = s.Start(f.exe.empty() ? SetupExe() : f.exe, options);
   ASSERT_TRUE(p.started()) << "CreateProcessA error " << p.start_error();
   MessageBoxInfo box;
   bool shown = WaitForSetupMessage(p, &box);

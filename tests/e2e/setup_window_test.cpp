@@ -123,7 +123,7 @@ TEST(SetupWindow, ClickWhileUnpackingLetsTheRunGoOn) {
   Scenario s;
   ASSERT_TRUE(s.ok());
   FakeSetupControl fake(s);
-  Process p = StartSetup(s, fake, FakeSetupPackage(KIND_SETUP, s.root(), 40000));
+  Process p = StartSetup(s, fake, FakeSetupPackage(KIND_SETUP, s.root(), 50000));
   ASSERT_TRUE(p.started()) << "CreateProcessA error " << p.start_error();
   HWND window = WaitForWindow(p, "#32770");
   ASSERT_NE(window, nullptr);
