@@ -128,6 +128,14 @@ const FailureCase kCases[] = {
      },
      kListCorruptText, 0},
     {"SupportNameWithDrive", [](FailureSetup& f) { f.ListNames("C:x"); }, kListCorruptText, 0},
+    // An empty name (no second field) names the working folder itself: it cannot be written,
+    // and neither it nor its attributes (hidden here) are touched.
+    {"SupportNameEmpty",
+     [](FailureSetup& f) {
+       f.ListNames("");
+       SetAttributes(f.temp, FILE_ATTRIBUTE_HIDDEN);
+     },
+     std::string(kCannotCopyPrefix) + "%TEMP%", kProgram | kUninstaller},
     // The working folder and the Windows folder.
     {"TempFolderCannotBeCreated",
      [](FailureSetup& f) {
@@ -185,6 +193,7 @@ TEST_P(SetupFailures, ShowTheirMessageAndLeaveOnlyWhatTheyMust) {
     ASSERT_TRUE(blocked->ok());
   }
 
+  const DWORD temp_attributes = Attributes(f.temp);
   StartOptions options;
   options.cwd = f.cwd;
   options.temp = f.temp;
@@ -202,6 +211,7 @@ TEST_P(SetupFailures, ShowTheirMessageAndLeaveOnlyWhatTheyMust) {
   EXPECT_EQ(code, 0u);
 
   EXPECT_EQ(ListFolder(f.temp), (c.leaves & kProgram) ? Names{"Setup1.exe"} : Names{});
+  EXPECT_EQ(Attributes(f.temp), temp_attributes);
   EXPECT_EQ(Exists(UninstallerPath()) && !IsFolder(UninstallerPath()),
             (c.leaves & kUninstaller) != 0);
   if (!f.must_not_exist.empty()) {
