@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "commands.h"
@@ -168,6 +169,15 @@ int UsageError(Console& console, const char* command, const std::string& reason)
 
 void Warn(Console& console, const std::string& what, const std::string& text) {
   console.err << "datapack: warning: " << what << ": " << text << "\n";
+}
+
+std::string ReportsText(uint64_t reports) {
+  const uint64_t ms = reports * kReportWaitMs;
+  char wait[48];
+  snprintf(wait, sizeof wait, "%llu.%02llu s", (unsigned long long)(ms / 1000),
+           (unsigned long long)(ms % 1000 / 10));
+  return std::to_string(reports) + " progress report" + (reports == 1 ? "" : "s") +
+         ": at least " + wait + " of waiting in the bootstrapper";
 }
 
 bool ParseNumber(const std::string& text, int64_t low, int64_t high, int64_t& value) {

@@ -68,15 +68,18 @@ int CommandExtract(const std::vector<std::string>& args, Console& console) {
 
   PackageReport report;
   std::vector<fs::path> written;  // in this run, removed again if the run fails
-  int refusal = kExitOk;          // why on_entry stopped the walk
+  int refusal = kExitOk;          // why a callback stopped the walk
   auto stop = [&](int code, const std::string& why, std::string& out) {
     refusal = code;
     out = why;
     return false;
   };
+  // Each file is written as its entry inflates, so that memory stays flat whatever the
+  // sizes; if the package turns out broken, everything written is removed below.
+  FILE* current = nullptr;  // the file being written
+  fs::path target;
   InspectOptions options;
-  options.on_entry = [&](const EntryReport& e, const unsigned char* data, uint32_t size,
-                         std::string& out) -> bool {
+  options.on_start = [&](const EntryReport& e, std::string& out) -> bool {
     if (e.role == Role::kList) {
       // The list names every file: refuse before writing the first one.
       std::vector<std::string> names = {
@@ -89,13 +92,12 @@ int CommandExtract(const std::vector<std::string>& args, Console& console) {
         std::string why;
         if (!SafeName(name, why))
           return stop(kExitInvalid, "refusing the name \"" + name + "\": " + why, out);
-        const fs::path target = dir / PathFromNative(name);
-        if (!force && fs::exists(fs::symlink_status(target, ec)))
-          return stop(kExitUsage, DisplayPath(target) + ": already exists (--force replaces it)",
-                      out);
+        const fs::path t = dir / PathFromNative(name);
+        if (!force && fs::exists(fs::symlink_status(t, ec)))
+          return stop(kExitUsage, DisplayPath(t) + ": already exists (--force replaces it)", out);
       }
     }
-    const fs::path target = dir / PathFromNative(e.name);
+    target = dir / PathFromNative(e.name);
     const std::string shown = DisplayPath(target);
     const fs::file_status status = fs::symlink_status(target, ec);
     if (fs::exists(status)) {
@@ -108,15 +110,24 @@ int CommandExtract(const std::vector<std::string>& args, Console& console) {
       written.erase(std::remove(written.begin(), written.end(), target), written.end());
     }
     std::string why;
-    FILE* f = CreateNewFile(target, why);
-    if (!f) return stop(kExitIo, shown + ": " + why, out);
+    current = CreateNewFile(target, why);
+    if (!current) return stop(kExitIo, shown + ": " + why, out);
     written.push_back(target);
-    bool ok = (size == 0 || fwrite(data, 1, size, f) == size);
-    ok = (fclose(f) == 0) && ok;
-    if (!ok) return stop(kExitIo, shown + ": write failed", out);
-    if (e.has_header && !ApplyFileHeader(target, e.header.attributes, e.header.created,
-                                         e.header.accessed, e.header.written, why))
-      Warn(console, shown, why);
+    return true;
+  };
+  options.on_data = [&](const unsigned char* data, uint32_t size, std::string& out) -> bool {
+    if (fwrite(data, 1, size, current) == size) return true;
+    return stop(kExitIo, DisplayPath(target) + ": write failed", out);
+  };
+  options.on_done = [&](const EntryReport& e, std::string& out) -> bool {
+    const bool closed = fclose(current) == 0;
+    current = nullptr;
+    if (!closed) return stop(kExitIo, DisplayPath(target) + ": write failed", out);
+    std::string why;
+    if (e.status == ENTRY_OK && e.has_header &&
+        !ApplyFileHeader(target, e.header.attributes, e.header.created, e.header.accessed,
+                         e.header.written, why))
+      Warn(console, DisplayPath(target), why);
     return true;
   };
   int code = InspectFile(console, arg, options, report, "extracting");

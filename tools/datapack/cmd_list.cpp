@@ -17,9 +17,10 @@ const char kListHelp[] =
     "it unpacks to, its offset, the declared (inflated), stored and produced sizes, the\n"
     "attributes (letters R H S V D A X N T P L C O I E, and hexadecimal), the creation, last\n"
     "access and last write times (ISO 8601, UTC), the deflate blocks by type (stored, fixed,\n"
-    "dynamic) and its progress reports; then the number of reports the progress bar receives,\n"
-    "the expected total (list lines 8 + 9) against the payload total, where the bar ends, and\n"
-    "the bytes after the last entry.\n"
+    "dynamic) and its progress reports; then the number of reports the progress bar receives\n"
+    "and the waiting they cost (the bootstrapper waits at least 10 ms at each), the expected\n"
+    "total (list lines 8 + 9) against the payload total, where the bar ends, and the bytes\n"
+    "after the last entry.\n"
     "\n"
     "  -j, --json  one JSON object instead of text (names: bytes above 0x7F as \\u00XX)\n"
     "\n"
@@ -75,6 +76,7 @@ void PrintJson(std::ostream& out, const std::string& arg, const PackageReport& r
     out << ",\n  \"list\": {\"line8\": " << r.list.size1 << ", \"line9\": " << r.list.size2
         << ", \"count\": " << r.list.count << "}";
   out << ",\n  \"progress\": {\"reports\": " << r.progress_reports
+      << ", \"mandated_wait_ms\": " << (uint64_t)r.progress_reports * kReportWaitMs
       << ", \"expected_total\": " << r.list.expected << ", \"payload_total\": " << r.payload_total
       << ", \"final_percent\": " << r.final_percent << "}";
   if (r.complete) out << ",\n  \"trailing_bytes\": " << r.trailing;
@@ -116,7 +118,8 @@ void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r
     if (e.status != ENTRY_OK) out << "  FAILED    " << EntryStatusText(e.status) << "\n";
   }
   if (r.list_read) {
-    out << "progress: " << r.progress_reports << " reports; expected total " << r.list.expected
+    out << "progress: " << ReportsText(r.progress_reports) << "; expected total "
+        << r.list.expected
         << " (line 8: " << r.list.size1 << ", line 9: " << r.list.size2 << "), payload total "
         << r.payload_total;
     if (r.complete) out << ": the bar ends at " << r.final_percent << " %";

@@ -11,6 +11,9 @@ const char kVerifyHelp[] =
     "Usage: datapack verify [OPTIONS] [PACKAGE]\n"
     "Reads PACKAGE (default: _Data.001) exactly as the setup bootstrapper does: the header,\n"
     "the list file and every entry it names, inflating each one and checking its Adler-32.\n"
+    "A good package is summed up with the progress reports its bar receives and the waiting\n"
+    "they cost (the bootstrapper waits at least 10 ms at each). Entries are read and\n"
+    "inflated piece by piece: memory stays small whatever the package's size.\n"
     "\n"
     "  -s, --strict  count warnings as failures (exit status 2)\n"
     "  -q, --quiet   print nothing when the package is good\n"
@@ -72,7 +75,8 @@ int CommandVerify(const std::vector<std::string>& args, Console& console) {
   if (!o.Has("quiet"))
     console.out << arg << ": good: kind " << report.kind << " (" << report.base_name << "), "
                 << report.entries.size() << " entries, payload total " << report.payload_total
-                << " bytes, the progress bar ends at " << report.final_percent << " %\n";
+                << " bytes, the progress bar ends at " << report.final_percent << " %; "
+                << ReportsText(report.progress_reports) << "\n";
   if (o.Has("strict") && !report.warnings.empty()) {
     console.err << "datapack: " << arg << ": " << report.warnings.size()
                 << " warning(s), failing as --strict asks\n";

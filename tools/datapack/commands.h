@@ -57,6 +57,12 @@ int Fail(Console& console, int code, const std::string& what, const std::string&
 int UsageError(Console& console, const char* command, const std::string& reason);
 void Warn(Console& console, const std::string& what, const std::string& text);
 
+// The bootstrapper's bar waits at least this long at every progress report.
+const unsigned kReportWaitMs = 10;
+
+// "87 progress reports: at least 0.87 s of waiting in the bootstrapper".
+std::string ReportsText(uint64_t reports);
+
 // A decimal number in [low, high]; false when the text is anything else.
 bool ParseNumber(const std::string& text, int64_t low, int64_t high, int64_t& value);
 

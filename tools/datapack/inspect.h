@@ -1,6 +1,6 @@
 // Walking a package as the bootstrapper reads it: header, list file, setup program,
-// uninstaller, support files, each entry inflated with the core's own ReadEntry so that
-// every verdict is setup.exe's. `datapack list`, `verify` and `extract` are views of this walk.
+// uninstaller, support files, each entry inflated with the core's streaming twin of ReadEntry
+// (same verdicts and reports as setup.exe, in a fixed amount of memory). `datapack list`, `verify` and `extract` are views of this walk.
 #ifndef DATAPACK_INSPECT_H
 #define DATAPACK_INSPECT_H
 
@@ -67,10 +67,21 @@ struct InspectOptions {
   // Called with every entry that inflated, with its file data (the payload after the file
   // header), in package order, while no failure has been met; the list entry's call comes
   // after the list was checked. Returning false stops the walk (`error` then becomes the
-  // report's reason, with an empty message).
+  // report's reason, with an empty message). Each entry is then held whole in memory: for
+  // large packages use on_start / on_data / on_done.
   std::function<bool(const EntryReport&, const unsigned char* data, uint32_t size,
                      std::string& error)>
       on_entry;
+  // The streaming alternative to on_entry, for entries of any size. For each entry, while
+  // no failure has been met: on_start when it begins (its report holds index, role, name
+  // and offset), on_data with its file data in pieces as it inflates, before the entry is
+  // known to be good, and on_done when it has ended (with its whole report: status, file
+  // header), also when it failed or a callback refused. The list's calls come only after it
+  // has been read and checked, its data in one piece. Returning false stops the walk, as
+  // for on_entry. on_start and on_done are used only together with on_data.
+  std::function<bool(const EntryReport&, std::string& error)> on_start;
+  std::function<bool(const unsigned char* data, uint32_t size, std::string& error)> on_data;
+  std::function<bool(const EntryReport&, std::string& error)> on_done;
   // Called now and then with the package offset reached.
   std::function<void(uint64_t offset)> on_progress;
 };

@@ -14,22 +14,6 @@ void PutLE64(unsigned char* p, uint64_t v) {
   PutLE32(p + 4, (uint32_t)(v >> 32));
 }
 
-bool OptionsValid(const CompressionOptions& o, std::string& error) {
-  if (o.level < 0 || o.level > 9) {
-    error = "compression level must be 0 to 9";
-    return false;
-  }
-  if (o.mem_level < 1 || o.mem_level > 9) {
-    error = "memory level must be 1 to 9";
-    return false;
-  }
-  if (o.strategy < Z_DEFAULT_STRATEGY || o.strategy > Z_FIXED) {
-    error = "unknown compression strategy";
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void AppendPackageHeader(std::vector<unsigned char>& out, int kind, unsigned char reserved) {
@@ -52,7 +36,7 @@ std::vector<unsigned char> MakePayload(const PackedFile& file) {
 
 bool CompressPayload(const unsigned char* payload, size_t size, const CompressionOptions& options,
                      std::vector<unsigned char>& stream, std::string& error) {
-  if (!OptionsValid(options, error)) return false;
+  if (!CheckCompressionOptions(options, error)) return false;
   // zlib counts in uInt; payloads beyond that cannot be recorded in an entry anyway.
   if (size > std::numeric_limits<uInt>::max()) {
     error = "payload larger than 4 GiB";
@@ -123,32 +107,40 @@ void AppendRecord(std::vector<unsigned char>& out, uint32_t declared, uint32_t s
 }
 
 bool EncodeEntry(const PackedFile& file, const CompressionOptions& options,
-                 std::vector<unsigned char>& record, std::string& error) {
+                 std::vector<unsigned char>& record, std::string& error, bool counted) {
   if (file.data.size() > (size_t)UINT32_MAX - FILE_HEADER_SIZE) {
     error = "file larger than 4 GiB - 29 bytes: its size does not fit the entry record";
     return false;
   }
-  std::vector<unsigned char> payload = MakePayload(file);
-  std::vector<unsigned char> stream;
-  if (!CompressPayload(payload.data(), payload.size(), options, stream, error)) return false;
-  if (stream.size() > UINT32_MAX) {
+  if (!CheckCompressionOptions(options, error)) return false;
+  EntryWork work(MakePayload(file), options, counted);
+  while (!work.done()) {
+    for (size_t i = 0; i < work.Tasks(); ++i) work.RunTask(i);
+    work.Finish();
+  }
+  if (!work.ok()) {
+    error = work.error();
+    return false;
+  }
+  if (work.stream().size() > UINT32_MAX) {
     error = "compressed size does not fit the entry record";
     return false;
   }
   record.clear();
-  AppendRecord(record, (uint32_t)payload.size(), (uint32_t)stream.size(), stream);
+  AppendRecord(record, (uint32_t)work.payload_size(), (uint32_t)work.stream().size(),
+               work.stream());
   return true;
 }
 
 bool BuildPackage(const PackageSpec& spec, std::vector<unsigned char>& out, std::string& error) {
   out.clear();
-  if (!OptionsValid(spec.compression, error)) return false;
+  if (!CheckCompressionOptions(spec.compression, error)) return false;
   AppendPackageHeader(out, spec.kind, spec.reserved);
   std::vector<const PackedFile*> order = {&spec.list, &spec.setup_program, &spec.uninstaller};
   for (const PackedFile& f : spec.support) order.push_back(&f);
   std::vector<unsigned char> record;
   for (const PackedFile* f : order) {
-    if (!EncodeEntry(*f, spec.compression, record, error)) {
+    if (!EncodeEntry(*f, spec.compression, record, error, f != &spec.list)) {
       out.clear();
       return false;
     }

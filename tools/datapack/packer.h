@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "encode.h"
 #include "filetime.h"
 #include "format.h"
 
@@ -41,13 +42,6 @@ struct PackedFile {
   uint64_t created = 0;                // FILETIMEs (100 ns ticks since 1601 UTC)
   uint64_t accessed = 0;
   uint64_t written = 0;
-};
-
-// How payloads are deflated. The defaults are datapack's: the smallest output zlib makes.
-struct CompressionOptions {
-  int level = 9;      // zlib level 0..9; 0 writes stored blocks only
-  int mem_level = 9;  // zlib memLevel 1..9
-  int strategy = 0;   // Z_DEFAULT_STRATEGY (0), Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE or Z_FIXED
 };
 
 struct PackageSpec {
@@ -101,11 +95,12 @@ std::vector<unsigned char> StoredStream(const unsigned char* payload, size_t siz
 void AppendRecord(std::vector<unsigned char>& out, uint32_t declared, uint32_t stored,
                   const std::vector<unsigned char>& stream);
 
-// Encodes one well-formed entry record (sizes, then the deflated payload) into `record`
-// (replacing it). Returns false with `error` set when the compression fails or the payload or
-// stream exceeds 4 GiB - 1 bytes.
+// Encodes one well-formed entry record (sizes, then the deflated payload, encode.h) into
+// `record` (replacing it). `counted`: the entry's reports count on the bar (all entries but
+// the list), which --best weighs against size. Returns false with `error` set when the
+// compression fails or the payload or stream exceeds 4 GiB - 1 bytes.
 bool EncodeEntry(const PackedFile& file, const CompressionOptions& options,
-                 std::vector<unsigned char>& record, std::string& error);
+                 std::vector<unsigned char>& record, std::string& error, bool counted = true);
 
 // Damages the Adler-32 trailer of a complete zlib stream (flips its last byte), so that it
 // inflates to the end but fails its check.

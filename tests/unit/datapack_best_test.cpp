@@ -1,0 +1,199 @@
+// datapack create --best: the streams it assembles, the block budget, the choice against
+// zlib and stored blocks, and packages that do not depend on the number of threads.
+#include <gtest/gtest.h>
+
+#include "datapack_fixture.h"
+#include "deflate_best.h"
+#include "encode.h"
+#include "inspect.h"
+#include "test_util.h"
+
+namespace {
+
+using dptest::Bytes;
+using dptest::RunTool;
+using dptest::TempDir;
+
+// Inflates a whole stream as the bootstrapper does.
+struct Inflated {
+  int status;
+  Bytes out;
+  Reports reports;
+  EntryInfo info;
+};
+
+Inflated InflateAll(const Bytes& stream, uint32_t cap) {
+  Inflated r;
+  Recorder rec;
+  r.out.assign(cap ? cap : 1, 0);
+  uint32_t produced = 0;
+  r.status = InflateEntryStream(stream.data(), (uint32_t)stream.size(), r.out.data(), cap,
+                                &produced, &rec.sink, &r.info);
+  r.out.resize(produced);
+  r.reports = rec.reports;
+  return r;
+}
+
+// Parts as the optimal encoder hands them over: each starts at bit 0, may end inside a
+// byte, and may hold stored blocks aligned relative to its own start.
+TEST(AssembleZlibStream, PartsJoinOnByteBoundaries) {
+  BitWriter w;
+  w.Fixed(B("abc"), false);  // 3 + 3 * 8 + 7 = 34 bits: ends inside a byte
+  datapack::BitRun fixed{w.Take(), 34};
+  w = {};
+  w.Stored(B("xyz"), false);  // 3 + 5 padding + 32 + 24 = 64 bits
+  datapack::BitRun stored{w.Take(), 64};
+  w = {};
+  w.Fixed(B("!"), true);  // 3 + 8 + 7 = 18 bits
+  datapack::BitRun last{w.Take(), 18};
+
+  const Bytes payload = B("abcxyz!");
+  Bytes z = datapack::AssembleZlibStream({fixed, stored, last}, Adler32Of(payload));
+  EXPECT_EQ(z[0] * 256 + z[1], 0x78DA);
+  EXPECT_EQ((z[0] * 256 + z[1]) % 31, 0);
+  Inflated r = InflateAll(z, (uint32_t)payload.size());
+  ASSERT_EQ(r.status, ENTRY_OK);
+  EXPECT_EQ(r.out, payload);
+  EXPECT_EQ(r.info.stream_used, z.size());
+  EXPECT_EQ(r.info.blocks[0], 2u) << "the stored part and one empty block to realign";
+  EXPECT_EQ(r.info.blocks[1], 2u);
+  EXPECT_EQ(r.reports, (Reports{{3, 0}, {7, 0}, {7, 1}})) << "the realigning block makes none";
+
+  // Parts that end on a byte boundary need nothing between them.
+  z = datapack::AssembleZlibStream({stored, stored, last}, Adler32Of(B("xyzxyz!")));
+  r = InflateAll(z, 7);
+  ASSERT_EQ(r.status, ENTRY_OK);
+  EXPECT_EQ(r.out, B("xyzxyz!"));
+  EXPECT_EQ(r.info.blocks[0], 2u);
+  EXPECT_EQ(z.size(), 2u + 8 + 8 + 3 + 4);
+}
+
+// Data that compresses, in the manner of text and code: words and repeats.
+Bytes Compressible(size_t size, unsigned seed) {
+  Bytes b = dptest::Noise(size, seed);
+  for (size_t i = 4096; i < size; i += 97) b[i] = b[i - 4000];
+  return b;
+}
+
+class Best : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!datapack::BestAvailable(&why)) GTEST_SKIP() << why;
+  }
+};
+
+datapack::CompressionOptions BestOptions(int max_blocks = 1) {
+  datapack::CompressionOptions o;
+  o.best = true;
+  o.best_options.iterations = 1;  // the block structure does not depend on it; time does
+  o.best_options.max_blocks = max_blocks;
+  return o;
+}
+
+datapack::EntryWork Encode(const Bytes& payload, const datapack::CompressionOptions& o,
+                           bool counted = true) {
+  datapack::EntryWork w(payload, o, counted);
+  while (!w.done()) {
+    for (size_t i = 0; i < w.Tasks(); ++i) w.RunTask(i);
+    w.Finish();
+  }
+  return w;
+}
+
+TEST_F(Best, BlocksPerMibAndNeverLargerThanZlib) {
+  const Bytes payload = Compressible(2 * datapack::kBestPartSize + 300000, 5);
+  datapack::EntryWork def = Encode(payload, datapack::CompressionOptions());
+  for (int max_blocks : {1, 3}) {
+    SCOPED_TRACE(max_blocks);
+    datapack::EntryWork w = Encode(payload, BestOptions(max_blocks));
+    ASSERT_TRUE(w.ok()) << w.error();
+    EXPECT_LE(w.stream().size(), def.stream().size());
+    Inflated r = InflateAll(w.stream(), (uint32_t)payload.size());
+    ASSERT_EQ(r.status, ENTRY_OK);
+    EXPECT_TRUE(r.out == payload);
+    EXPECT_EQ(w.reports(), r.info.reports);
+    const uint32_t huffman = r.info.blocks[1] + r.info.blocks[2];
+    if (w.kind() == datapack::StreamKind::kOptimal) {
+      EXPECT_GE(huffman, 3u) << "one part per MiB, each at least one block";
+      EXPECT_LE(huffman, 3u * w.blocks_per_part());
+    }
+    EXPECT_LT(r.info.reports, def.reports()) << "fewer waits than zlib's many blocks";
+  }
+}
+
+TEST_F(Best, TinyEntriesThatBarelyShrinkAreStored) {
+  // 40 random bytes: compression saves nothing worth a report.
+  Bytes noise(68);
+  uint32_t x = 99;
+  for (auto& c : noise) c = (unsigned char)((x = x * 1103515245u + 12345u) >> 24);
+  datapack::EntryWork w = Encode(noise, BestOptions());
+  ASSERT_TRUE(w.ok());
+  EXPECT_EQ(w.kind(), datapack::StreamKind::kStored);
+  EXPECT_EQ(w.reports(), 1u);
+  EXPECT_EQ(InflateAll(w.stream(), 68).out, noise);
+
+  // Text that halves: worth its report.
+  const Bytes text = Compressible(3000, 2);
+  w = Encode(text, BestOptions());
+  EXPECT_NE(w.kind(), datapack::StreamKind::kStored);
+  EXPECT_EQ(w.reports(), 2u);
+
+  // The list's reports cost nothing (the bar is not counting yet): there only size counts.
+  w = Encode(noise, BestOptions(), false);
+  EXPECT_LE(w.stream().size(), Encode(noise, datapack::CompressionOptions()).stream().size());
+}
+
+// The same package whatever the number of threads, and within the budget of about one
+// report per MiB plus two per entry.
+TEST_F(Best, SameBytesOnAnyNumberOfThreads) {
+  TempDir dir;
+  std::vector<std::string> names;
+  for (int i = 0; i < 6; ++i) {
+    names.push_back("f" + std::to_string(i) + ".bin");
+    const size_t size = i == 0 ? datapack::kBestPartSize + 200000 : 500 + 9000 * (size_t)i;
+    dptest::WriteFile(dir / names.back(), Compressible(size, 10 + (unsigned)i));
+  }
+  dptest::WriteFile(dir / "setup.exe", Compressible(20000, 1));
+  dptest::WriteFile(dir / "un.exe", Compressible(30, 3));
+  dptest::WriteFile(dir / "Setup.lst", datapack::MakeListFile(0, 0, names));
+  std::vector<Bytes> packages;
+  for (const char* jobs : {"1", "4"}) {
+    const std::string out = (dir / (std::string("p") + jobs)).string();
+    dptest::Result r = RunTool({"create", "-l", (dir / "Setup.lst").string(), "-s",
+                                (dir / "setup.exe").string(), "-u", (dir / "un.exe").string(),
+                                "-o", out, "--fix-sizes", "--epoch", "0", "--best",
+                                "--iterations", "1", "-j", jobs});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("streams:"), std::string::npos) << r.out;
+    packages.push_back(dptest::ReadFile(out));
+  }
+  EXPECT_TRUE(packages[0] == packages[1]) << "-j1 and -j4 differ";
+
+  MemoryReader m;
+  ByteReader reader;
+  InitMemoryReader(&m, &reader, packages[0].data(), packages[0].size());
+  datapack::PackageReport rep;
+  ASSERT_TRUE(datapack::InspectPackage(reader, packages[0].size(), {}, rep)) << rep.reason;
+  const double mib = (double)rep.payload_total / (1 << 20);
+  const size_t counted = rep.entries.size() - 1;
+  EXPECT_LE(rep.progress_reports, mib + 2 * counted);
+  EXPECT_EQ(rep.entries[2].info.reports, 1u) << "the 30-byte uninstaller is stored";
+}
+
+TEST(BestCommandLine, Refusals) {
+  const std::vector<std::string> base = {"create", "-l", "a", "-s", "b", "-u", "c", "-k", "Setup"};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunTool(args);
+  };
+  dptest::Result r = with({"--max-blocks-per-mib", "2"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("need --best"), std::string::npos) << r.err;
+  EXPECT_EQ(with({"--best", "--max-blocks-per-mib", "0"}).code, 1);
+  EXPECT_EQ(with({"--best", "--iterations", "101"}).code, 1);
+  EXPECT_EQ(with({"-j", "0"}).code, 1);
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+#include "encode.h"
+
+#include <string.h>
+#include <zlib.h>
+
+#include <algorithm>
+
+#include "entry_stream.h"
+#include "packer.h"
+#include "parallel.h"
+
+namespace datapack {
+
+namespace {
+
+// Relative cost of a byte through the optimal encoder and through zlib (measured: about
+// 0.5 MB/s against 15 MB/s), so that the long tasks start first.
+const uint64_t kOptimalCost = 30;
+const uint64_t kZlibCost = 1;
+
+// The zlib header for the optimal encoder's streams: deflate with a 32 KiB window, FLEVEL 3
+// (maximum compression), no dictionary; 0x78DA is a multiple of 31.
+const unsigned char kZlibHeader[2] = {0x78, 0xDA};
+
+uint32_t Adler32Of(const std::vector<unsigned char>& data) {
+  uLong adler = adler32(0L, Z_NULL, 0);
+  for (size_t done = 0; done < data.size();) {
+    uInt n = (uInt)std::min<size_t>(data.size() - done, 1u << 30);
+    adler = adler32(adler, data.data() + done, n);
+    done += n;
+  }
+  return (uint32_t)adler;
+}
+
+// Appends bits, least significant first, as deflate packs them.
+struct BitWriter {
+  std::vector<unsigned char>& bytes;
+  uint64_t bits;
+  void Put(uint32_t value, int count) {
+    for (int i = 0; i < count; ++i, ++bits) {
+      if (bits % 8 == 0) bytes.push_back(0);
+      bytes.back() |= (unsigned char)(((value >> i) & 1) << (bits % 8));
+    }
+  }
+  void Align() { bits = (bits + 7) / 8 * 8; }
+};
+
+// Bytes of StoredStream(payload of `size` bytes): header, 5 bytes per block of up to 65535,
+// at least one block, the Adler-32.
+uint64_t StoredStreamSize(uint64_t size) {
+  uint64_t blocks = size ? (size + 65534) / 65535 : 1;
+  return 2 + 5 * blocks + size + 4;
+}
+
+// Compares what the decoder delivers with the payload.
+struct Comparer {
+  const std::vector<unsigned char>* payload;
+  uint64_t at;
+  bool same;
+  static int Write(void* ctx, const unsigned char* data, uint32_t size) {
+    Comparer* c = (Comparer*)ctx;
+    if (c->at + size > c->payload->size() || memcmp(c->payload->data() + c->at, data, size) != 0)
+      c->same = false;
+    c->at += size;
+    return c->same;
+  }
+};
+
+}  // namespace
+
+bool CheckCompressionOptions(const CompressionOptions& o, std::string& error) {
+  if (o.level < 0 || o.level > 9) {
+    error = "compression level must be 0 to 9";
+    return false;
+  }
+  if (o.mem_level < 1 || o.mem_level > 9) {
+    error = "memory level must be 1 to 9";
+    return false;
+  }
+  if (o.strategy < Z_DEFAULT_STRATEGY || o.strategy > Z_FIXED) {
+    error = "unknown compression strategy";
+    return false;
+  }
+  if (!o.best) return true;
+  if (!BestAvailable(&error)) return false;
+  if (o.best_options.max_blocks < 1 || o.best_options.max_blocks > kMaxBlocksPerPart) {
+    error = "blocks per MiB must be 1 to " + std::to_string(kMaxBlocksPerPart);
+    return false;
+  }
+  if (o.best_options.iterations < 1 || o.best_options.iterations > kMaxIterations) {
+    error = "iterations must be 1 to " + std::to_string(kMaxIterations);
+    return false;
+  }
+  return true;
+}
+
+const char* StreamKindName(StreamKind kind) {
+  switch (kind) {
+    case StreamKind::kZlib:
+      return "zlib";
+    case StreamKind::kOptimal:
+      return "optimal";
+    case StreamKind::kStored:
+      return "stored";
+  }
+  return "?";
+}
+
+std::vector<unsigned char> AssembleZlibStream(const std::vector<BitRun>& parts, uint32_t adler) {
+  std::vector<unsigned char> out(kZlibHeader, kZlibHeader + 2);
+  BitWriter w{out, 16};
+  for (const BitRun& part : parts) {
+    if (w.bits % 8) {
+      w.Put(0, 3);  // BFINAL 0, BTYPE 00: stored
+      w.Align();
+      w.Put(0x0000, 16);  // LEN 0
+      w.Put(0xFFFF, 16);  // NLEN
+    }
+    out.insert(out.end(), part.bytes.begin(), part.bytes.end());
+    w.bits += part.bits;
+  }
+  w.Align();
+  out.resize(w.bits / 8);
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back((unsigned char)(adler >> shift));
+  return out;
+}
+
+EntryWork::EntryWork(std::vector<unsigned char> payload, const CompressionOptions& options,
+                     bool counted)
+    : payload_(std::move(payload)),
+      payload_size_(payload_.size()),
+      options_(options),
+      counted_(counted),
+      best_(options.best_options) {
+  if (options_.best) {
+    size_t n = payload_.empty() ? 1 : (payload_.size() + kBestPartSize - 1) / kBestPartSize;
+    parts_.resize(n);
+    part_errors_.resize(n);
+  }
+}
+
+size_t EntryWork::Tasks() const { return parts_.size() + (zlib_made_ ? 0 : 1); }
+
+uint64_t EntryWork::TaskCost(size_t i) const {
+  if (i == parts_.size()) return payload_.size() * kZlibCost;
+  return std::min(kBestPartSize, payload_.size() - i * kBestPartSize) * kOptimalCost;
+}
+
+void EntryWork::RunTask(size_t i) {
+  if (i == parts_.size()) {
+    CompressPayload(payload_.data(), payload_.size(), options_, zlib_, zlib_error_);
+    zlib_made_ = true;
+    return;
+  }
+  const size_t start = i * kBestPartSize;
+  const size_t end = std::min(payload_.size(), start + kBestPartSize);
+  DeflateBestPart(payload_.data(), start, end, i + 1 == parts_.size(), best_, parts_[i],
+                  part_errors_[i]);
+}
+
+// Inflates `stream` as the bootstrapper does and compares it with the payload.
+bool EntryWork::Check(const std::vector<unsigned char>& stream, uint32_t& reports) {
+  if (stream.size() > UINT32_MAX || payload_.size() > UINT32_MAX) {
+    error_ = "stream or payload larger than 4 GiB";
+    return false;
+  }
+  std::vector<unsigned char> in(1 << 16), out(1 << 16);
+  StreamBuffers buf = {in.data(), (uint32_t)in.size(), out.data(), (uint32_t)out.size()};
+  MemoryReader m;
+  ByteReader r;
+  InitMemoryReader(&m, &r, stream.data(), stream.size());
+  Comparer c = {&payload_, 0, true};
+  PayloadSink sink = {Comparer::Write, &c};
+  EntryInfo info;
+  int status = InflateEntryReader(&r, (uint32_t)stream.size(), (uint32_t)payload_.size(), &buf,
+                                  &sink, nullptr, &info);
+  if (status != ENTRY_OK || !c.same || c.at != payload_.size() ||
+      info.stream_used != stream.size()) {
+    error_ = "internal error: the stream made does not inflate to the payload";
+    return false;
+  }
+  reports = info.reports;
+  return true;
+}
+
+void EntryWork::Finish() {
+  ++rounds_;
+  if (!zlib_error_.empty()) error_ = zlib_error_;
+  for (const std::string& e : part_errors_)
+    if (error_.empty() && !e.empty()) error_ = e;
+  if (!error_.empty()) {
+    done_ = true;
+    return;
+  }
+  kind_ = StreamKind::kZlib;
+  if (options_.best) {
+    std::vector<unsigned char> optimal = AssembleZlibStream(parts_, Adler32Of(payload_));
+    // Equal sizes: the optimal stream, whose blocks are fewer.
+    if (optimal.size() <= zlib_.size()) {
+      stream_.swap(optimal);
+      kind_ = StreamKind::kOptimal;
+    } else if (rounds_ < 3 && best_.max_blocks * 2 <= kMaxBlocksPerPart) {
+      best_.max_blocks *= 2;
+      for (BitRun& part : parts_) part = BitRun();
+      return;  // another round
+    }
+    parts_ = std::vector<BitRun>();
+  }
+  if (kind_ == StreamKind::kZlib) stream_ = std::move(zlib_);
+  zlib_ = std::vector<unsigned char>();
+  done_ = true;
+  if (Check(stream_, reports_) && options_.best && counted_ && reports_ > 1) {
+    const uint64_t slack = std::max<uint64_t>(64, payload_.size() / 100);
+    if (StoredStreamSize(payload_.size()) <= stream_.size() + slack) {
+      std::vector<unsigned char> stored = StoredStream(payload_.data(), payload_.size());
+      uint32_t reports = 0;
+      if (Check(stored, reports)) {
+        stream_.swap(stored);
+        kind_ = StreamKind::kStored;
+        reports_ = reports;
+      }
+    }
+  }
+  payload_ = std::vector<unsigned char>();
+}
+
+void EncodeAll(const std::vector<EntryWork*>& works, unsigned threads,
+               const std::function<void()>& tick) {
+  struct Task {
+    EntryWork* work;
+    size_t index;
+    uint64_t cost;
+  };
+  auto between = [&](size_t) {
+    if (tick) tick();
+  };
+  for (std::vector<EntryWork*> round = works; !round.empty();) {
+    std::vector<Task> tasks;
+    for (EntryWork* w : round)
+      for (size_t i = 0; i < w->Tasks(); ++i) tasks.push_back({w, i, w->TaskCost(i)});
+    std::stable_sort(tasks.begin(), tasks.end(),
+                     [](const Task& a, const Task& b) { return a.cost > b.cost; });
+    RunTasks(
+        tasks.size(), threads, [&](size_t i) { tasks[i].work->RunTask(tasks[i].index); },
+        between);
+    RunTasks(
+        round.size(), threads, [&](size_t i) { round[i]->Finish(); }, between);
+    std::vector<EntryWork*> again;
+    for (EntryWork* w : round)
+      if (!w->done()) again.push_back(w);
+    round.swap(again);
+  }
+}
+
+}  // namespace datapack
