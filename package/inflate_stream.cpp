@@ -254,6 +254,10 @@ int ReadEntryStream(struct ByteReader *r, const struct ProgressSink *sink,
   int status = ReadRecordField(r, info, &info->declared);
   if (status == ENTRY_OK) status = ReadRecordField(r, info, &info->stored);
   if (status != ENTRY_OK) return status;
+  if (info->declared > ENTRY_SIZE_MAX || info->stored > ENTRY_SIZE_MAX) {
+    info->reason = kEntryTooLarge;
+    return ENTRY_NO_MEMORY;
+  }
   status = InflateEntryReader(r, info->stored, info->declared, buf, out, sink, info);
   if (status == ENTRY_OK && info->produced < FILE_HEADER_SIZE) {
     info->reason = "payload is shorter than its 28-byte file header";
