@@ -100,7 +100,6 @@ struct Decoder {
   BitSource bits;
   uint64_t out = 0;
   uint64_t out_limit;
-  uint32_t window;  // largest distance the stream's header allows
 
   bool Stored() {
     bits.ToByteBoundary();
@@ -128,7 +127,7 @@ struct Decoder {
       int d = Decode(bits, dist);
       if (d < 0 || d > 29) return false;
       uint32_t distance = kDistBase[d] + bits.Take(kDistExtra[d]);
-      if (bits.starved || distance > out || distance > window) return false;
+      if (bits.starved || distance > out) return false;  // deflate's distances reach 32 KiB at most
       out += length;
       if (out > out_limit) return false;
     }
@@ -197,7 +196,7 @@ ModelResult ModelZlibStream(const unsigned char *in, size_t len, uint64_t out_li
   if (len < 2) return r;
   unsigned cmf = in[0], flg = in[1];
   if ((cmf & 15) != 8 || (cmf >> 4) > 7 || (cmf * 256 + flg) % 31 != 0 || (flg & 32)) return r;
-  Decoder d{BitSource{in + 2, len - 2}, 0, out_limit, 1u << ((cmf >> 4) + 8)};
+  Decoder d{BitSource{in + 2, len - 2}, 0, out_limit};
   for (;;) {
     bool final = d.bits.Take(1) != 0;
     int type = (int)d.bits.Take(2);

@@ -8,9 +8,10 @@
 // the exact report sequence a stream must give and compare.
 //
 // It counts output but keeps none (distances are only checked against what was produced), and
-// it does not check the Adler-32: it is consulted only for streams zlib itself accepted.
-// Where zlib and this model could disagree on what is valid (window sizes below 32 KiB, codes
-// zlib tolerates), the model refuses, and the caller then skips the comparison.
+// it does not check the Adler-32. It accepts what zlib accepts: the 32 KiB window whatever the
+// stream's header declares (zlib only refuses a declared window above 32 KiB), incomplete
+// literal/length and distance codes that consist of a single 1-bit code, and a distance code
+// without any code as long as no distance is needed.
 #ifndef FUZZ_DEFLATE_MODEL_H
 #define FUZZ_DEFLATE_MODEL_H
 
