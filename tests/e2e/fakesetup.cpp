@@ -137,7 +137,13 @@ bool WriteRecord(const std::string& path, const std::string& text) {
   if (f == nullptr) return false;
   bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
   ok = std::fclose(f) == 0 && ok;
-  return ok && MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+  // A test polling the record holds it open for a moment now and then, and an open file
+  // cannot be replaced: try again for up to a second.
+  for (int tries = 0; ok && tries < 100; ++tries) {
+    if (MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    Sleep(10);
+  }
+  return false;
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
