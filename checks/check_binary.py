@@ -11,6 +11,10 @@ Fails (exit 1, one line per finding) when:
     twin ends in "A"; names that merely end in "Window", like ShowWindow, and the few in
     ALLOWED_W are not wide), or a wide C runtime function (wcslen, _wfopen, ...);
   - a manifest resource (type 24) is present;
+  - the image is not hardened: DllCharacteristics lacks DYNAMIC_BASE (ASLR) or NX_COMPAT
+    (DEP), or, for a 64-bit (PE32+) image, HIGH_ENTROPY_VA; or it cannot actually be moved,
+    because its relocations were stripped (the RELOCS_STRIPPED flag, or no base relocation
+    directory);
   - the stripped file is larger than --max-size bytes (98304 = 96 KiB by default). A file that
     still carries symbols is measured after stripping a copy with --strip.
 
@@ -53,6 +57,13 @@ MACHINES = {'i386': 0x014C, 'amd64': 0x8664}
 SUBSYSTEM_WINDOWS_GUI = 2
 RT_MANIFEST = 24
 
+# DllCharacteristics bits the loader honours from Vista on (older systems ignore them).
+DLL_HIGH_ENTROPY_VA = 0x0020
+DLL_DYNAMIC_BASE = 0x0040
+DLL_NX_COMPAT = 0x0100
+FILE_RELOCS_STRIPPED = 0x0001
+DIRECTORY_BASERELOC = 5
+
 
 class PeError(Exception):
     pass
@@ -78,14 +89,14 @@ class PeFile:
         if data[pe:pe + 4] != b'PE\0\0':
             raise PeError('no PE signature')
         (self.machine, sections, _, self.symbol_table, self.symbols, opt_size,
-         _) = struct.unpack_from('<HHIIIHH', data, pe + 4)
+         self.characteristics) = struct.unpack_from('<HHIIIHH', data, pe + 4)
         opt = pe + 24
         self.magic = struct.unpack_from('<H', data, opt)[0]
         if self.magic not in (0x10B, 0x20B):
             raise PeError('unknown optional header magic %#x' % self.magic)
         self.pe32plus = self.magic == 0x20B
         (self.subsystem_major, self.subsystem_minor) = struct.unpack_from('<HH', data, opt + 48)
-        self.subsystem = struct.unpack_from('<H', data, opt + 68)[0]
+        self.subsystem, self.dll_characteristics = struct.unpack_from('<HH', data, opt + 68)
         dir_count_at = opt + (108 if self.pe32plus else 92)
         count = struct.unpack_from('<I', data, dir_count_at)[0]
         self.directories = [struct.unpack_from('<II', data, dir_count_at + 4 + 8 * i)
@@ -156,6 +167,24 @@ class PeFile:
         return types
 
 
+def hardening_findings(pe):
+    """What keeps the image from being placed at random and kept out of executable data."""
+    findings = []
+    wanted = [(DLL_DYNAMIC_BASE, 'DYNAMIC_BASE'), (DLL_NX_COMPAT, 'NX_COMPAT')]
+    if pe.pe32plus:
+        wanted.append((DLL_HIGH_ENTROPY_VA, 'HIGH_ENTROPY_VA'))
+    for bit, name in wanted:
+        if not pe.dll_characteristics & bit:
+            findings.append('hardening: %s is not set (DllCharacteristics %#06x)'
+                            % (name, pe.dll_characteristics))
+    # DYNAMIC_BASE on an image without relocations is a promise the loader cannot keep: it
+    # loads the image at its preferred base every time.
+    rva, size = pe.directory(DIRECTORY_BASERELOC)
+    if pe.characteristics & FILE_RELOCS_STRIPPED or not rva or not size:
+        findings.append('hardening: no base relocations, so the image cannot be moved')
+    return findings
+
+
 def stripped_size(path, pe, strip):
     if pe.symbol_table == 0 and pe.symbols == 0:
         return os.path.getsize(path), None
@@ -193,6 +222,7 @@ def check(path, machine, max_version, max_size, strip):
                 findings.append('wide import: %s!%s (use the ANSI form)' % (dll, name))
     if RT_MANIFEST in pe.resource_types():
         findings.append('manifest: a resource of type 24 is present')
+    findings += hardening_findings(pe)
     size, problem = stripped_size(path, pe, strip)
     if problem:
         findings.append('size: ' + problem)

@@ -45,6 +45,31 @@ def raise_subsystem_version(data):
     struct.pack_into('<HH', data, pe_header(data) + 24 + 48, 5, 0)
 
 
+DLL_CHARACTERISTICS_AT = 24 + 70  # from the PE signature: optional header + 70
+
+
+def clear_dll_characteristic(bit):
+    def mutate(data):
+        at = pe_header(data) + DLL_CHARACTERISTICS_AT
+        value = struct.unpack_from('<H', data, at)[0]
+        if not value & bit:
+            raise AssertionError('DllCharacteristics %#x lacks %#x already' % (value, bit))
+        struct.pack_into('<H', data, at, value & ~bit)
+    return mutate
+
+
+def strip_relocations(data):
+    # The RELOCS_STRIPPED flag, as a linker that dropped them would set it.
+    at = pe_header(data) + 22
+    struct.pack_into('<H', data, at, struct.unpack_from('<H', data, at)[0] | 0x0001)
+
+
+def empty_reloc_directory(data):
+    pe = check_binary.PeFile(bytes(data))
+    dir_count_at = pe_header(data) + 24 + (108 if pe.pe32plus else 92)
+    struct.pack_into('<II', data, dir_count_at + 4 + 8 * 5, 0, 0)
+
+
 def replace_once(data, old, new):
     assert len(old) == len(new)
     at = data.find(old)
@@ -115,7 +140,14 @@ def main(argv):
         ('foreign DLL', import_foreign_dll, ['DLL:', 'UXTHEM.dll']),
         ('manifest resource', add_manifest, ['manifest:']),
         ('over the size budget', lambda d: grow_past_budget(d, args.max_size), ['size:']),
+        ('no ASLR', clear_dll_characteristic(0x0040), ['hardening:', 'DYNAMIC_BASE']),
+        ('no DEP', clear_dll_characteristic(0x0100), ['hardening:', 'NX_COMPAT']),
+        ('relocations stripped', strip_relocations, ['hardening:', 'relocations']),
+        ('no relocation directory', empty_reloc_directory, ['hardening:', 'relocations']),
     ]
+    if check_binary.PeFile(good).pe32plus:
+        mutations.append(('no high-entropy ASLR', clear_dll_characteristic(0x0020),
+                          ['hardening:', 'HIGH_ENTROPY_VA']))
     if args.max_subsystem_version not in ('', 'none'):
         mutations.append(('subsystem version 5.0', raise_subsystem_version,
                           ['subsystem version:']))
