@@ -15,8 +15,13 @@
 // g_process       the launched setup program; filled by CreateProcessA in UnpackAndLaunch,
 //                 polled by the watch. Its handles are never closed: the process ends soon
 //                 after the program it watches.
+// g_program_hold  a read handle on the setup program that lets others only read it; taken by
+//                 UnpackAll right after the program is unpacked, closed by Launch as soon as
+//                 CreateProcessA has returned (or by UnpackAndLaunch when the run stops
+//                 before that). INVALID_HANDLE_VALUE when not held.
 char g_program_path[MESSAGE_BUFFER_SIZE];
 PROCESS_INFORMATION g_process;
+static HANDLE g_program_hold = INVALID_HANDLE_VALUE;
 
 // 0x04000220: a fresh error mode (the bootstrapper's must not leak into the installer), a
 // process group of its own, normal priority.
@@ -29,9 +34,32 @@ static_assert(sizeof(void *) != 4 || sizeof(STARTUPINFOA) == 68,
 
 static const UINT kWatchPeriod = 200;  // ms between two looks at the setup program
 
+// The working folder is the temporary folder, which any program of the user can write, and the
+// bootstrapper may run elevated: between unpacking the setup program and starting it, someone
+// else could put their own program in its place. Holding it open with read sharing only makes
+// every attempt to open it for writing, to delete it or to rename it fail, while
+// CreateProcessA, which only reads and maps the file, can still start it. Returns 0 when it
+// cannot be held: another handle has write or delete access to it, so what would be started
+// cannot be vouched for.
+static int HoldProgram(void) {
+  g_program_hold = CreateFileA(g_program_path, GENERIC_READ, FILE_SHARE_READ, NULL,
+                               OPEN_EXISTING, 0, NULL);
+  return g_program_hold != INVALID_HANDLE_VALUE;
+}
+
+static void ReleaseProgram(void) {
+  if (g_program_hold == INVALID_HANDLE_VALUE) return;
+  CloseHandle(g_program_hold);
+  g_program_hold = INVALID_HANDLE_VALUE;
+}
+
+// Returns 1 when everything is unpacked; 0 when an extraction failed (already reported); -1
+// when the setup program could not be held (not yet reported: the caller treats it as a
+// failed start, with the same message and clean-up).
 static int UnpackAll(void) {
   BuildPath(g_program_path, g_working_folder, ProgramStem(g_base_name), PROGRAM_SUFFIX);
   if (!ExtractEntry(g_program_path)) return 0;
+  if (!HoldProgram()) return -1;
 
   // The uninstaller goes to the Windows directory, where it stays after the run.
   char windows_dir[MESSAGE_BUFFER_SIZE];
@@ -48,6 +76,19 @@ static int UnpackAll(void) {
   return 1;
 }
 
+// The setup program did not start: clean up and say so. Returns 0.
+static int CannotRun(void) {
+  ClosePackage();
+  // Back to the start folder: the working folder is not ours to keep as current directory
+  // once the run has given up.
+  SetCurrentDirectoryA(g_start_folder);
+  CleanUpFiles();
+  WaitPumping(100, 1);
+  // A plain delete: a setup program whose stored attributes made it read-only stays.
+  DeleteFileA(g_program_path);
+  return ReportFailure(FAIL_CANNOT_RUN, g_program_path);
+}
+
 static BOOL Launch(void) {
   // The setup program gets an empty command line whatever the bootstrapper was given. The
   // buffer is writable, as CreateProcess's contract asks of the command line.
@@ -58,12 +99,23 @@ static BOOL Launch(void) {
   startup.cb = sizeof startup;  // 68 bytes in the 32-bit build
   startup.lpDesktop = desktop;
   memset(&g_process, 0, sizeof g_process);
-  return CreateProcessA(g_program_path, command_line, NULL, NULL, FALSE, kLaunchFlags, NULL,
-                        NULL, &startup, &g_process);
+  // The hold (HoldProgram) is still on: the file cannot change until the new process has
+  // opened and mapped it.
+  BOOL started = CreateProcessA(g_program_path, command_line, NULL, NULL, FALSE, kLaunchFlags,
+                                NULL, NULL, &startup, &g_process);
+  // The started process has its own mapping of the file; a failed start must be free to
+  // delete it below.
+  ReleaseProgram();
+  return started;
 }
 
 int UnpackAndLaunch(void) {
-  if (!UnpackAll()) return 0;
+  int unpacked = UnpackAll();
+  if (unpacked <= 0) {
+    ReleaseProgram();
+    if (unpacked == 0) return 0;
+    return CannotRun();
+  }
   ClosePackage();
 
   // The setup program inherits this as its current directory and finds its support files
@@ -76,12 +128,5 @@ int UnpackAndLaunch(void) {
     return 1;
   }
 
-  // Back to the start folder: the working folder is not ours to keep as current directory
-  // once the run has given up.
-  SetCurrentDirectoryA(g_start_folder);
-  CleanUpFiles();
-  WaitPumping(100, 1);
-  // A plain delete: a setup program whose stored attributes made it read-only stays.
-  DeleteFileA(g_program_path);
-  return ReportFailure(FAIL_CANNOT_RUN, g_program_path);
+  return CannotRun();
 }
