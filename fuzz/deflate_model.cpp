@@ -154,7 +154,9 @@ struct Decoder {
   bool Dynamic() {
     static const uint8_t kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
                                        11, 4,  12, 3, 13, 2, 14, 1, 15};
-    int nlen = (int)bits.Take(5) + 257, ndist = (int)bits.Take(5) + 1, ncode = (int)bits.Take(4) + 4;
+    const int nlen = (int)bits.Take(5) + 257;
+    const int ndist = (int)bits.Take(5) + 1;
+    const int ncode = (int)bits.Take(4) + 4;
     if (bits.starved || nlen > 286 || ndist > 30) return false;
     uint16_t lengths[MAX_LIT + MAX_DIST] = {0};
     for (int i = 0; i < ncode; i++) lengths[kOrder[i]] = (uint16_t)bits.Take(3);

@@ -35,7 +35,8 @@ unsigned char g_full_out[1 << 20];
 const uint32_t kFullCap = sizeof g_full_out;
 // ReadEntry's buffers are calloc'd: larger ones fail, the only way to ENTRY_NO_MEMORY here.
 const uint32_t kAllocLimit = FUZZ_ALLOC_LIMIT;
-static_assert(sizeof g_full_out >= FUZZ_ALLOC_LIMIT, "no entry buffer is larger than the full run's");
+static_assert(sizeof g_full_out >= FUZZ_ALLOC_LIMIT,
+              "no entry buffer is larger than the full run's");
 // Largest declared size the streaming decoder is compared at (see step 5).
 const uint32_t kStreamedLimit = 256u << 10;
 
@@ -184,7 +185,8 @@ struct Collector {
   PayloadSink sink{&Collector::Write, this};
   static int Write(void *ctx, const unsigned char *p, uint32_t n) {
     Collector *c = static_cast<Collector *>(ctx);
-    FUZZ_CHECK(n > 0 && !c->refused, "write of %u bytes%s", n, c->refused ? " after a refusal" : "");
+    FUZZ_CHECK(n > 0 && !c->refused, "write of %u bytes%s", n,
+               c->refused ? " after a refusal" : "");
     c->data.insert(c->data.end(), p, p + n);
     c->refused = c->data.size() >= c->stop_after;
     return !c->refused;
@@ -211,7 +213,8 @@ uint32_t CompareStreaming(const uint8_t *data, size_t size, int fail_at, uint32_
   const StreamBuffers buf = {in.data(), in_size, out.data(), out_size};
   Collector got;
   EntryInfo info;
-  const int streamed = ReadEntryStream(&stream_src.reader, &stream_log.sink, &buf, &got.sink, &info);
+  const int streamed =
+      ReadEntryStream(&stream_src.reader, &stream_log.sink, &buf, &got.sink, &info);
   FUZZ_CHECK(got.data.size() == info.produced, "%zu payload bytes handed over, %u produced",
              got.data.size(), info.produced);
   if (whole == ENTRY_NO_MEMORY) {
@@ -303,7 +306,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK((status == ENTRY_NO_MEMORY) == (declared > kAllocLimit || stored > kAllocLimit),
                "status %d for buffers of %u and %u bytes", status, stored, declared);
     if (status == ENTRY_NO_MEMORY) {
-      FUZZ_CHECK(log.reports.empty() && e.info.stored_read == 0, "read or inflated without buffers");
+      FUZZ_CHECK(log.reports.empty() && e.info.stored_read == 0,
+                 "read or inflated without buffers");
     } else {
       FUZZ_CHECK(e.info.stored_read == (stored < available ? stored : available),
                  "stored_read %u of %u stored, %u available", e.info.stored_read, stored,

@@ -64,7 +64,8 @@ uint32_t ReferenceNumber(const std::string &v) {
   bool negative = v[i] == '-';
   if (v[i] == '+' || v[i] == '-') i++;
   uint64_t n = 0;  // kept below 2^32: only the value modulo 2^32 counts
-  for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; i++) n = (n * 10 + (uint64_t)(v[i] - '0')) & 0xFFFFFFFFu;
+  for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; i++)
+    n = (n * 10 + (uint64_t)(v[i] - '0')) & 0xFFFFFFFFu;
   return negative ? (uint32_t)(0u - (uint32_t)n) : (uint32_t)n;
 }
 

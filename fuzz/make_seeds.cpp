@@ -163,7 +163,8 @@ void EntrySeeds() {
   Bytes bad = z;
   datapack::CorruptAdler32(bad);
   Entry("broken_adler", bad, size);
-  Write("entry", "broken_cut_stream", EntryRecord(size, Slice(z, 0, z.size() / 2), (uint32_t)z.size()));
+  Write("entry", "broken_cut_stream",
+        EntryRecord(size, Slice(z, 0, z.size() / 2), (uint32_t)z.size()));
   Bytes tail = z;
   tail.insert(tail.end(), {0xDE, 0xAD, 0xBE, 0xEF});
   Write("entry", "trailing_bytes", EntryRecord(size, tail, (uint32_t)tail.size()));

@@ -139,11 +139,11 @@ datapack::PackageReport Inspect(const uint8_t *data, size_t size, bool keep_goin
   return rep;
 }
 
-}  // namespace
-
 bool StartsWith(const std::string &s, const std::string &prefix) {
   return s.compare(0, prefix.size(), prefix) == 0;
 }
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const Walk w = WalkPackage(data, size);
