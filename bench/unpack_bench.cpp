@@ -95,8 +95,7 @@ int Decode(const char* path, int rounds) {
     if (s.declared > largest) largest = s.declared;
     payload += s.declared;
   }
-  std::vector<unsigned char> out(largest ? largest : 1), in_piece(256 << 10),
-      out_piece(256 << 10);
+  std::vector<unsigned char> out(largest ? largest : 1), in_piece(256 << 10), out_piece(256 << 10);
   const StreamBuffers buf = {in_piece.data(), (uint32_t)in_piece.size(), out_piece.data(),
                              (uint32_t)out_piece.size()};
   Best stepped, oneshot, streamed;
@@ -131,14 +130,14 @@ int Decode(const char* path, int rounds) {
       ByteReader reader;
       InitMemoryReader(&m, &reader, s.bytes.data(), s.bytes.size());
       PayloadSink discard = {Discard, nullptr};
-      if (InflateEntryReader(&reader, (uint32_t)s.bytes.size(), s.declared, &buf, &discard,
-                             nullptr, nullptr) != ENTRY_OK)
+      if (InflateEntryReader(&reader, (uint32_t)s.bytes.size(), s.declared, &buf, &discard, nullptr,
+                             nullptr) != ENTRY_OK)
         return fprintf(stderr, "unpack_bench: the streaming decoder fails on an entry\n"), 1;
     }
     streamed.Take(Now(CLOCK_THREAD_CPUTIME_ID) - c0, Now(CLOCK_MONOTONIC) - w0);
   }
-  printf("entries=%zu\npayload=%llu\nreports=%llu\n", streams.size(),
-         (unsigned long long)payload, (unsigned long long)reports);
+  printf("entries=%zu\npayload=%llu\nreports=%llu\n", streams.size(), (unsigned long long)payload,
+         (unsigned long long)reports);
   printf("stepped_cpu=%.6f\nstepped_wall=%.6f\n", stepped.cpu, stepped.wall);
   printf("oneshot_cpu=%.6f\noneshot_wall=%.6f\n", oneshot.cpu, oneshot.wall);
   printf("streamed_cpu=%.6f\nstreamed_wall=%.6f\n", streamed.cpu, streamed.wall);

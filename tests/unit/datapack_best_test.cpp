@@ -160,10 +160,10 @@ TEST_F(Best, SameBytesOnAnyNumberOfThreads) {
   std::vector<Bytes> packages;
   for (const char* jobs : {"1", "4"}) {
     const std::string out = (dir / (std::string("p") + jobs)).string();
-    dptest::Result r = RunTool({"create", "-l", (dir / "Setup.lst").string(), "-s",
-                                (dir / "setup.exe").string(), "-u", (dir / "un.exe").string(),
-                                "-o", out, "--fix-sizes", "--epoch", "0", "--best",
-                                "--iterations", "1", "-j", jobs});
+    dptest::Result r =
+        RunTool({"create", "-l", (dir / "Setup.lst").string(), "-s", (dir / "setup.exe").string(),
+                 "-u", (dir / "un.exe").string(), "-o", out, "--fix-sizes", "--epoch", "0",
+                 "--best", "--iterations", "1", "-j", jobs});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("streams:"), std::string::npos) << r.out;
     packages.push_back(dptest::ReadFile(out));

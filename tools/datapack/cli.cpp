@@ -176,8 +176,8 @@ std::string ReportsText(uint64_t reports) {
   char wait[48];
   snprintf(wait, sizeof wait, "%llu.%02llu s", (unsigned long long)(ms / 1000),
            (unsigned long long)(ms % 1000 / 10));
-  return std::to_string(reports) + " progress report" + (reports == 1 ? "" : "s") +
-         ": at least " + wait + " of waiting in the bootstrapper";
+  return std::to_string(reports) + " progress report" + (reports == 1 ? "" : "s") + ": at least " +
+         wait + " of waiting in the bootstrapper";
 }
 
 bool ParseNumber(const std::string& text, int64_t low, int64_t high, int64_t& value) {

@@ -149,12 +149,14 @@ FILE* CreateTemporary(const fs::path& output, fs::path& temp, std::string& error
 
 int CommandCreate(const std::vector<std::string>& args, Console& console) {
   static const std::vector<OptionSpec> kSpecs = {
-      {"list", 'l', true},    {"setup", 's', true},    {"uninstaller", 'u', true},
-      {"files", 'd', true},   {"kind", 'k', true},     {"output", 'o', true},
-      {"force", 'f', false},  {"fix-sizes", 0, false}, {"level", 0, true},
-      {"mem-level", 0, true}, {"epoch", 0, true},      {"quiet", 'q', false},
-      {"best", 0, false},     {"max-blocks-per-mib", 0, true}, {"iterations", 0, true},
-      {"jobs", 'j', true}};
+      {"list", 'l', true},        {"setup", 's', true},
+      {"uninstaller", 'u', true}, {"files", 'd', true},
+      {"kind", 'k', true},        {"output", 'o', true},
+      {"force", 'f', false},      {"fix-sizes", 0, false},
+      {"level", 0, true},         {"mem-level", 0, true},
+      {"epoch", 0, true},         {"quiet", 'q', false},
+      {"best", 0, false},         {"max-blocks-per-mib", 0, true},
+      {"iterations", 0, true},    {"jobs", 'j', true}};
   Options o;
   std::string error;
   if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "create", error);

@@ -118,8 +118,7 @@ void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r
     if (e.status != ENTRY_OK) out << "  FAILED    " << EntryStatusText(e.status) << "\n";
   }
   if (r.list_read) {
-    out << "progress: " << ReportsText(r.progress_reports) << "; expected total "
-        << r.list.expected
+    out << "progress: " << ReportsText(r.progress_reports) << "; expected total " << r.list.expected
         << " (line 8: " << r.list.size1 << ", line 9: " << r.list.size2 << "), payload total "
         << r.payload_total;
     if (r.complete) out << ": the bar ends at " << r.final_percent << " %";

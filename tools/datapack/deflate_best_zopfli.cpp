@@ -15,8 +15,8 @@ bool BestAvailable(std::string* why) {
 
 bool DeflateBestPart(const unsigned char* in, size_t start, size_t end, bool final,
                      const BestOptions& options, BitRun& out, std::string& error) {
-  if (options.max_blocks < 1 || options.max_blocks > kMaxBlocksPerPart ||
-      options.iterations < 1 || options.iterations > kMaxIterations) {
+  if (options.max_blocks < 1 || options.max_blocks > kMaxBlocksPerPart || options.iterations < 1 ||
+      options.iterations > kMaxIterations) {
     error = "optimal encoder options out of range";
     return false;
   }

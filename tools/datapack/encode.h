@@ -78,7 +78,7 @@ class EntryWork {
   const std::string& error() const { return error_; }
   const std::vector<unsigned char>& stream() const { return stream_; }
   StreamKind kind() const { return kind_; }
-  uint32_t reports() const { return reports_; }        // progress reports inflating it makes
+  uint32_t reports() const { return reports_; }  // progress reports inflating it makes
   uint64_t payload_size() const { return payload_size_; }
 
  private:
@@ -88,13 +88,13 @@ class EntryWork {
   uint64_t payload_size_;
   CompressionOptions options_;
   bool counted_;
-  BestOptions best_;                   // of the current round
-  int rounds_ = 0;                     // rounds finished
+  BestOptions best_;  // of the current round
+  int rounds_ = 0;    // rounds finished
   bool done_ = false;
-  std::vector<BitRun> parts_;          // --best: the optimal encoder's parts
+  std::vector<BitRun> parts_;  // --best: the optimal encoder's parts
   std::vector<std::string> part_errors_;
-  bool zlib_made_ = false;             // zlib_ (or zlib_error_) is there
-  std::vector<unsigned char> zlib_;    // zlib's stream
+  bool zlib_made_ = false;           // zlib_ (or zlib_error_) is there
+  std::vector<unsigned char> zlib_;  // zlib's stream
   std::string zlib_error_;
   std::vector<unsigned char> stream_;  // the chosen one
   StreamKind kind_ = StreamKind::kZlib;

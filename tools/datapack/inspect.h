@@ -1,6 +1,7 @@
 // Walking a package as the bootstrapper reads it: header, list file, setup program,
 // uninstaller, support files, each entry inflated with the core's streaming twin of ReadEntry
-// (same verdicts and reports as setup.exe, in a fixed amount of memory). `datapack list`, `verify` and `extract` are views of this walk.
+// (same verdicts and reports as setup.exe, in a fixed amount of memory).
+// `datapack list`, `verify` and `extract` are views of this walk.
 #ifndef DATAPACK_INSPECT_H
 #define DATAPACK_INSPECT_H
 
