@@ -15,7 +15,7 @@ Fails (exit 1, one line per finding) when:
     (DEP), or, for a 64-bit (PE32+) image, HIGH_ENTROPY_VA; or it cannot actually be moved,
     because its relocations were stripped (the RELOCS_STRIPPED flag, or no base relocation
     directory);
-  - the stripped file is larger than --max-size bytes (98304 = 96 KiB by default). A file that
+  - the stripped file is larger than --max-size bytes (65536 = 64 KiB by default). A file that
     still carries symbols is measured after stripping a copy with --strip.
 
 Exit status: 0 when the binary passes, 1 when it fails a rule, 2 when it cannot be read as a
@@ -243,7 +243,7 @@ def main(argv):
     parser.add_argument('--machine', choices=sorted(MACHINES), default='i386')
     parser.add_argument('--max-subsystem-version', default='4.0',
                         help='highest allowed subsystem version, or "none"')
-    parser.add_argument('--max-size', type=int, default=96 * 1024)
+    parser.add_argument('--max-size', type=int, default=64 * 1024)
     parser.add_argument('--strip', help='strip program for a binary that still has symbols')
     parser.add_argument('binary')
     args = parser.parse_args(argv)

@@ -111,7 +111,7 @@ def main(argv):
     parser.add_argument('--bad', required=True)
     parser.add_argument('--machine', default='i386')
     parser.add_argument('--max-subsystem-version', default='4.0')
-    parser.add_argument('--max-size', type=int, default=96 * 1024)
+    parser.add_argument('--max-size', type=int, default=64 * 1024)
     parser.add_argument('--strip')
     args = parser.parse_args(argv)
     options = ['--machine', args.machine, '--max-subsystem-version', args.max_subsystem_version,
