@@ -42,7 +42,8 @@ const char kCreateHelp[] =
     "                          barely shrink are stored. About 0.5 MB/s per thread. Not in\n"
     "                          the Windows builds of datapack.\n"
     "      --max-blocks-per-mib N  with --best: allow up to N blocks per MiB (1 to 64,\n"
-    "                          default 1), a slightly smaller package for more waits\n"
+    "                          default 1; a smaller file its share, at least 1): a slightly\n"
+    "                          smaller package for more waits\n"
     "      --iterations N      with --best: optimisation rounds (1 to 100, default 5)\n"
     "  -j, --jobs N            compress on N threads (default: one per processor); the\n"
     "                          package is the same whatever N is\n"
@@ -197,11 +198,11 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
         !ParseNumber(o.Get("max-blocks-per-mib"), 1, kMaxBlocksPerPart, n))
       return UsageError(console, "create",
                         "--max-blocks-per-mib must be 1 to " + std::to_string(kMaxBlocksPerPart));
-    if (o.Has("max-blocks-per-mib")) compression.best_options.max_blocks = (int)n;
+    if (o.Has("max-blocks-per-mib")) compression.blocks_per_mib = (int)n;
     if (o.Has("iterations") && !ParseNumber(o.Get("iterations"), 1, kMaxIterations, n))
       return UsageError(console, "create",
                         "--iterations must be 1 to " + std::to_string(kMaxIterations));
-    if (o.Has("iterations")) compression.best_options.iterations = (int)n;
+    if (o.Has("iterations")) compression.iterations = (int)n;
   }
   if (compression.best && !BestAvailable(&error)) return UsageError(console, "create", error);
   unsigned threads = DefaultThreads();
@@ -369,9 +370,7 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
       package_size += bytes.size();
       if (batch_inputs[i] != &list) reports += w.reports();
       kinds[(int)w.kind()]++;
-      if (w.kind() == StreamKind::kOptimal &&
-          w.blocks_per_part() > compression.best_options.max_blocks)
-        ++more_blocks;
+      if (w.kind() == StreamKind::kOptimal && w.more_blocks()) ++more_blocks;
       batch[i].reset();
     }
     done += batch_bytes;

@@ -83,11 +83,11 @@ bool CheckCompressionOptions(const CompressionOptions& o, std::string& error) {
   }
   if (!o.best) return true;
   if (!BestAvailable(&error)) return false;
-  if (o.best_options.max_blocks < 1 || o.best_options.max_blocks > kMaxBlocksPerPart) {
+  if (o.blocks_per_mib < 1 || o.blocks_per_mib > kMaxBlocksPerPart) {
     error = "blocks per MiB must be 1 to " + std::to_string(kMaxBlocksPerPart);
     return false;
   }
-  if (o.best_options.iterations < 1 || o.best_options.iterations > kMaxIterations) {
+  if (o.iterations < 1 || o.iterations > kMaxIterations) {
     error = "iterations must be 1 to " + std::to_string(kMaxIterations);
     return false;
   }
@@ -130,8 +130,7 @@ EntryWork::EntryWork(std::vector<unsigned char> payload, const CompressionOption
     : payload_(std::move(payload)),
       payload_size_(payload_.size()),
       options_(options),
-      counted_(counted),
-      best_(options.best_options) {
+      counted_(counted) {
   if (options_.best) {
     size_t n = payload_.empty() ? 1 : (payload_.size() + kBestPartSize - 1) / kBestPartSize;
     parts_.resize(n);
@@ -154,8 +153,23 @@ void EntryWork::RunTask(size_t i) {
   }
   const size_t start = i * kBestPartSize;
   const size_t end = std::min(payload_.size(), start + kBestPartSize);
-  DeflateBestPart(payload_.data(), start, end, i + 1 == parts_.size(), best_, parts_[i],
+  DeflateBestPart(payload_.data(), start, end, i + 1 == parts_.size(), PartOptions(i), parts_[i],
                   part_errors_[i]);
+}
+
+BestOptions EntryWork::PartOptions(size_t i) const {
+  const uint64_t length = std::min<uint64_t>(kBestPartSize, payload_size_ - i * kBestPartSize);
+  uint64_t share = (options_.blocks_per_mib * length + kBestPartSize - 1) / kBestPartSize;
+  BestOptions o;
+  o.max_blocks = (int)std::min<uint64_t>(kMaxBlocksPerPart, std::max<uint64_t>(1, share) * scale_);
+  o.iterations = options_.iterations;
+  return o;
+}
+
+uint32_t EntryWork::block_budget() const {
+  uint32_t total = 0;
+  for (size_t i = 0; i < parts_.size(); ++i) total += PartOptions(i).max_blocks;
+  return total;
 }
 
 // Inflates `stream` as the bootstrapper does and compares it with the payload.
@@ -199,12 +213,12 @@ void EntryWork::Finish() {
     if (optimal.size() <= zlib_.size()) {
       stream_.swap(optimal);
       kind_ = StreamKind::kOptimal;
-    } else if (rounds_ < 3 && best_.max_blocks * 2 <= kMaxBlocksPerPart) {
-      best_.max_blocks *= 2;
+    } else if (rounds_ < 3 && PartOptions(0).max_blocks < kMaxBlocksPerPart) {
+      scale_ *= 2;
       for (BitRun& part : parts_) part = BitRun();
       return;  // another round
     }
-    parts_ = std::vector<BitRun>();
+    for (BitRun& part : parts_) part = BitRun();
   }
   if (kind_ == StreamKind::kZlib) stream_ = std::move(zlib_);
   zlib_ = std::vector<unsigned char>();

@@ -6,7 +6,7 @@
 // progress report (one per Huffman-coded block, one at the end of each entry), which is far
 // longer than inflating a block takes. So, per entry, three candidates:
 //   - the optimal encoder's stream (deflate_best.h): parts of 1 MiB, each at most
-//     max_blocks Huffman-coded blocks;
+//     blocks_per_mib Huffman-coded blocks (one by default);
 //   - zlib's stream with the same settings as the default, kept when it is smaller, so that
 //     --best never makes a larger stream than the default does. Few Huffman tables lose to
 //     zlib's many on some files (code mixed with data); before giving in, the optimal
@@ -40,7 +40,11 @@ struct CompressionOptions {
   int mem_level = 9;  // zlib memLevel 1..9
   int strategy = 0;   // Z_DEFAULT_STRATEGY (0), Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE or Z_FIXED
   bool best = false;  // choose among the three candidates above (needs BestAvailable())
-  BestOptions best_options;
+  // With best: Huffman-coded blocks allowed per MiB of payload, 1..kMaxBlocksPerPart. A part
+  // of 1 MiB gets that many, a shorter one its share rounded up (at least 1), so that small
+  // entries do not pay for splits meant for large ones.
+  int blocks_per_mib = 1;
+  int iterations = 5;  // with best: the optimal encoder's rounds, 1..kMaxIterations
 };
 
 // Returns false with `error` set when an option is out of range, or --best is asked of a
@@ -74,7 +78,10 @@ class EntryWork {
 
   bool done() const { return done_; }
   bool ok() const { return error_.empty(); }
-  int blocks_per_part() const { return best_.max_blocks; }  // of the optimal stream
+  // The Huffman-coded blocks the optimal stream was allowed in all (its final round), and
+  // whether that took more rounds than the first because zlib's stream was smaller.
+  uint32_t block_budget() const;
+  bool more_blocks() const { return scale_ > 1; }
   const std::string& error() const { return error_; }
   const std::vector<unsigned char>& stream() const { return stream_; }
   StreamKind kind() const { return kind_; }
@@ -88,8 +95,10 @@ class EntryWork {
   uint64_t payload_size_;
   CompressionOptions options_;
   bool counted_;
-  BestOptions best_;  // of the current round
-  int rounds_ = 0;    // rounds finished
+  BestOptions PartOptions(size_t i) const;
+
+  int scale_ = 1;   // the block budget's multiple in this round: 1, 2, 4
+  int rounds_ = 0;  // rounds finished
   bool done_ = false;
   std::vector<BitRun> parts_;  // --best: the optimal encoder's parts
   std::vector<std::string> part_errors_;
