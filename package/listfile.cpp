@@ -128,7 +128,7 @@ int ReadListSummary(struct ByteReader *r, struct ListSummary *s) {
       uint32_t grown = capacity ? capacity * 2 : 16;
       if (grown > (uint32_t)s->count) grown = (uint32_t)s->count;
       // On a 32-bit build grown * 26 could wrap around to a small size.
-      void *p = grown > SIZE_MAX / SUPPORT_SLOT_SIZE
+      void *p = (uint64_t)grown * SUPPORT_SLOT_SIZE > (uint64_t)SIZE_MAX
                     ? NULL
                     : realloc(s->name, (size_t)grown * SUPPORT_SLOT_SIZE);
       if (!p) return Stop(s, LIST_NO_MEMORY, n);
