@@ -8,41 +8,8 @@
 #include <string.h>
 #include <zlib.h>
 
+#include "inflate_blocks.h"
 #include "package.h"
-
-enum {
-  NO_BLOCK = -1,      // between the header and the first block, after the last, or unknown
-  BLOCK_STORED = 0,   // deflate BTYPE values
-  BLOCK_FIXED = 1,
-  BLOCK_DYNAMIC = 2,
-  BLOCK_INVALID = 3,  // inflate() rejects it at its next step
-  // strm.data_type bits on return from inflate()
-  DT_UNUSED_BITS = 7,   // unused bits in the last consumed byte (< 8 at a block boundary)
-  DT_LAST_BLOCK = 64,   // the final block's header has been read
-  DT_BOUNDARY = 128     // stopped at a block boundary, or just after the zlib header
-};
-
-// The type of the block that starts at the current bit position of `s`, which is stopped at
-// a block boundary. The block header's three bits (BFINAL, then BTYPE) begin in the unused
-// high bits of the last consumed byte and may run on into the next byte, which zlib has not
-// taken yet. Returns NO_BLOCK when the input ends before the header does: inflate() then
-// fails for want of input, so the type never matters.
-static int PeekBlockType(const z_stream *s) {
-  int unused = s->data_type & DT_UNUSED_BITS;
-  unsigned bits = 0;
-  if (unused) bits = (unsigned)s->next_in[-1] >> (8 - unused);
-  if (unused < 3) {
-    if (s->avail_in == 0) return NO_BLOCK;
-    bits |= (unsigned)s->next_in[0] << unused;
-  }
-  return (int)((bits >> 1) & 3);
-}
-
-static void Report(const struct ProgressSink *sink, struct EntryInfo *info, uint32_t bytes_out,
-                   int end) {
-  info->reports++;
-  if (sink && sink->report) sink->report(sink->ctx, bytes_out, end);
-}
 
 // Called when inflate() could make no progress although the output buffer is full: tells
 // whether the stream wants to produce more (too long for the declared size) or is starved
@@ -94,12 +61,12 @@ int InflateEntryStream(const unsigned char *in, uint32_t in_len, unsigned char *
     if (ret == Z_OK) {
       // Every Z_OK return has consumed input or produced output, so this loop ends.
       if (!(s.data_type & DT_BOUNDARY)) continue;
-      if (block == BLOCK_FIXED || block == BLOCK_DYNAMIC) Report(sink, info, done, 0);
+      if (block == BLOCK_FIXED || block == BLOCK_DYNAMIC) ReportProgress(sink, info, done, 0);
       if (block >= BLOCK_STORED && block <= BLOCK_DYNAMIC) info->blocks[block]++;
       if (s.data_type & DT_LAST_BLOCK) {
         // The final block's output is all in the buffer; the Adler-32 comes next, and the
         // end report must not wait for it.
-        Report(sink, info, done, 1);
+        ReportProgress(sink, info, done, 1);
         block = NO_BLOCK;
       } else {
         block = PeekBlockType(&s);

@@ -15,17 +15,8 @@
 #include <zlib.h>
 
 #include "entry_stream.h"
+#include "inflate_blocks.h"
 
-enum {
-  NO_BLOCK = -1,      // between the header and the first block, after the last, or unknown
-  BLOCK_STORED = 0,   // deflate BTYPE values
-  BLOCK_FIXED = 1,
-  BLOCK_DYNAMIC = 2,
-  // strm.data_type bits on return from inflate()
-  DT_UNUSED_BITS = 7,   // unused bits in the last consumed byte (< 8 at a block boundary)
-  DT_LAST_BLOCK = 64,   // the final block's header has been read
-  DT_BOUNDARY = 128     // stopped at a block boundary, or just after the zlib header
-};
 
 // The stored bytes of one entry, read from the source piece by piece.
 struct Feed {
@@ -74,18 +65,8 @@ static void Skip(struct Feed *f) {
   }
 }
 
-// As in inflate_entry.cpp; the caller has refilled the input first, so that only the true
-// end of the stored bytes gives NO_BLOCK.
-static int PeekBlockType(const z_stream *s) {
-  int unused = s->data_type & DT_UNUSED_BITS;
-  unsigned bits = 0;
-  if (unused) bits = (unsigned)s->next_in[-1] >> (8 - unused);
-  if (unused < 3) {
-    if (s->avail_in == 0) return NO_BLOCK;
-    bits |= (unsigned)s->next_in[0] << unused;
-  }
-  return (int)((bits >> 1) & 3);
-}
+// PeekBlockType (inflate_blocks.h) is called only after the input has been refilled, so that
+// only the true end of the stored bytes gives NO_BLOCK.
 
 // The output buffer and where its bytes go.
 struct Drain {
@@ -104,11 +85,6 @@ static int Flush(struct Drain *d) {
   return 1;
 }
 
-static void Report(const struct ProgressSink *sink, struct EntryInfo *info, uint32_t bytes_out,
-                   int end) {
-  info->reports++;
-  if (sink && sink->report) sink->report(sink->ctx, bytes_out, end);
-}
 
 // The output is full at its capacity and zlib made no progress: too long, or starved of
 // input? One spare byte of room answers it. The whole-buffer decoder asks in one call, which
@@ -184,10 +160,10 @@ int InflateEntryReader(struct ByteReader *r, uint32_t in_len, uint32_t out_cap,
         status = ENTRY_SINK_STOPPED;
         break;
       }
-      if (huffman) Report(sink, info, d.total, 0);
+      if (huffman) ReportProgress(sink, info, d.total, 0);
       if (block >= BLOCK_STORED && block <= BLOCK_DYNAMIC) info->blocks[block]++;
       if (last) {
-        Report(sink, info, d.total, 1);
+        ReportProgress(sink, info, d.total, 1);
         block = NO_BLOCK;
       } else {
         Refill(&f, &s);

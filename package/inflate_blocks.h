@@ -1,0 +1,46 @@
+// What both entry decoders (inflate_entry.cpp, whole buffers; inflate_stream.cpp, pieces) know
+// of deflate blocks at inflate()'s Z_BLOCK stops. Internal to package/.
+#ifndef PACKAGE_INFLATE_BLOCKS_H
+#define PACKAGE_INFLATE_BLOCKS_H
+
+#include <zlib.h>
+
+#include "package.h"
+
+enum {
+  NO_BLOCK = -1,      // between the header and the first block, after the last, or unknown
+  BLOCK_STORED = 0,   // deflate BTYPE values
+  BLOCK_FIXED = 1,
+  BLOCK_DYNAMIC = 2,
+  BLOCK_INVALID = 3,  // inflate() rejects it at its next step
+  // strm.data_type bits on return from inflate()
+  DT_UNUSED_BITS = 7,   // unused bits in the last consumed byte (< 8 at a block boundary)
+  DT_LAST_BLOCK = 64,   // the final block's header has been read
+  DT_BOUNDARY = 128     // stopped at a block boundary, or just after the zlib header
+};
+
+// The type of the block that starts at the current bit position of `s`, which is stopped at
+// a block boundary. The block header's three bits (BFINAL, then BTYPE) begin in the unused
+// high bits of the last consumed byte (s->next_in[-1], which the caller keeps readable) and
+// may run on into the next byte, which zlib has not taken yet. Returns NO_BLOCK when the
+// input ends before the header does: inflate() then fails for want of input, so the type
+// never matters.
+static inline int PeekBlockType(const z_stream *s) {
+  int unused = s->data_type & DT_UNUSED_BITS;
+  unsigned bits = 0;
+  if (unused) bits = (unsigned)s->next_in[-1] >> (8 - unused);
+  if (unused < 3) {
+    if (s->avail_in == 0) return NO_BLOCK;
+    bits |= (unsigned)s->next_in[0] << unused;
+  }
+  return (int)((bits >> 1) & 3);
+}
+
+// Counts a report in `info` and hands it to the sink, when there is one.
+static inline void ReportProgress(const struct ProgressSink *sink, struct EntryInfo *info,
+                                  uint32_t bytes_out, int end) {
+  info->reports++;
+  if (sink && sink->report) sink->report(sink->ctx, bytes_out, end);
+}
+
+#endif
