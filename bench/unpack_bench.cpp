@@ -2,7 +2,8 @@
 //
 //   unpack_bench decode PACKAGE [ROUNDS]
 //     Decodes every entry's stream three ways, in alternation, ROUNDS times (default 7), and
-//     prints the fastest round of each, in CPU time of this thread and in wall time:
+//     prints for each way the sum over the entries of its fastest time, in CPU time of this
+//     thread and in wall time:
 //       stepped   InflateEntryStream as setup.exe runs it: Z_BLOCK steps, block-type peeks,
 //                 and a progress sink that counts the bar's percentage (AddInflateReport);
 //       oneshot   zlib's uncompress() of the same stream into the same buffer;
@@ -98,44 +99,55 @@ int Decode(const char* path, int rounds) {
   std::vector<unsigned char> out(largest ? largest : 1), in_piece(256 << 10), out_piece(256 << 10);
   const StreamBuffers buf = {in_piece.data(), (uint32_t)in_piece.size(), out_piece.data(),
                              (uint32_t)out_piece.size()};
-  Best stepped, oneshot, streamed;
+  // The three ways one entry after the other, in an order that turns with the round, and
+  // the fastest time per entry and way over the rounds: neighbours in time share the
+  // machine's load, which on a shared machine varies more than the ways differ.
+  enum { kStepped, kOneshot, kStreamed, kWays };
+  std::vector<Best> best(streams.size() * kWays);
   for (int r = 0; r < rounds; ++r) {
-    double c0 = Now(CLOCK_THREAD_CPUTIME_ID), w0 = Now(CLOCK_MONOTONIC);
     uint64_t counted = 0;
-    for (const Stream& s : streams) {
-      ProgressCount count;
-      StartCount(&count, s.declared);
-      ProgressSink sink = {CountReport, &count};
-      EntryInfo info;
-      uint32_t produced;
-      if (InflateEntryStream(s.bytes.data(), (uint32_t)s.bytes.size(), out.data(), s.declared,
-                             &produced, &sink, &info) != ENTRY_OK)
-        return fprintf(stderr, "unpack_bench: an entry does not inflate\n"), 1;
-      counted += info.reports;
+    for (size_t e = 0; e < streams.size(); ++e) {
+      const Stream& s = streams[e];
+      for (int k = 0; k < kWays; ++k) {
+        const int way = (k + r + (int)e) % kWays;
+        const double c0 = Now(CLOCK_THREAD_CPUTIME_ID), w0 = Now(CLOCK_MONOTONIC);
+        int status;
+        if (way == kStepped) {
+          ProgressCount count;
+          StartCount(&count, s.declared);
+          ProgressSink sink = {CountReport, &count};
+          EntryInfo info;
+          uint32_t produced;
+          status = InflateEntryStream(s.bytes.data(), (uint32_t)s.bytes.size(), out.data(),
+                                      s.declared, &produced, &sink, &info);
+          counted += info.reports;
+        } else if (way == kOneshot) {
+          uLongf len = s.declared;
+          status = uncompress(out.data(), &len, s.bytes.data(), (uLong)s.bytes.size()) == Z_OK
+                       ? ENTRY_OK
+                       : ENTRY_BAD_STREAM;
+        } else {
+          MemoryReader m;
+          ByteReader reader;
+          InitMemoryReader(&m, &reader, s.bytes.data(), s.bytes.size());
+          PayloadSink discard = {Discard, nullptr};
+          status = InflateEntryReader(&reader, (uint32_t)s.bytes.size(), s.declared, &buf, &discard,
+                                      nullptr, nullptr);
+        }
+        best[e * kWays + way].Take(Now(CLOCK_THREAD_CPUTIME_ID) - c0, Now(CLOCK_MONOTONIC) - w0);
+        if (status != ENTRY_OK)
+          return fprintf(stderr, "unpack_bench: entry %zu does not decode\n", e + 1), 1;
+      }
     }
-    stepped.Take(Now(CLOCK_THREAD_CPUTIME_ID) - c0, Now(CLOCK_MONOTONIC) - w0);
     reports = counted;
-
-    c0 = Now(CLOCK_THREAD_CPUTIME_ID), w0 = Now(CLOCK_MONOTONIC);
-    for (const Stream& s : streams) {
-      uLongf len = s.declared;
-      if (uncompress(out.data(), &len, s.bytes.data(), (uLong)s.bytes.size()) != Z_OK)
-        return fprintf(stderr, "unpack_bench: uncompress fails on an entry\n"), 1;
-    }
-    oneshot.Take(Now(CLOCK_THREAD_CPUTIME_ID) - c0, Now(CLOCK_MONOTONIC) - w0);
-
-    c0 = Now(CLOCK_THREAD_CPUTIME_ID), w0 = Now(CLOCK_MONOTONIC);
-    for (const Stream& s : streams) {
-      MemoryReader m;
-      ByteReader reader;
-      InitMemoryReader(&m, &reader, s.bytes.data(), s.bytes.size());
-      PayloadSink discard = {Discard, nullptr};
-      if (InflateEntryReader(&reader, (uint32_t)s.bytes.size(), s.declared, &buf, &discard, nullptr,
-                             nullptr) != ENTRY_OK)
-        return fprintf(stderr, "unpack_bench: the streaming decoder fails on an entry\n"), 1;
-    }
-    streamed.Take(Now(CLOCK_THREAD_CPUTIME_ID) - c0, Now(CLOCK_MONOTONIC) - w0);
   }
+  Best stepped{0, 0}, oneshot{0, 0}, streamed{0, 0};
+  Best* sums[kWays] = {&stepped, &oneshot, &streamed};
+  for (size_t e = 0; e < streams.size(); ++e)
+    for (int way = 0; way < kWays; ++way) {
+      sums[way]->cpu += best[e * kWays + way].cpu;
+      sums[way]->wall += best[e * kWays + way].wall;
+    }
   printf("entries=%zu\npayload=%llu\nreports=%llu\n", streams.size(), (unsigned long long)payload,
          (unsigned long long)reports);
   printf("stepped_cpu=%.6f\nstepped_wall=%.6f\n", stepped.cpu, stepped.wall);
