@@ -211,27 +211,27 @@ void ListSeeds() {
 // `eol`. The list's sizes add up to the payloads unless `expected_delta` says otherwise.
 Bytes Package(int kind, int support, const datapack::CompressionOptions &options,
               const char *eol = "\r\n", int64_t expected_delta = 0) {
-  datapack::PackageSpec spec;
-  spec.kind = kind;
-  spec.compression = options;
-  spec.setup_program.data = Slice(Payload(200), FILE_HEADER_SIZE, 200);
-  spec.uninstaller.data = Slice(Payload(80), FILE_HEADER_SIZE, 80);
-  spec.uninstaller.attributes = KEEP_ATTRIBUTES;
+  datapack::PackageSpec plan;
+  plan.kind = kind;
+  plan.compression = options;
+  plan.setup_program.data = Slice(Payload(200), FILE_HEADER_SIZE, 200);
+  plan.uninstaller.data = Slice(Payload(80), FILE_HEADER_SIZE, 80);
+  plan.uninstaller.attributes = KEEP_ATTRIBUTES;
   std::vector<std::string> names;
   for (int i = 0; i < support; i++) {
     datapack::PackedFile f;
     f.name = "file" + std::to_string(i) + ".dat";
     f.data = Slice(Payload(40 * (size_t)i), FILE_HEADER_SIZE, 40 * (size_t)i);
     names.push_back(f.name);
-    spec.support.push_back(f);
+    plan.support.push_back(f);
   }
-  uint64_t total = datapack::PayloadTotal(spec) + expected_delta;
+  uint64_t total = datapack::PayloadTotal(plan) + expected_delta;
   std::string list = datapack::MakeListFile((uint32_t)(total / 3), (uint32_t)(total - total / 3),
                                             names, eol);
-  spec.list.data = Text(list);
+  plan.list.data = Text(list);
   Bytes out;
   std::string error;
-  if (!datapack::BuildPackage(spec, out, error)) {
+  if (!datapack::BuildPackage(plan, out, error)) {
     fprintf(stderr, "make_seeds: %s\n", error.c_str());
     exit(1);
   }

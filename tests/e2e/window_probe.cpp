@@ -28,31 +28,31 @@ std::vector<unsigned char> Bytes(const std::string& s) {
 // A package whose run stops at its second entry: the list is sound, the setup program's
 // stream inflates to its end but fails its Adler-32 check.
 bool StallingPackage(std::string* out) {
-  datapack::PackageSpec spec;
-  spec.setup_program.data = Bytes("MZ not a program: never launched");
-  spec.uninstaller.data = Bytes("uninstaller: never reached");
+  datapack::PackageSpec plan;
+  plan.setup_program.data = Bytes("MZ not a program: never launched");
+  plan.uninstaller.data = Bytes("uninstaller: never reached");
   datapack::PackedFile support;
   support.name = "readme.txt";
   support.data = Bytes("never reached");
-  spec.support = {support};
-  std::string list = datapack::MakeListFile(static_cast<uint32_t>(datapack::PayloadTotal(spec)), 0,
+  plan.support = {support};
+  std::string list = datapack::MakeListFile(static_cast<uint32_t>(datapack::PayloadTotal(plan)), 0,
                                             {"readme.txt"});
-  spec.list.data = Bytes(list);
+  plan.list.data = Bytes(list);
 
   std::vector<unsigned char> package, record, stream;
   std::string error;
-  datapack::AppendPackageHeader(package, spec.kind);
-  if (!datapack::EncodeEntry(spec.list, spec.compression, record, error)) return false;
+  datapack::AppendPackageHeader(package, plan.kind);
+  if (!datapack::EncodeEntry(plan.list, plan.compression, record, error)) return false;
   package.insert(package.end(), record.begin(), record.end());
-  std::vector<unsigned char> payload = datapack::MakePayload(spec.setup_program);
-  if (!datapack::CompressPayload(payload.data(), payload.size(), spec.compression, stream, error)) {
+  std::vector<unsigned char> payload = datapack::MakePayload(plan.setup_program);
+  if (!datapack::CompressPayload(payload.data(), payload.size(), plan.compression, stream, error)) {
     return false;
   }
   datapack::CorruptAdler32(stream);
   datapack::AppendRecord(package, static_cast<uint32_t>(payload.size()),
                          static_cast<uint32_t>(stream.size()), stream);
-  for (const datapack::PackedFile* f : {&spec.uninstaller, &support}) {
-    if (!datapack::EncodeEntry(*f, spec.compression, record, error)) return false;
+  for (const datapack::PackedFile* f : {&plan.uninstaller, &support}) {
+    if (!datapack::EncodeEntry(*f, plan.compression, record, error)) return false;
     package.insert(package.end(), record.begin(), record.end());
   }
   out->assign(package.begin(), package.end());

@@ -287,8 +287,8 @@ TEST(DatapackCli, ExtractRefusesUnsafeNamesAndBrokenPackagesLeavingNothing) {
       {"corrupt last entry", {"a.txt", "b.txt"}, true, "incorrect data check"},
   };
   for (const auto& c : cases) {
-    datapack::PackageSpec spec = GoodSpec(c.names);
-    Bytes p = Build(spec);
+    datapack::PackageSpec plan = GoodSpec(c.names);
+    Bytes p = Build(plan);
     if (c.break_last) p.back() ^= 0xFF;
     TempDir root;
     WriteFile(root / "_Data.001", p);

@@ -1,5 +1,5 @@
 // Shared by the datapack tests: temporary folders, files, running datapack commands in-process
-// and a small package specification to start from.
+// and a small package description to start from.
 #ifndef TESTS_UNIT_DATAPACK_FIXTURE_H
 #define TESTS_UNIT_DATAPACK_FIXTURE_H
 
@@ -86,21 +86,21 @@ inline Bytes Noise(size_t size, unsigned seed) {
 // the named support files, with a list whose sizes add up.
 inline datapack::PackageSpec GoodSpec(const std::vector<std::string>& names = {"readme.txt",
                                                                                "data.bin"}) {
-  datapack::PackageSpec spec;
-  spec.kind = KIND_SETUP;
-  spec.setup_program.data = Noise(300, 1);
-  spec.uninstaller.data = Noise(100, 2);
+  datapack::PackageSpec plan;
+  plan.kind = KIND_SETUP;
+  plan.setup_program.data = Noise(300, 1);
+  plan.uninstaller.data = Noise(100, 2);
   for (size_t i = 0; i < names.size(); ++i)
-    spec.support.push_back({names[i], Noise(1000 + 500 * i, 3 + (unsigned)i)});
-  const std::string list = datapack::MakeListFile((uint32_t)datapack::PayloadTotal(spec), 0, names);
-  spec.list.data = ToBytes(list);
-  return spec;
+    plan.support.push_back({names[i], Noise(1000 + 500 * i, 3 + (unsigned)i)});
+  const std::string list = datapack::MakeListFile((uint32_t)datapack::PayloadTotal(plan), 0, names);
+  plan.list.data = ToBytes(list);
+  return plan;
 }
 
-inline Bytes Build(const datapack::PackageSpec& spec) {
+inline Bytes Build(const datapack::PackageSpec& plan) {
   Bytes out;
   std::string error;
-  if (!datapack::BuildPackage(spec, out, error)) out.clear();
+  if (!datapack::BuildPackage(plan, out, error)) out.clear();
   return out;
 }
 

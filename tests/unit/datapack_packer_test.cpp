@@ -48,23 +48,23 @@ Bytes Data(const Bytes& payload) {
 }  // namespace
 
 TEST(DatapackPacker, RoundTripThroughTheCoreKeepsOrderDataAndHeaders) {
-  datapack::PackageSpec spec = GoodSpec({"a.txt", "b.txt", "c.txt"});
-  spec.setup_program.attributes = 0x21;
-  spec.setup_program.created = 0x0123456789ABCDEFull;
-  spec.setup_program.accessed = 1;
-  spec.setup_program.written = 0xFFFFFFFFFFFFFFFFull;
-  spec.uninstaller.attributes = KEEP_ATTRIBUTES;
-  spec.support[1].data.clear();  // an empty file is still an entry
+  datapack::PackageSpec plan = GoodSpec({"a.txt", "b.txt", "c.txt"});
+  plan.setup_program.attributes = 0x21;
+  plan.setup_program.created = 0x0123456789ABCDEFull;
+  plan.setup_program.accessed = 1;
+  plan.setup_program.written = 0xFFFFFFFFFFFFFFFFull;
+  plan.uninstaller.attributes = KEEP_ATTRIBUTES;
+  plan.support[1].data.clear();  // an empty file is still an entry
   for (int kind : {KIND_INSTAL, KIND_SETUP, KIND_INSTALAR}) {
-    spec.kind = kind;
-    const Bytes package = Build(spec);
+    plan.kind = kind;
+    const Bytes package = Build(plan);
     ASSERT_FALSE(package.empty());
     Walk w = ReadBack(package, 6);
     EXPECT_EQ(w.kind, kind);
     ASSERT_EQ(w.payloads.size(), 6u);
     EXPECT_EQ(w.left, 0u);
-    const PackedFile* files[] = {&spec.list,       &spec.setup_program, &spec.uninstaller,
-                                 &spec.support[0], &spec.support[1],    &spec.support[2]};
+    const PackedFile* files[] = {&plan.list,       &plan.setup_program, &plan.uninstaller,
+                                 &plan.support[0], &plan.support[1],    &plan.support[2]};
     for (size_t i = 0; i < 6; ++i) {
       FileHeader h;
       ASSERT_TRUE(ParseFileHeader(w.payloads[i].data(), (uint32_t)w.payloads[i].size(), &h));
@@ -79,32 +79,32 @@ TEST(DatapackPacker, RoundTripThroughTheCoreKeepsOrderDataAndHeaders) {
 }
 
 TEST(DatapackPacker, SameSpecGivesSameBytesAndPayloadTotalMatchesTheList) {
-  const datapack::PackageSpec spec = GoodSpec();
-  EXPECT_EQ(Build(spec), Build(spec));
-  EXPECT_EQ(datapack::PayloadTotal(spec), 28u * 4 + 300 + 100 + 1000 + 1500);
+  const datapack::PackageSpec plan = GoodSpec();
+  EXPECT_EQ(Build(plan), Build(plan));
+  EXPECT_EQ(datapack::PayloadTotal(plan), 28u * 4 + 300 + 100 + 1000 + 1500);
   datapack::ListCheck c =
-      datapack::CheckList(spec.list.data.data(), spec.list.data.size(), "Setup.lst", "Setup1.exe");
+      datapack::CheckList(plan.list.data.data(), plan.list.data.size(), "Setup.lst", "Setup1.exe");
   EXPECT_FALSE(c.Refused());
-  EXPECT_EQ(c.expected, datapack::PayloadTotal(spec));
+  EXPECT_EQ(c.expected, datapack::PayloadTotal(plan));
   EXPECT_EQ(c.names, (std::vector<std::string>{"readme.txt", "data.bin"}));
 }
 
 TEST(DatapackPacker, CompressionOptionsAreCheckedAndLevelZeroStoresOnly) {
-  datapack::PackageSpec spec = GoodSpec();
+  datapack::PackageSpec plan = GoodSpec();
   struct {
     int level, mem, strategy;
     bool ok;
   } cases[] = {{9, 9, 0, true},  {0, 1, 0, true},   {10, 9, 0, false}, {-1, 9, 0, false},
                {9, 0, 0, false}, {9, 10, 0, false}, {9, 9, 5, false}};
   for (const auto& c : cases) {
-    spec.compression = {c.level, c.mem, c.strategy};
+    plan.compression = {c.level, c.mem, c.strategy};
     Bytes out;
     std::string error;
-    EXPECT_EQ(datapack::BuildPackage(spec, out, error), c.ok) << c.level << "/" << c.mem;
+    EXPECT_EQ(datapack::BuildPackage(plan, out, error), c.ok) << c.level << "/" << c.mem;
     EXPECT_EQ(error.empty(), c.ok);
   }
-  spec.compression = {0, 9, 0};
-  Walk w = ReadBack(Build(spec), 5);
+  plan.compression = {0, 9, 0};
+  Walk w = ReadBack(Build(plan), 5);
   ASSERT_EQ(w.payloads.size(), 5u);
   for (const EntryInfo& info : w.infos) {
     EXPECT_EQ(info.blocks[1] + info.blocks[2], 0u);

@@ -24,11 +24,11 @@ std::vector<size_t> RecordOffsets(const Bytes& p) {
   return at;
 }
 
-// The package of `spec` with entry `index` (1-based) replaced by a record of the given
+// The package of `plan` with entry `index` (1-based) replaced by a record of the given
 // stream and sizes.
-Bytes WithEntry(const datapack::PackageSpec& spec, size_t index, uint32_t declared,
+Bytes WithEntry(const datapack::PackageSpec& plan, size_t index, uint32_t declared,
                 const Bytes& stream) {
-  Bytes p = Build(spec);
+  Bytes p = Build(plan);
   std::vector<size_t> at = RecordOffsets(p);
   size_t begin = at[index - 1], end = index < at.size() ? at[index] : p.size();
   Bytes record;
@@ -40,9 +40,9 @@ Bytes WithEntry(const datapack::PackageSpec& spec, size_t index, uint32_t declar
 
 datapack::PackageSpec WithList(const std::string& list,
                                const std::vector<std::string>& names = {"readme.txt", "data.bin"}) {
-  datapack::PackageSpec spec = GoodSpec(names);
-  spec.list.data = ToBytes(list);
-  return spec;
+  datapack::PackageSpec plan = GoodSpec(names);
+  plan.list.data = ToBytes(list);
+  return plan;
 }
 
 std::string Lines(const std::string& count, const std::string& names) {
@@ -169,9 +169,9 @@ TEST(DatapackVerify, WarningsPassUnlessStrict) {
   };
   TempDir dir;
   for (const auto& c : cases) {
-    datapack::PackageSpec spec = GoodSpec();
-    Bytes p = Build(spec);
-    c.change(spec, p);
+    datapack::PackageSpec plan = GoodSpec();
+    Bytes p = Build(plan);
+    c.change(plan, p);
     WriteFile(dir / "_Data.001", p);
     Result loose = RunTool({"verify", (dir / "_Data.001").string()});
     EXPECT_EQ(loose.code, 0) << c.what;

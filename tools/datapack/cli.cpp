@@ -112,7 +112,7 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
       options.operands.push_back(a);
       continue;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* known = nullptr;
     std::string value;
     bool has_value = false;
     if (a[1] == '-') {
@@ -124,12 +124,12 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
         has_value = true;
       }
       for (const OptionSpec& s : specs)
-        if (name == s.name) spec = &s;
+        if (name == s.name) known = &s;
     } else {
       for (const OptionSpec& s : specs)
-        if (s.letter && a[1] == s.letter) spec = &s;
-      if (spec && a.size() > 2) {
-        if (!spec->takes_value) {
+        if (s.letter && a[1] == s.letter) known = &s;
+      if (known && a.size() > 2) {
+        if (!known->takes_value) {
           error = "option '" + a + "' takes no value (write flags separately)";
           return false;
         }
@@ -137,21 +137,21 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
         has_value = true;
       }
     }
-    if (!spec) {
+    if (!known) {
       error = "unknown option '" + a + "'";
       return false;
     }
-    if (spec->takes_value && !has_value) {
+    if (known->takes_value && !has_value) {
       if (i + 1 >= args.size()) {
         error = "option '" + a + "' needs a value";
         return false;
       }
       value = args[++i];
-    } else if (!spec->takes_value && has_value) {
-      error = "option '--" + std::string(spec->name) + "' takes no value";
+    } else if (!known->takes_value && has_value) {
+      error = "option '--" + std::string(known->name) + "' takes no value";
       return false;
     }
-    options.values[spec->name] = value;
+    options.values[known->name] = value;
   }
   return true;
 }

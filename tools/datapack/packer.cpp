@@ -132,15 +132,15 @@ bool EncodeEntry(const PackedFile& file, const CompressionOptions& options,
   return true;
 }
 
-bool BuildPackage(const PackageSpec& spec, std::vector<unsigned char>& out, std::string& error) {
+bool BuildPackage(const PackageSpec& plan, std::vector<unsigned char>& out, std::string& error) {
   out.clear();
-  if (!CheckCompressionOptions(spec.compression, error)) return false;
-  AppendPackageHeader(out, spec.kind, spec.reserved);
-  std::vector<const PackedFile*> order = {&spec.list, &spec.setup_program, &spec.uninstaller};
-  for (const PackedFile& f : spec.support) order.push_back(&f);
+  if (!CheckCompressionOptions(plan.compression, error)) return false;
+  AppendPackageHeader(out, plan.kind, plan.reserved);
+  std::vector<const PackedFile*> order = {&plan.list, &plan.setup_program, &plan.uninstaller};
+  for (const PackedFile& f : plan.support) order.push_back(&f);
   std::vector<unsigned char> record;
   for (const PackedFile* f : order) {
-    if (!EncodeEntry(*f, spec.compression, record, error, f != &spec.list)) {
+    if (!EncodeEntry(*f, plan.compression, record, error, f != &plan.list)) {
       out.clear();
       return false;
     }
@@ -149,10 +149,10 @@ bool BuildPackage(const PackageSpec& spec, std::vector<unsigned char>& out, std:
   return true;
 }
 
-uint64_t PayloadTotal(const PackageSpec& spec) {
+uint64_t PayloadTotal(const PackageSpec& plan) {
   uint64_t total =
-      FILE_HEADER_SIZE * 2ull + spec.setup_program.data.size() + spec.uninstaller.data.size();
-  for (const PackedFile& f : spec.support) total += FILE_HEADER_SIZE + f.data.size();
+      FILE_HEADER_SIZE * 2ull + plan.setup_program.data.size() + plan.uninstaller.data.size();
+  for (const PackedFile& f : plan.support) total += FILE_HEADER_SIZE + f.data.size();
   return total;
 }
 

@@ -10,14 +10,14 @@
 // followed by the file's bytes.
 //
 // Typical use:
-//   datapack::PackageSpec spec;
-//   spec.kind = KIND_SETUP;
-//   spec.setup_program.data = ...;  spec.uninstaller.data = ...;
-//   spec.support = {{"readme.txt", bytes}};
-//   std::string list = datapack::MakeListFile(datapack::PayloadTotal(spec), 0, {"readme.txt"});
-//   spec.list.data.assign(list.begin(), list.end());
+//   datapack::PackageSpec plan;
+//   plan.kind = KIND_SETUP;
+//   plan.setup_program.data = ...;  plan.uninstaller.data = ...;
+//   plan.support = {{"readme.txt", bytes}};
+//   std::string list = datapack::MakeListFile(datapack::PayloadTotal(plan), 0, {"readme.txt"});
+//   plan.list.data.assign(list.begin(), list.end());
 //   std::vector<unsigned char> package;  std::string error;
-//   if (!datapack::BuildPackage(spec, package, error)) ...
+//   if (!datapack::BuildPackage(plan, package, error)) ...
 #ifndef DATAPACK_PACKER_H
 #define DATAPACK_PACKER_H
 
@@ -54,15 +54,15 @@ struct PackageSpec {
   CompressionOptions compression;
 };
 
-// Packs `spec` into `out` (replacing its contents). The list is packed as given: checking it
+// Packs `plan` into `out` (replacing its contents). The list is packed as given: checking it
 // is CheckList's job (listcheck.h), so that tests can pack lists the bootstrapper refuses.
 // Returns true, or false with `error` set when the compression options are invalid or a
 // payload or stream does not fit the record's 32-bit sizes.
-bool BuildPackage(const PackageSpec& spec, std::vector<unsigned char>& out, std::string& error);
+bool BuildPackage(const PackageSpec& plan, std::vector<unsigned char>& out, std::string& error);
 
 // Sum of the payload lengths (28 + file size) of every entry after the list: the number of
 // bytes the progress bar counts, which list lines 8 + 9 should add up to.
-uint64_t PayloadTotal(const PackageSpec& spec);
+uint64_t PayloadTotal(const PackageSpec& plan);
 
 // A list file the bootstrapper accepts: seven "KeyN=" lines, "Size1=<size1>",
 // "Size2=<size2>", "Files=<count>" and one "FileN=N,<name>,0" line per name, each ended by
