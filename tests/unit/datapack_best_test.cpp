@@ -184,6 +184,34 @@ TEST_F(Best, SameBytesOnAnyNumberOfThreads) {
   EXPECT_EQ(rep.entries[2].info.reports, 1u) << "the 30-byte uninstaller is stored";
 }
 
+// verify and extract inflate entries piece by piece: a file larger than the pieces comes out
+// whole, and one whose stream turns out broken at its very end (after most of it was written)
+// leaves nothing behind.
+TEST(StreamingExtract, LargeEntriesWholeOrNothing) {
+  datapack::PackageSpec plan = dptest::GoodSpec({"small.txt", "large.bin"});
+  plan.support[1].data = Compressible(700 << 10, 8);
+  plan.list.data = dptest::ToBytes(datapack::MakeListFile(
+      (uint32_t)datapack::PayloadTotal(plan), 0, {"small.txt", "large.bin"}));
+  const Bytes good = dptest::Build(plan);
+  ASSERT_FALSE(good.empty());
+  TempDir root;
+  dptest::WriteFile(root / "good", good);
+  dptest::Result r = RunTool({"verify", (root / "good").string()});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("progress reports: at least"), std::string::npos) << r.out;
+  r = RunTool({"extract", "-q", "-C", (root / "out").string(), (root / "good").string()});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(dptest::ReadFile(root / "out" / "large.bin") == plan.support[1].data);
+
+  Bytes broken = good;
+  broken.back() ^= 0xFF;  // the large entry is the last: its Adler-32
+  dptest::WriteFile(root / "broken", broken);
+  r = RunTool({"extract", "-C", (root / "bad").string(), (root / "broken").string()});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("incorrect data check"), std::string::npos) << r.err;
+  EXPECT_TRUE(dptest::fs::is_empty(root / "bad"));
+}
+
 TEST(BestCommandLine, Refusals) {
   const std::vector<std::string> base = {"create", "-l", "a", "-s", "b", "-u", "c", "-k", "Setup"};
   auto with = [&](std::vector<std::string> extra) {
