@@ -39,7 +39,7 @@ const char kCreateHelp[] =
     "                          with one Huffman block per MiB, so that the bootstrapper's bar\n"
     "                          waits (10 ms per block) about once per MiB and once or twice\n"
     "                          per file; never larger than the default; tiny files that\n"
-    "                          barely shrink are stored. About 0.5 MB/s per thread. Not in\n"
+    "                          barely shrink are stored. About 0.6 MB/s per thread. Not in\n"
     "                          the Windows builds of datapack.\n"
     "      --max-blocks-per-mib N  with --best: allow up to N blocks per MiB (1 to 64,\n"
     "                          default 1; a smaller file its share, at least 1): a slightly\n"
