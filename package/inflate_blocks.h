@@ -43,4 +43,23 @@ static inline void ReportProgress(const struct ProgressSink *sink, struct EntryI
   if (sink && sink->report) sink->report(sink->ctx, bytes_out, end);
 }
 
+// The outcome of an inflate() return that ends decoding, other than the stream's end and a
+// stop for want of output room (which each decoder classifies itself): sets info->reason.
+static inline int InflateFailure(int ret, const z_stream *s, struct EntryInfo *info) {
+  if (ret == Z_BUF_ERROR) {
+    info->reason = "stream ends before its end";
+    return ENTRY_BAD_STREAM;
+  }
+  if (ret == Z_NEED_DICT) {
+    info->reason = "stream needs a preset dictionary";
+    return ENTRY_BAD_STREAM;
+  }
+  if (ret == Z_MEM_ERROR) {
+    info->reason = "out of memory for the inflater";
+    return ENTRY_NO_MEMORY;
+  }
+  info->reason = s->msg ? s->msg : "stream is not valid zlib data";
+  return ENTRY_BAD_STREAM;
+}
+
 #endif

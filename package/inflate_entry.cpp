@@ -77,18 +77,8 @@ int InflateEntryStream(const unsigned char *in, uint32_t in_len, unsigned char *
       status = ENTRY_OK;
     } else if (ret == Z_BUF_ERROR && s.avail_out == 0) {
       status = ClassifyFullStop(&s, info);
-    } else if (ret == Z_BUF_ERROR) {
-      status = ENTRY_BAD_STREAM;
-      info->reason = "stream ends before its end";
-    } else if (ret == Z_NEED_DICT) {
-      status = ENTRY_BAD_STREAM;
-      info->reason = "stream needs a preset dictionary";
-    } else if (ret == Z_MEM_ERROR) {
-      status = ENTRY_NO_MEMORY;
-      info->reason = "out of memory for the inflater";
     } else {
-      status = ENTRY_BAD_STREAM;
-      info->reason = s.msg ? s.msg : "stream is not valid zlib data";
+      status = InflateFailure(ret, &s, info);
     }
     info->produced = done;
     break;

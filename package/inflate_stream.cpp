@@ -177,18 +177,8 @@ int InflateEntryReader(struct ByteReader *r, uint32_t in_len, uint32_t out_cap,
       status = ENTRY_OK;
     } else if (ret == Z_BUF_ERROR && s.avail_out == 0) {
       status = ClassifyFullStop(&s, &f, info);
-    } else if (ret == Z_BUF_ERROR) {
-      status = ENTRY_BAD_STREAM;
-      info->reason = "stream ends before its end";
-    } else if (ret == Z_NEED_DICT) {
-      status = ENTRY_BAD_STREAM;
-      info->reason = "stream needs a preset dictionary";
-    } else if (ret == Z_MEM_ERROR) {
-      status = ENTRY_NO_MEMORY;
-      info->reason = "out of memory for the inflater";
     } else {
-      status = ENTRY_BAD_STREAM;
-      info->reason = s.msg ? s.msg : "stream is not valid zlib data";
+      status = InflateFailure(ret, &s, info);
     }
     // What was produced before a failure is delivered too, as the whole-buffer decoder
     // leaves it in its buffer.
