@@ -3,9 +3,10 @@
 // Both run the real setup.exe through a successful run. (The suites are named Setup* so that
 // they take the setup.exe resource lock with the other scenarios.)
 #include <windows.h>
-// tlhelp32.h needs the types of windows.h.
-#include <tlhelp32.h>
+// psapi.h needs the types of windows.h.
+#include <psapi.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -55,8 +56,15 @@ class NativeUxtheme {
   bool ok_ = false;
 };
 
-std::string PlantedDll() { return WinPath(PLANTED_DLL); }
-std::string PlainWindowExe() { return WinPath(PLAIN_WINDOW_EXE); }
+// A process loads only DLLs of its own architecture and passes over others of the right
+// name, so the planted DLL, and the control program that shows it is taken, are built for
+// the machine of the setup.exe under test: x86_64 in this build, i686 beside it for the
+// release (tests/e2e/CMakeLists.txt).
+bool SetupIsI686() { return ProgramMachine(SetupExe()) == IMAGE_FILE_MACHINE_I386; }
+std::string PlantedDll() { return WinPath(SetupIsI686() ? PLANTED_DLL_I686 : PLANTED_DLL); }
+std::string PlainWindowExe() {
+  return WinPath(SetupIsI686() ? PLAIN_WINDOW_I686_EXE : PLAIN_WINDOW_EXE);
+}
 
 std::string Lower(std::string s) {
   for (char& c : s) {
@@ -66,16 +74,25 @@ std::string Lower(std::string s) {
 }
 
 // Full paths of the modules loaded in process pid (lower case); empty when they cannot be read.
+// Through the process status functions, which, asked for every module, list those of a
+// 32-bit process to a 64-bit caller too (Wine's tool-help snapshot lists none of them).
 std::vector<std::string> LoadedModules(DWORD pid) {
   std::vector<std::string> paths;
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
-  if (snap == INVALID_HANDLE_VALUE) return paths;
-  MODULEENTRY32 module;
-  module.dwSize = sizeof module;
-  for (BOOL more = Module32First(snap, &module); more; more = Module32Next(snap, &module)) {
-    paths.push_back(Lower(module.szExePath));
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!process) return paths;
+  std::vector<HMODULE> modules(512);
+  DWORD bytes = 0;
+  if (EnumProcessModulesEx(process, modules.data(),
+                           static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &bytes,
+                           LIST_MODULES_ALL)) {
+    modules.resize(std::min<size_t>(modules.size(), bytes / sizeof(HMODULE)));
+    for (HMODULE m : modules) {
+      char path[MAX_PATH];
+      DWORD n = GetModuleFileNameExA(process, m, path, sizeof path);
+      if (n > 0 && n < sizeof path) paths.push_back(Lower(std::string(path, n)));
+    }
   }
-  CloseHandle(snap);
+  CloseHandle(process);
   return paths;
 }
 
@@ -95,6 +112,7 @@ TEST(SetupDllSearch, PlantedDllIsTakenByAProgramThatDoesNotNarrowTheSearch) {
   ASSERT_FALSE(mark.empty());
   std::string exe = s.CopyIn(PlainWindowExe(), "plain_window_dllsearch.exe");
   ASSERT_FALSE(exe.empty());
+  ASSERT_EQ(ProgramMachine(exe), ProgramMachine(SetupExe()));
   NativeUxtheme native("plain_window_dllsearch.exe");
   ASSERT_TRUE(native.ok());
   Process p = s.Start(exe);
@@ -110,6 +128,8 @@ TEST(SetupDllSearch, PlantedDllBesideSetupIsNotLoaded) {
   Scenario s;
   ASSERT_TRUE(s.ok());
   ASSERT_TRUE(RemoveUninstaller());
+  // A DLL of another architecture would be passed over whatever the search: no proof.
+  ASSERT_EQ(ProgramMachine(PlantedDll()), ProgramMachine(SetupExe()));
   std::string mark = Plant(s);
   ASSERT_FALSE(mark.empty());
   // setup.exe itself in start\: the program's folder is the one that holds the planted DLL.

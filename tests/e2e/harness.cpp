@@ -5,6 +5,8 @@
 // tlhelp32.h needs the types of windows.h.
 #include <tlhelp32.h>
 
+#include <string.h>
+
 #include <algorithm>
 #include <map>
 
@@ -70,6 +72,42 @@ void TerminateTree(DWORD pid) {
   }
 }
 
+// Before every case of a run against another build's setup.exe (E2E_32BIT_VERDICT set, see
+// harness.h): skips it when the machine cannot run 32-bit programs, fails it when the
+// program to run is not there or is not the i686 release. A listener does it, so that no
+// test has to remember to: a skip or failure at the test's start keeps its body from running.
+class ReleaseGate : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override {
+    std::optional<std::string> verdict_file = GetEnv("E2E_32BIT_VERDICT");
+    if (!verdict_file) return;
+    std::string verdict;
+    if (!ReadBytes(WinPath(*verdict_file), &verdict) || verdict.empty()) {
+      FAIL() << "no verdict of the 32-bit probe in " << *verdict_file
+             << " (the ctest fixture i686_probe writes it: scripts/wine-probe-i686)";
+    }
+    // "yes", or "no" and on the next line why.
+    if (verdict.compare(0, 3, "no\n") == 0) {
+      GTEST_SKIP() << "the release was not run: 32-bit Windows programs cannot run here: "
+                   << verdict.substr(3);
+    }
+    if (verdict.compare(0, 4, "yes\n") != 0) FAIL() << "unreadable verdict in " << *verdict_file;
+    const std::string exe = SetupExe();
+    if (!Exists(exe)) {
+      FAIL() << "the release " << exe
+             << " is missing: build the win32 preset first (scripts/test-all builds it before "
+                "win64), or point SETUP_RELEASE_DIR at it";
+    }
+    if (ProgramMachine(exe) != IMAGE_FILE_MACHINE_I386) {
+      FAIL() << exe << " is not an i686 program (machine " << ProgramMachine(exe) << ")";
+    }
+  }
+};
+
+const bool kReleaseGateInstalled = [] {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new ReleaseGate);
+  return true;
+}();
+
 }  // namespace
 
 // ---- Programs and paths
@@ -99,8 +137,22 @@ std::string WinPath(const std::string& path) {
 
 std::string FakeSetupExe() { return FromDefine(FAKESETUP_EXE); }
 std::string MsgBoxDemoExe() { return FromDefine(MSGBOX_DEMO_EXE); }
-std::string SetupExe() { return FromDefine(SETUP_EXE); }
+std::string SetupExe() {
+  std::optional<std::string> chosen = GetEnv("E2E_SETUP_EXE");
+  return chosen && !chosen->empty() ? WinPath(*chosen) : FromDefine(SETUP_EXE);
+}
 std::string DatapackExe() { return FromDefine(DATAPACK_EXE); }
+
+WORD ProgramMachine(const std::string& exe) {
+  std::string bytes;
+  if (!ReadBytes(exe, &bytes) || bytes.size() < 0x40 || bytes.compare(0, 2, "MZ") != 0) return 0;
+  DWORD pe = 0;
+  memcpy(&pe, &bytes[0x3C], sizeof pe);
+  WORD machine = 0;
+  if (pe > bytes.size() - 6 || bytes.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return 0;
+  memcpy(&machine, &bytes[pe + 4], sizeof machine);
+  return machine;
+}
 
 std::string WindowsDir() {
   char buf[MAX_PATH];

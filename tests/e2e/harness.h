@@ -9,6 +9,15 @@
 // MSGBOX_DEMO_EXE, and SETUP_EXE / DATAPACK_EXE when those targets exist) and the scenario
 // root (E2E_WORK_DIR); the functions below turn them into Windows paths.
 //
+// The setup.exe under test can be another build's: ctest runs the setup.exe suites twice,
+// once against this build's x86_64 setup.exe and once, as the cases named "i686.*", against
+// the release (the win32 build's i686 setup.exe, the very file that ships), by setting
+//   E2E_SETUP_EXE      the path of the setup.exe to run instead of SETUP_EXE
+//   E2E_32BIT_VERDICT  the file in which scripts/wine-probe-i686 recorded, once for the test
+//                      run, whether 32-bit Windows programs run on this machine
+// With the verdict file named, every case first checks it and skips, giving its reason, when
+// they do not; a missing or non-i686 setup.exe fails every case instead.
+//
 // Side by side: ctest -j2 runs two test processes at once in the same Wine prefix and on the
 // same display. Scenario folders are per test, and windows are always looked up by process id,
 // so tests do not see each other's. What the prefix shares is not separated: the Windows
@@ -40,9 +49,13 @@ constexpr DWORD kDefaultTimeoutMs = 30000;
 std::string WinPath(const std::string& unix_or_windows_path);
 std::string FakeSetupExe();   // fakesetup.exe (see "Fake setup program" below)
 std::string MsgBoxDemoExe();  // msgbox_demo.exe: shows TEXT (its command line) in an error box
-std::string SetupExe();       // setup.exe of this build; "" when the build has none
+// setup.exe under test: $E2E_SETUP_EXE, else this build's; "" when there is neither.
+std::string SetupExe();
 std::string DatapackExe();    // datapack.exe of this build; "" when the build has none
 std::string WindowsDir();     // the prefix's Windows folder, with a trailing backslash
+// The machine field of a program's PE header (IMAGE_FILE_MACHINE_I386, _AMD64); 0 when the
+// file cannot be read or is no PE image.
+WORD ProgramMachine(const std::string& exe);
 // dir + name with exactly one backslash between them.
 std::string JoinPath(const std::string& dir, const std::string& name);
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -61,9 +62,13 @@ struct KindCase {
   int kind;
   const char* list;     // the list file's name for this kind
   const char* program;  // the setup program's name
+  // The Windows version Wine reports to setup.exe ("win95", ...); nullptr: Wine's default.
+  const char* version = nullptr;
 };
 
-void PrintTo(const KindCase& k, std::ostream* os) { *os << "kind " << k.kind; }
+void PrintTo(const KindCase& k, std::ostream* os) {
+  *os << "kind " << k.kind << (k.version ? " on " : "") << (k.version ? k.version : "");
+}
 
 class SetupKinds : public ::testing::TestWithParam<KindCase> {};
 
@@ -77,10 +82,21 @@ TEST_P(SetupKinds, UnpacksLaunchesFromTheWorkingFolderHidesAndCleansUp) {
   SetupPackage pkg = FakeSetupPackage(k.kind, s.root(), 30000);
   ASSERT_TRUE(WriteBytes(s.StartPath(kPackageName), pkg.Bytes()));
 
+  // A Windows version is set for a copy under a name of its own: Wine applies it to every
+  // program of that name.
+  std::string exe = SetupExe();
+  std::unique_ptr<WineVersionOverride> version;
+  if (k.version) {
+    exe = s.CopyIn(SetupExe(), std::string("setup_") + k.version + ".exe");
+    ASSERT_FALSE(exe.empty());
+    version.reset(new WineVersionOverride(std::string("setup_") + k.version + ".exe", k.version));
+    ASSERT_TRUE(version->ok());
+  }
+
   // The command line is ignored and nothing of it reaches the setup program.
   StartOptions options = fake.Options();
   options.command_line = "setup.exe /S /D=C:\\elsewhere";
-  Process p = s.Start(SetupExe(), options);
+  Process p = s.Start(exe, options);
   ASSERT_TRUE(p.started()) << "CreateProcessA error " << p.start_error();
 
   // Seen while slow.dat is unpacked: visible, titled and centred on the screen.
@@ -136,13 +152,26 @@ TEST_P(SetupKinds, UnpacksLaunchesFromTheWorkingFolderHidesAndCleansUp) {
             static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
 }
 
-INSTANTIATE_TEST_SUITE_P(Setup, SetupKinds,
-                         ::testing::Values(KindCase{1, "Instal.lst", "Instal1.exe"},
-                                           KindCase{2, "Setup.lst", "Setup1.exe"},
-                                           KindCase{3, "Instalar.lst", "Instal1.exe"}),
-                         [](const ::testing::TestParamInfo<KindCase>& info) {
-                           return "Kind" + std::to_string(info.param.kind);
-                         });
+// Every kind, then the Setup kind on each Windows version the program is made for, as Wine
+// reports it: 4.0 and 5.x keep the usual DLL search or take the current folder out of it,
+// 6.0 takes only that step, later ones search the system folder only (window/main.cpp).
+INSTANTIATE_TEST_SUITE_P(
+    Setup, SetupKinds,
+    ::testing::Values(KindCase{1, "Instal.lst", "Instal1.exe"},
+                      KindCase{2, "Setup.lst", "Setup1.exe"},
+                      KindCase{3, "Instalar.lst", "Instal1.exe"},
+                      KindCase{2, "Setup.lst", "Setup1.exe", "win95"},
+                      KindCase{2, "Setup.lst", "Setup1.exe", "win98"},
+                      KindCase{2, "Setup.lst", "Setup1.exe", "nt40"},
+                      KindCase{2, "Setup.lst", "Setup1.exe", "win2k"},
+                      KindCase{2, "Setup.lst", "Setup1.exe", "winxp"},
+                      KindCase{2, "Setup.lst", "Setup1.exe", "vista"},
+                      KindCase{2, "Setup.lst", "Setup1.exe", "win7"},
+                      KindCase{2, "Setup.lst", "Setup1.exe", "win10"}),
+    [](const ::testing::TestParamInfo<KindCase>& info) {
+      std::string name = "Kind" + std::to_string(info.param.kind);
+      return info.param.version ? name + "_" + info.param.version : name;
+    });
 
 TEST(SetupWorkingFolder, AMissingTempFolderIsCreatedAndKept) {
   Scenario s;
