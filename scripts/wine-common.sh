@@ -10,8 +10,10 @@
 # Locks are held on descriptor 9, which is closed for every long-lived child: a server or Xvfb
 # that inherited it would hold the lock for its whole life.
 #
-# Only 64-bit Wine works on these machines (the kernel cannot run 32-bit Linux programs), so
-# the loader and the server are named directly instead of going through the `wine` wrapper.
+# Every program is started through the 64-bit loader, in a 64-bit prefix; it hands 32-bit
+# programs (the release setup.exe) to Debian's 32-bit Wine, where the kernel runs 32-bit code
+# (scripts/wine-probe-i686 tells). The loader and the server are named directly, not through
+# the `wine` wrapper, so that the same ones serve every program whatever the machine.
 
 WINE_LOADER=/usr/lib/wine/wine64
 WINE_SERVER=/usr/lib/wine/wineserver64
