@@ -4,12 +4,16 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 
 #include "datapack_fixture.h"
 #include "filetime.h"
+#include "tempfiles.h"
 
 using namespace dptest;
 
@@ -166,6 +170,94 @@ TEST(DatapackCli, ExistingOutputIsOnlyReplacedWithForce) {
   EXPECT_EQ(Listing(out.path()), std::vector<std::string>{"_Data.001"});
 }
 
+// Only a regular file is ever replaced, and never one of the inputs; a link leads to the file
+// to replace and stays a link.
+TEST(DatapackCli, OutputIsARegularFileOtherThanTheInputs) {
+  struct {
+    const char* what;
+    const char* out;  // in the output folder, or "@name" for a source file
+    int code;
+    const char* words;
+  } cases[] = {
+      {"FIFO", "fifo", 1, "fifo: is a FIFO, not a regular file"},
+      {"folder", "folder", 1, "folder: is a folder, not a regular file"},
+      {"socket", "socket", 1, "socket: is a socket, not a regular file"},
+      {"link to a FIFO", "link-to-fifo", 1, "link-to-fifo: is a FIFO"},
+      {"the setup program", "@setup.exe", 1, "is the same file as the setup program"},
+      {"hard link to the list", "hard-list", 1, "is the list file"},
+      {"link to a support file", "link-to-ro", 1, "is the same file as the support file"},
+      {"missing folder", "none/p.001", 3, "folder"},
+      {"link to a package", "link-to-old", 0, ""},
+  };
+  for (const auto& c : cases) {
+    Sources src;
+    TempDir out, elsewhere;
+    mkfifo((out / "fifo").c_str(), 0600);
+    fs::create_directory(out / "folder");
+    int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    struct sockaddr_un addr {};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", (out / "socket").c_str());
+    bind(sock, (struct sockaddr*)&addr, sizeof addr);
+    fs::create_symlink(out / "fifo", out / "link-to-fifo");
+    fs::create_hard_link(src.dir / "Setup.lst", out / "hard-list");
+    fs::create_symlink(src.dir / "files/ro.dat", out / "link-to-ro");
+    WriteFile(elsewhere / "old.001", std::string("old"));
+    fs::create_symlink(elsewhere / "old.001", out / "link-to-old");
+    const fs::path target = c.out[0] == '@' ? src.dir / (c.out + 1) : out / c.out;
+    const Bytes setup = ReadFile(src.dir / "setup.exe"), list = ReadFile(src.dir / "Setup.lst");
+    Result r = RunTool(src.Create(target, {"--force"}));
+    close(sock);
+    EXPECT_EQ(r.code, c.code) << c.what << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.words), std::string::npos) << c.what << "\n" << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.code ? 1 : 0) << c.what << r.err;
+    EXPECT_EQ(ReadFile(src.dir / "setup.exe"), setup) << c.what;
+    EXPECT_EQ(ReadFile(src.dir / "Setup.lst"), list) << c.what;
+    EXPECT_TRUE(fs::is_fifo(out / "fifo")) << c.what;
+    EXPECT_TRUE(fs::is_symlink(out / "link-to-old")) << c.what;
+    EXPECT_EQ(Listing(out.path()), (std::vector<std::string>{"fifo", "folder", "hard-list",
+                                                             "link-to-fifo", "link-to-old",
+                                                             "link-to-ro", "socket"}))
+        << c.what << ": nothing written, no temporary left";
+    EXPECT_EQ(Listing(elsewhere.path()), std::vector<std::string>{"old.001"}) << c.what;
+    const Result v = RunTool({"verify", "-q", (elsewhere / "old.001").string()});
+    EXPECT_EQ(v.code, c.code ? 2 : 0) << c.what << ": the link's target is the package";
+  }
+}
+
+// A temporary file says which process wrote it: a run removes those of ended runs of this
+// machine, and nothing else.
+TEST(DatapackCli, StaleTemporariesOfEndedRunsAreRemoved) {
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  const std::string stale = datapack::TemporaryName((unsigned long)ended, 3);
+  std::string other_host = datapack::TemporaryName((unsigned long)ended, 4);
+  other_host.replace(10, 8, other_host.compare(10, 8, "00000000") ? "00000000" : "11111111");
+  const std::vector<std::string> kept = {
+      datapack::TemporaryName((unsigned long)getppid(), 0),  // a running process
+      other_host, ".datapack-x.tmp", "_Data.001.tmp"};
+  for (const char* command : {"create", "extract"}) {
+    Sources src;
+    TempDir out;
+    if (std::string(command) == "extract") {
+      ASSERT_EQ(RunTool(src.Create(out / "p.001")).code, 0);
+    }
+    for (const std::string& name : kept) WriteFile(out / name, std::string("theirs"));
+    WriteFile(out / stale, std::string("left by a killed run"));
+    fs::create_directory(out / datapack::TemporaryName((unsigned long)ended, 5));
+    Result r = std::string(command) == "create"
+                   ? RunTool(src.Create(out / "p.001"))
+                   : RunTool({"extract", "-C", out.path().string(), (out / "p.001").string()});
+    ASSERT_EQ(r.code, 0) << command << r.err;
+    EXPECT_FALSE(fs::exists(out / stale)) << command;
+    for (const std::string& name : kept) {
+      EXPECT_EQ(ReadFile(out / name), ToBytes("theirs")) << command << " " << name;
+    }
+    EXPECT_TRUE(fs::is_directory(out / datapack::TemporaryName((unsigned long)ended, 5)));
+  }
+}
+
 TEST(DatapackCli, RefusedListsAndMissingFilesWriteNothing) {
   struct {
     const char* what;
@@ -273,30 +365,102 @@ TEST(DatapackCli, ExtractNeverOverwritesUnlessForced) {
       << "replacing its own read-only output";
 }
 
-TEST(DatapackCli, ExtractRefusesUnsafeNamesAndBrokenPackagesLeavingNothing) {
+// An error stream that, once the progress line passes half way, notes how many temporary
+// files the extraction holds (in `seen`) and raises `sig`, as a user's Ctrl-C would.
+class InterruptHalfWay : public std::streambuf {
+ public:
+  InterruptHalfWay(int sig, fs::path dir, fs::path seen)
+      : sig_(sig), dir_(std::move(dir)), seen_(std::move(seen)) {}
+
+ protected:
+  int overflow(int c) override {
+    text_ += (char)c;
+    const size_t at = text_.rfind(" %");
+    if (at != std::string::npos && at + 2 == text_.size() && at >= 2) {
+      const int percent = atoi(text_.c_str() + text_.find_last_of(' ', at - 1) + 1);
+      if (percent >= 50) {
+        size_t temps = 0;
+        for (const auto& e : fs::directory_iterator(dir_))
+          temps += e.path().filename().string().rfind(".datapack-", 0) == 0;
+        WriteFile(seen_, std::to_string(temps));
+        raise(sig_);
+      }
+    }
+    return c;
+  }
+
+ private:
+  int sig_;
+  fs::path dir_, seen_;
+  std::string text_;
+};
+
+// Extraction writes under temporary names and moves files into place only when the whole
+// package is good: a refused, broken, blocked or interrupted run leaves the folder as it was,
+// earlier copies replaced with --force included.
+TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
+  const std::vector<std::string> all = {"Setup.lst", "Setup1.exe", "KQUninst.exe", "a.txt",
+                                        "b.txt"};
   struct {
     const char* what;
     std::vector<std::string> names;
     bool break_last;
+    std::vector<std::string> before;  // files in the folder beforehand; "name/" a folder
+    int code;                         // or the signal that ends the run
+    int sig;
     const char* words;
   } cases[] = {
-      {"parent folder", {"..\\evil.txt"}, false, "not a plain file name"},
-      {"slash", {"a/b.txt"}, false, "not a plain file name"},
-      {"dot dot", {".."}, false, "not a plain file name"},
-      {"device", {"nul.txt"}, false, "device name"},
-      {"corrupt last entry", {"a.txt", "b.txt"}, true, "incorrect data check"},
+      {"parent folder", {"..\\evil.txt"}, false, {}, 2, 0, "not a plain file name"},
+      {"slash", {"a/b.txt"}, false, {}, 2, 0, "not a plain file name"},
+      {"dot dot", {".."}, false, {}, 2, 0, "not a plain file name"},
+      {"device", {"nul.txt"}, false, {}, 2, 0, "device name"},
+      {"corrupt last entry", {"a.txt", "b.txt"}, true, {}, 2, 0, "incorrect data check"},
+      {"corrupt last entry, earlier copies", {"a.txt", "b.txt"}, true, all, 2, 0,
+       "incorrect data check"},
+      {"a folder blocks a name", {"a.txt", "b.txt"}, false, {"a.txt", "b.txt/"}, 3, 0,
+       "b.txt: is a folder"},
+      {"SIGINT", {"a.txt", "b.txt"}, false, all, 0, SIGINT, ""},
+      {"SIGTERM", {"a.txt", "b.txt"}, false, {"a.txt"}, 0, SIGTERM, ""},
+      {"SIGHUP", {"a.txt", "b.txt"}, false, {}, 0, SIGHUP, ""},
   };
   for (const auto& c : cases) {
-    datapack::PackageSpec plan = GoodSpec(c.names);
-    Bytes p = Build(plan);
+    Bytes p = Build(GoodSpec(c.names));
     if (c.break_last) p.back() ^= 0xFF;
     TempDir root;
     WriteFile(root / "_Data.001", p);
-    Result r = RunTool({"extract", "-C", (root / "out").string(), (root / "_Data.001").string()});
-    EXPECT_EQ(r.code, 2) << c.what;
-    EXPECT_NE(r.err.find(c.words), std::string::npos) << c.what << "\n" << r.err;
-    EXPECT_TRUE(fs::is_empty(root / "out")) << c.what;
-    EXPECT_EQ(Listing(root.path()), (std::vector<std::string>{"_Data.001", "out"})) << c.what;
+    const fs::path out = root / "out";
+    fs::create_directory(out);
+    for (const std::string& name : c.before) {
+      if (name.back() == '/')
+        fs::create_directory(out / name);
+      else
+        WriteFile(out / name, "old " + name);
+    }
+    const std::vector<std::string> before = Listing(out);
+    const std::vector<std::string> args = {"extract", "--force", "-C", out.string(),
+                                           (root / "_Data.001").string()};
+    if (c.sig) {
+      const pid_t child = fork();
+      if (child == 0) {
+        InterruptHalfWay buffer(c.sig, out, root / "seen");
+        std::ostream err(&buffer);
+        std::ostringstream sink;
+        datapack::Console tty{sink, err, true, ""};
+        _exit(100 + datapack::RunDatapack(args, tty));
+      }
+      int status = 0;
+      waitpid(child, &status, 0);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig) << c.what << " " << status;
+      EXPECT_NE(ReadFile(root / "seen"), ToBytes("0")) << c.what << ": interrupted too early";
+    } else {
+      Result r = RunTool(args);
+      EXPECT_EQ(r.code, c.code) << c.what;
+      EXPECT_NE(r.err.find(c.words), std::string::npos) << c.what << "\n" << r.err;
+    }
+    EXPECT_EQ(Listing(out), before) << c.what;
+    for (const std::string& name : c.before) {
+      if (name.back() != '/') EXPECT_EQ(ReadFile(out / name), ToBytes("old " + name)) << c.what;
+    }
   }
 }
 

@@ -3,7 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <chrono>
 #include <memory>
 
 #include "commands.h"
@@ -14,6 +13,7 @@
 #include "package.h"
 #include "packer.h"
 #include "platform.h"
+#include "tempfiles.h"
 
 namespace datapack {
 
@@ -58,9 +58,13 @@ const char kCreateHelp[] =
     "With --epoch or SOURCE_DATE_EPOCH all three times are that moment, so that the same\n"
     "inputs give a byte-identical package.\n"
     "The list is read as the bootstrapper reads it: whatever would stop the bootstrapper or\n"
-    "break the installation is refused, naming the line. The package is written to a\n"
-    "temporary file beside OUTPUT and renamed when complete; an existing OUTPUT is only\n"
-    "replaced with --force.\n"
+    "break the installation is refused, naming the line.\n"
+    "The package is written to a temporary file (.datapack-*.tmp) beside OUTPUT and renamed\n"
+    "when complete; an existing OUTPUT is only replaced with --force. OUTPUT must be a\n"
+    "regular file: a device, FIFO, socket or folder is refused, and so is one of the inputs\n"
+    "under another name, before anything is written. A symbolic link is followed and the\n"
+    "file it leads to replaced. Temporary files that an ended run left behind (killed, for\n"
+    "example) are removed.\n"
     "Exit status: 0 done, 1 usage error or OUTPUT exists, 2 list refused, 3 I/O error.\n";
 
 namespace {
@@ -70,6 +74,7 @@ struct Input {
   fs::path path;
   SourceStat st;
   uint32_t list_line;  // the list line naming a support file; 0 for the others
+  const char* role = "support file";
 };
 
 bool ParseKind(const std::string& text, int& kind) {
@@ -128,22 +133,51 @@ std::string CaseHint(const fs::path& folder, const std::string& name) {
   return "";
 }
 
-// Creates the temporary file beside `output`, under a name no one else uses.
-FILE* CreateTemporary(const fs::path& output, fs::path& temp, std::string& error) {
-  const fs::path folder = output.parent_path();
-  uint64_t seed = (uint64_t)std::chrono::steady_clock::now().time_since_epoch().count() ^
-                  (uint64_t)(uintptr_t)&temp;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-    char suffix[24];
-    snprintf(suffix, sizeof suffix, ".tmp%08x", (unsigned)(seed >> 32));
-    temp = folder / PathFromNative("." + DisplayPath(output.filename()) + suffix);
-    FILE* f = CreateNewFile(temp, error);
-    if (f) return f;
-    std::error_code ec;
-    if (!fs::exists(fs::symlink_status(temp, ec))) return nullptr;  // not a name clash
+// The name that writing `output` replaces: `output` itself, or where its chain of symbolic
+// links ends, so that a link to a package is kept and the package it points to replaced.
+bool FollowLinks(const fs::path& output, fs::path& target, std::string& error) {
+  target = output;
+  std::error_code ec;
+  for (int hops = 0; hops < 40; ++hops) {
+    if (!fs::is_symlink(fs::symlink_status(target, ec))) return true;
+    const fs::path next = fs::read_symlink(target, ec);
+    if (ec) {
+      error = ec.message();
+      return false;
+    }
+    target = next.is_absolute() ? next : target.parent_path() / next;
   }
-  return nullptr;
+  error = "too many levels of symbolic links";
+  return false;
+}
+
+// Refuses, before anything is written, an output that is not a regular file, lies in a folder
+// that does not exist, or is one of the inputs under another name (same file). Sets `target`
+// to the name to replace. Returns kExitOk, or the exit status after printing why.
+int CheckOutput(Console& console, const fs::path& output, bool force, const Input& list,
+                const std::vector<Input>& inputs, fs::path& target) {
+  const std::string shown = DisplayPath(output);
+  std::string error;
+  if (!FollowLinks(output, target, error)) return Fail(console, kExitUsage, shown, error);
+  const std::string kind = SpecialFileKind(target);
+  if (!kind.empty())
+    return Fail(console, kExitUsage, shown,
+                "is " + kind + ", not a regular file (the package is written only to one)");
+  std::error_code ec;
+  if (!force && fs::exists(fs::symlink_status(output, ec)))
+    return Fail(console, kExitUsage, shown, "already exists (--force replaces it)");
+  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  if (!fs::is_directory(folder, ec))
+    return Fail(console, kExitIo, shown, "folder " + DisplayPath(folder) + " does not exist");
+  FileId out_id, in_id;
+  if (!GetFileId(target, out_id)) return kExitOk;
+  if (GetFileId(list.path, in_id) && in_id == out_id)
+    return Fail(console, kExitUsage, shown, "is the list file " + DisplayPath(list.path));
+  for (const Input& in : inputs)
+    if (GetFileId(in.path, in_id) && in_id == out_id)
+      return Fail(console, kExitUsage, shown,
+                  "is the same file as " + std::string(in.role) + " " + DisplayPath(in.path));
+  return kExitOk;
 }
 
 }  // namespace
@@ -229,9 +263,6 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   const bool force = o.Has("force"), quiet = o.Has("quiet");
   const fs::path output = PathFromNative(o.Get("output", PACKAGE_FILE_NAME));
   const std::string out_name = DisplayPath(output);
-  std::error_code ec;
-  if (!force && fs::exists(fs::symlink_status(output, ec)))
-    return Fail(console, kExitUsage, out_name, "already exists (--force replaces it)");
 
   // The list, checked as the bootstrapper will read it.
   const std::string base = BaseNameForKind(kind);
@@ -258,11 +289,14 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   std::vector<Input> inputs(2);
   inputs[0].path = PathFromNative(o.Get("setup"));
   inputs[0].file.name = setup_name;
+  inputs[0].role = "the setup program";
   inputs[1].path = PathFromNative(o.Get("uninstaller"));
   inputs[1].file.name = UNINSTALLER_NAME;
+  inputs[1].role = "the uninstaller";
   const fs::path folder = o.Has("files") ? PathFromNative(o.Get("files")) : list_path.parent_path();
   for (size_t i = 0; i < check.names.size(); ++i) {
     Input in;
+    in.role = "the support file";
     in.file.name = check.names[i];
     in.path = folder / PathFromNative(check.names[i]);
     in.list_line = (uint32_t)(LIST_FIRST_NAME_LINE + i);
@@ -306,16 +340,17 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
     Warn(console, list_arg, mismatch + " (--fix-sizes rewrites them)");
   }
 
-  // Everything checked: write the package under a temporary name.
+  fs::path target;
+  if (int code = CheckOutput(console, output, force, list, inputs, target)) return code;
+
+  // Everything checked: write the package under a temporary name beside the file it replaces.
+  RemoveStaleTemporaries(target.parent_path());
+  TempSeries temps(target.parent_path());
   fs::path temp;
-  FILE* f = CreateTemporary(output, temp, error);
+  FILE* f = temps.Create(temp, error);
   if (!f) return Fail(console, kExitIo, out_name, "cannot create a temporary file: " + error);
-  RemoveOnInterrupt(temp);
   auto abandon = [&](int code, const std::string& what, const std::string& why) {
     if (f) fclose(f);
-    RemoveOnInterrupt(fs::path());
-    std::string ignored;
-    RemoveFile(temp, ignored);
     return Fail(console, code, what, why);
   };
   std::vector<unsigned char> bytes;
@@ -382,8 +417,10 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   f = nullptr;
   if (!flushed || !closed) return abandon(kExitIo, out_name, "write failed");
   bool exists = false;
-  const bool moved = MoveIntoPlace(temp, output, force, exists, error);
-  if (moved) RemoveOnInterrupt(fs::path());
+  const std::string special = SpecialFileKind(target);  // appeared while it was written
+  if (!special.empty())
+    return abandon(kExitUsage, out_name, "is " + special + ", not a regular file");
+  const bool moved = MoveIntoPlace(temp, target, force, exists, error);
   if (!moved)
     return abandon(exists ? kExitUsage : kExitIo, out_name,
                    exists ? "already exists (--force replaces it)" : error);

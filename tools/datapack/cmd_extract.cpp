@@ -1,13 +1,14 @@
 // datapack extract: write every entry of a package into one folder.
+#include <errno.h>
 #include <stdio.h>
-
-#include <algorithm>
+#include <string.h>
 
 #include "commands.h"
 #include "format.h"
 #include "inspect.h"
 #include "listfile.h"
 #include "platform.h"
+#include "tempfiles.h"
 
 namespace datapack {
 
@@ -23,9 +24,11 @@ const char kExtractHelp[] =
     "  -f, --force          replace files that already exist\n"
     "  -q, --quiet          print errors and warnings only\n"
     "\n"
-    "Nothing is written when a file exists (without --force) or when a name is not a plain\n"
-    "file name (folders, drive letters, \"..\", Windows device names). The package is checked\n"
-    "as it is unpacked; if the bootstrapper would stop, the files written so far are removed.\n"
+    "Nothing is written when a file exists (without --force), a folder has the name of a\n"
+    "file, or a name is not a plain file name (folders, drive letters, \"..\", Windows device\n"
+    "names). Every file is written under a temporary name in DIR (.datapack-*.tmp) and moved\n"
+    "into place only when the whole package has been checked: if the bootstrapper would\n"
+    "stop, or the run is interrupted (Ctrl-C, SIGTERM, SIGHUP), DIR is left as it was.\n"
     "Exit status: 0 done, 1 usage error or a file exists, 2 invalid package or unsafe name,\n"
     "3 I/O error.\n";
 
@@ -50,6 +53,122 @@ bool SafeName(const std::string& name, std::string& why) {
   return true;
 }
 
+// One extraction into `dir`: every file is written under a temporary name in `dir` and moved
+// into place only once the whole package has been read and found good, so that a failed or
+// interrupted run leaves `dir` as it was (an interrupt removes the temporaries).
+class Extraction {
+ public:
+  Extraction(Console& console, const fs::path& dir, bool force)
+      : console_(console), dir_(dir), force_(force), temps_(dir) {}
+  ~Extraction() {
+    if (current_) fclose(current_);
+  }
+
+  // Before anything is written: every name must be safe, and every target free (or, with
+  // --force, a file that may be replaced).
+  bool CheckTargets(const std::vector<std::string>& names, int& code, std::string& why);
+  bool Start(const std::string& name, int& code, std::string& why);
+  bool Write(const unsigned char* data, uint32_t size, std::string& why);
+  bool Finish(const EntryReport& e, std::string& why);
+  // Moves every finished file into place. Returns kExitOk, or the exit status with `why`.
+  int Commit(std::string& why);
+  size_t files() const { return files_.size(); }
+
+ private:
+  struct File {
+    fs::path target;  // the final name
+    fs::path temp;    // where it is written
+  };
+  Console& console_;
+  fs::path dir_;
+  bool force_;
+  TempSeries temps_;
+  std::vector<File> files_;  // one per distinct name, in package order
+  FILE* current_ = nullptr;  // the file being written: files_.back() or a repeated name's
+  fs::path current_temp_, current_target_;
+};
+
+bool Extraction::CheckTargets(const std::vector<std::string>& names, int& code, std::string& why) {
+  std::error_code ec;
+  for (const std::string& name : names) {
+    std::string reason;
+    if (!SafeName(name, reason)) {
+      code = kExitInvalid;
+      why = "refusing the name \"" + name + "\": " + reason;
+      return false;
+    }
+    const fs::path t = dir_ / PathFromNative(name);
+    const fs::file_status status = fs::symlink_status(t, ec);
+    if (!fs::exists(status)) continue;
+    if (fs::is_directory(status)) {
+      code = kExitIo;
+      why = DisplayPath(t) + ": is a folder (a file of that name cannot be written)";
+      return false;
+    }
+    if (!force_) {
+      code = kExitUsage;
+      why = DisplayPath(t) + ": already exists (--force replaces it)";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Extraction::Start(const std::string& name, int& code, std::string& why) {
+  current_target_ = dir_ / PathFromNative(name);
+  current_ = temps_.Create(current_temp_, why);
+  if (current_) return true;
+  code = kExitIo;
+  why = DisplayPath(dir_) + ": cannot create a temporary file: " + why;
+  return false;
+}
+
+bool Extraction::Write(const unsigned char* data, uint32_t size, std::string& why) {
+  if (fwrite(data, 1, size, current_) == size) return true;
+  why = DisplayPath(current_target_) + ": " + strerror(errno);
+  return false;
+}
+
+bool Extraction::Finish(const EntryReport& e, std::string& why) {
+  const bool closed = fclose(current_) == 0;
+  current_ = nullptr;
+  if (!closed) {
+    why = DisplayPath(current_target_) + ": " + strerror(errno);
+    return false;
+  }
+  if (e.status != ENTRY_OK) return true;  // the walk reports the failure
+  std::string problem;
+  if (e.has_header && !ApplyFileHeader(current_temp_, e.header.attributes, e.header.created,
+                                       e.header.accessed, e.header.written, problem))
+    Warn(console_, DisplayPath(current_target_), problem);
+  // A name given twice is unpacked twice, the later entry replacing the earlier file.
+  for (File& f : files_)
+    if (f.target == current_target_) {
+      std::string ignored;
+      RemoveFile(f.temp, ignored);
+      f.temp = current_temp_;
+      return true;
+    }
+  files_.push_back({current_target_, current_temp_});
+  return true;
+}
+
+int Extraction::Commit(std::string& why) {
+  size_t moved = 0;
+  for (const File& f : files_) {
+    bool exists = false;
+    std::string error;
+    if (!MoveIntoPlace(f.temp, f.target, force_, exists, error)) {
+      why = DisplayPath(f.target) + ": " + (exists ? "appeared meanwhile" : error) + " (" +
+            std::to_string(moved) + " of " + std::to_string(files_.size()) +
+            " files were already in place)";
+      return exists ? kExitUsage : kExitIo;
+    }
+    ++moved;
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int CommandExtract(const std::vector<std::string>& args, Console& console) {
@@ -59,93 +178,56 @@ int CommandExtract(const std::vector<std::string>& args, Console& console) {
   std::string error;
   if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "extract", error);
   if (o.operands.size() > 1) return UsageError(console, "extract", "one package at a time");
+  if (o.Has("directory") && o.Get("directory").empty())
+    return UsageError(console, "extract", "the folder name after -C is empty");
   const std::string arg = o.operands.empty() ? PACKAGE_FILE_NAME : o.operands[0];
   const fs::path dir = PathFromNative(o.Get("directory", "."));
-  const bool force = o.Has("force");
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec) return Fail(console, kExitIo, DisplayPath(dir), ec.message());
+  RemoveStaleTemporaries(dir);
 
   PackageReport report;
-  std::vector<fs::path> written;  // in this run, removed again if the run fails
-  int refusal = kExitOk;          // why a callback stopped the walk
-  auto stop = [&](int code, const std::string& why, std::string& out) {
-    refusal = code;
-    out = why;
-    return false;
-  };
-  // Each file is written as its entry inflates, so that memory stays flat whatever the
-  // sizes; if the package turns out broken, everything written is removed below.
-  FILE* current = nullptr;  // the file being written
-  fs::path target;
+  Extraction x(console, dir, o.Has("force"));
+  int refusal = kExitOk;  // why a callback stopped the walk
   InspectOptions options;
   options.on_start = [&](const EntryReport& e, std::string& out) -> bool {
     if (e.role == Role::kList) {
       // The list names every file: refuse before writing the first one.
+      if (const ListIssue* issue = report.list.Failure()) {
+        refusal = kExitInvalid;
+        out = "refusing list " + IssueText(*issue);
+        return false;
+      }
       std::vector<std::string> names = {
           e.name, std::string(ProgramStem(report.base_name.c_str())) + PROGRAM_SUFFIX,
           UNINSTALLER_NAME};
       names.insert(names.end(), report.list.names.begin(), report.list.names.end());
-      if (const ListIssue* issue = report.list.Failure())
-        return stop(kExitInvalid, "refusing list " + IssueText(*issue), out);
-      for (const std::string& name : names) {
-        std::string why;
-        if (!SafeName(name, why))
-          return stop(kExitInvalid, "refusing the name \"" + name + "\": " + why, out);
-        const fs::path t = dir / PathFromNative(name);
-        if (!force && fs::exists(fs::symlink_status(t, ec)))
-          return stop(kExitUsage, DisplayPath(t) + ": already exists (--force replaces it)", out);
-      }
+      if (!x.CheckTargets(names, refusal, out)) return false;
     }
-    target = dir / PathFromNative(e.name);
-    const std::string shown = DisplayPath(target);
-    const fs::file_status status = fs::symlink_status(target, ec);
-    if (fs::exists(status)) {
-      // A name given twice is unpacked twice, the later entry replacing the earlier file.
-      bool ours = std::find(written.begin(), written.end(), target) != written.end();
-      if (!force && !ours) return stop(kExitUsage, shown + ": already exists", out);
-      if (fs::is_directory(status)) return stop(kExitIo, shown + ": is a folder", out);
-      std::string why;
-      if (!RemoveFile(target, why)) return stop(kExitIo, shown + ": cannot replace: " + why, out);
-      written.erase(std::remove(written.begin(), written.end(), target), written.end());
-    }
-    std::string why;
-    current = CreateNewFile(target, why);
-    if (!current) return stop(kExitIo, shown + ": " + why, out);
-    written.push_back(target);
-    return true;
+    return x.Start(e.name, refusal, out);
   };
   options.on_data = [&](const unsigned char* data, uint32_t size, std::string& out) -> bool {
-    if (fwrite(data, 1, size, current) == size) return true;
-    return stop(kExitIo, DisplayPath(target) + ": write failed", out);
+    if (x.Write(data, size, out)) return true;
+    refusal = kExitIo;
+    return false;
   };
   options.on_done = [&](const EntryReport& e, std::string& out) -> bool {
-    const bool closed = fclose(current) == 0;
-    current = nullptr;
-    if (!closed) return stop(kExitIo, DisplayPath(target) + ": write failed", out);
-    std::string why;
-    if (e.status == ENTRY_OK && e.has_header &&
-        !ApplyFileHeader(target, e.header.attributes, e.header.created, e.header.accessed,
-                         e.header.written, why))
-      Warn(console, DisplayPath(target), why);
-    return true;
+    if (x.Finish(e, out)) return true;
+    refusal = kExitIo;
+    return false;
   };
   int code = InspectFile(console, arg, options, report, "extracting");
-  if (code == kExitOk && !report.failed && refusal == kExitOk) {
-    for (const std::string& w : report.warnings) Warn(console, arg, w);
-    if (!o.Has("quiet"))
-      console.out << arg << ": " << written.size() << " files extracted into " << DisplayPath(dir)
-                  << "\n";
-    return kExitOk;
-  }
-  for (const fs::path& p : written) {
-    std::string ignored;
-    RemoveFile(p, ignored);
-  }
-  const std::string undone = written.empty() ? "" : " (the files written were removed)";
   if (code != kExitOk) return code;
-  if (refusal != kExitOk) return Fail(console, refusal, arg, report.reason + undone);
-  return Fail(console, kExitInvalid, arg, report.reason + undone);
+  if (refusal != kExitOk) return Fail(console, refusal, arg, report.reason);
+  if (report.failed) return Fail(console, kExitInvalid, arg, report.reason);
+  code = x.Commit(error);
+  if (code != kExitOk) return Fail(console, code, arg, error);
+  for (const std::string& w : report.warnings) Warn(console, arg, w);
+  if (!o.Has("quiet"))
+    console.out << arg << ": " << x.files() << " files extracted into " << DisplayPath(dir)
+                << "\n";
+  return kExitOk;
 }
 
 }  // namespace datapack

@@ -62,10 +62,32 @@ bool MoveIntoPlace(const fs::path& from, const fs::path& to, bool replace, bool&
 // Removes a file, also a read-only one. Returns false with `error` set on failure.
 bool RemoveFile(const fs::path& path, std::string& error);
 
-// While set, an interrupt (Ctrl-C, SIGTERM) removes `path` before the program ends, so that
-// an abandoned temporary file is not left behind. Only one path at a time; an empty path
-// clears it.
-void RemoveOnInterrupt(const fs::path& path);
+// Identity of an existing file, the same for every name it has: device and inode on POSIX,
+// volume serial number and file index on Windows. Links are followed.
+struct FileId {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileId& o) const { return volume == o.volume && index == o.index; }
+};
+// Returns false when the file cannot be examined (absent included).
+bool GetFileId(const fs::path& path, FileId& id);
+
+// What an existing name (links followed) is when it is not a regular file: "a folder",
+// "a device", "a FIFO", "a socket" (Windows: a folder, or a device name such as NUL).
+// "" for a regular file or when nothing has that name.
+std::string SpecialFileKind(const fs::path& path);
+
+// This process's id, and whether the process `pid` of this machine still runs (when in
+// doubt, as for another user's process: true).
+unsigned long ProcessId();
+bool ProcessRunning(unsigned long pid);
+// The machine's name, "" when unknown.
+std::string HostName();
+
+// While set, an interrupt (Ctrl-C, SIGINT, SIGTERM, SIGHUP) removes the files
+// `prefix`0`suffix` .. `prefix`(count - 1)`suffix` before the program ends, so that
+// abandoned temporary files are not left behind. One series at a time; count 0 clears it.
+void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsigned count);
 
 // Whether the stream is an interactive terminal (progress lines are shown only then).
 bool IsTerminal(FILE* f);

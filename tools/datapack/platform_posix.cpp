@@ -143,24 +143,75 @@ bool RemoveFile(const fs::path& path, std::string& error) {
   return false;
 }
 
-// The path is copied into a fixed buffer because the handler may only call async-signal-safe
-// functions (unlink, signal, raise), not touch a std::string.
-static char s_interrupt_path[4096];
+bool GetFileId(const fs::path& path, FileId& id) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  id.volume = (uint64_t)st.st_dev;
+  id.index = (uint64_t)st.st_ino;
+  return true;
+}
+
+std::string SpecialFileKind(const fs::path& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return "";
+  if (S_ISDIR(st.st_mode)) return "a folder";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+  if (S_ISFIFO(st.st_mode)) return "a FIFO";
+  if (S_ISSOCK(st.st_mode)) return "a socket";
+  return "not a regular file";
+}
+
+unsigned long ProcessId() { return (unsigned long)getpid(); }
+
+bool ProcessRunning(unsigned long pid) {
+  if (pid == 0 || pid > (unsigned long)INT32_MAX) return true;
+  return kill((pid_t)pid, 0) == 0 || errno != ESRCH;
+}
+
+std::string HostName() {
+  char name[256] = {0};
+  if (gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
+// The handler may only call async-signal-safe functions (unlink, signal, raise), so the
+// series is kept in fixed buffers and each name is assembled by hand.
+// Set by RemoveOnInterrupt (the commands' main thread), read by the handler.
+static char s_prefix[4096];                // "" when nothing is to be removed
+static char s_suffix[64];
+static volatile sig_atomic_t s_count = 0;  // files in the series
 
 static void RemoveAndDie(int sig) {
-  if (s_interrupt_path[0]) unlink(s_interrupt_path);
+  const size_t plen = strlen(s_prefix), slen = strlen(s_suffix);
+  char name[sizeof s_prefix + sizeof s_suffix + 16];
+  for (sig_atomic_t i = 0; s_prefix[0] && i < s_count; ++i) {
+    char digits[16];
+    size_t n = 0;
+    for (unsigned long v = (unsigned long)i; n == 0 || v; v /= 10) digits[n++] = (char)('0' + v % 10);
+    memcpy(name, s_prefix, plen);
+    for (size_t k = 0; k < n; ++k) name[plen + k] = digits[n - 1 - k];
+    memcpy(name + plen + n, s_suffix, slen + 1);
+    unlink(name);
+  }
   signal(sig, SIG_DFL);
   raise(sig);
 }
 
-void RemoveOnInterrupt(const fs::path& path) {
-  const std::string& text = path.native();
-  if (text.empty() || text.size() >= sizeof s_interrupt_path) {
-    s_interrupt_path[0] = '\0';
+void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsigned count) {
+  const std::string& text = prefix.native();
+  s_count = 0;
+  if (count == 0 || text.empty() || text.size() >= sizeof s_prefix ||
+      suffix.size() >= sizeof s_suffix) {
+    s_prefix[0] = '\0';
     return;
   }
-  memcpy(s_interrupt_path, text.c_str(), text.size() + 1);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, RemoveAndDie);
+  memcpy(s_prefix, text.c_str(), text.size() + 1);
+  memcpy(s_suffix, suffix.c_str(), suffix.size() + 1);
+  s_count = (sig_atomic_t)count;
+  static bool installed = false;
+  if (!installed)
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, RemoveAndDie);
+  installed = true;
 }
 
 bool IsTerminal(FILE* f) { return isatty(fileno(f)) != 0; }

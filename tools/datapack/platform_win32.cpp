@@ -5,7 +5,10 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <stdio.h>
 #include <string.h>
+
+#include "listcheck.h"
 
 #include "format.h"
 #include "platform.h"
@@ -119,8 +122,16 @@ bool MoveIntoPlace(const fs::path& from, const fs::path& to, bool replace, bool&
                    std::string& error) {
   exists = false;
   DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  // MoveFileEx refuses to replace a read-only file: the attribute goes first, and comes back
+  // if the move fails.
+  const DWORD old_attributes = replace ? GetFileAttributesW(to.c_str()) : INVALID_FILE_ATTRIBUTES;
+  const bool read_only = old_attributes != INVALID_FILE_ATTRIBUTES &&
+                         (old_attributes & FILE_ATTRIBUTE_READONLY) &&
+                         !(old_attributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (read_only) SetFileAttributesW(to.c_str(), old_attributes & ~FILE_ATTRIBUTE_READONLY);
   if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
   DWORD code = GetLastError();
+  if (read_only) SetFileAttributesW(to.c_str(), old_attributes);
   if (!replace && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS)) {
     exists = true;
     error = "already exists";
@@ -138,23 +149,74 @@ bool RemoveFile(const fs::path& path, std::string& error) {
   return false;
 }
 
-// Windows runs console control handlers on a thread of their own, so removing the file there
-// is safe; returning FALSE lets the default handler end the process.
-static wchar_t s_interrupt_path[MAX_PATH * 4];
+bool GetFileId(const fs::path& path, FileId& id) {
+  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const BOOL ok = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  if (!ok) return false;
+  id.volume = info.dwVolumeSerialNumber;
+  id.index = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+  return true;
+}
+
+std::string SpecialFileKind(const fs::path& path) {
+  // CON, NUL, COM1 ... name devices in every folder, whatever the extension.
+  if (IsDeviceName(DisplayPath(path.filename()))) return "a device";
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return "";
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "a folder";
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return "a device";
+  return "";
+}
+
+unsigned long ProcessId() { return GetCurrentProcessId(); }
+
+bool ProcessRunning(unsigned long pid) {
+  HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, (DWORD)pid);
+  if (!h) return GetLastError() != ERROR_INVALID_PARAMETER;  // no such process
+  DWORD code = 0;
+  const BOOL ok = GetExitCodeProcess(h, &code);
+  CloseHandle(h);
+  return !ok || code == STILL_ACTIVE;
+}
+
+std::string HostName() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD size = sizeof name;
+  return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
+}
+
+// Windows runs console control handlers on a thread of their own, so removing files there is
+// safe; returning FALSE lets the default handler end the process.
+// Set by RemoveOnInterrupt (the commands' thread), read by the handler.
+static wchar_t s_prefix[MAX_PATH * 4];  // L"" when nothing is to be removed
+static wchar_t s_suffix[64];
+static volatile LONG s_count = 0;  // files in the series
 
 static BOOL WINAPI RemoveOnControl(DWORD) {
-  if (s_interrupt_path[0]) DeleteFileW(s_interrupt_path);
+  wchar_t name[MAX_PATH * 4 + 96];
+  for (LONG i = 0; s_prefix[0] && i < s_count; ++i) {
+    swprintf(name, sizeof name / sizeof name[0], L"%ls%ld%ls", s_prefix, (long)i, s_suffix);
+    DeleteFileW(name);
+  }
   return FALSE;
 }
 
-void RemoveOnInterrupt(const fs::path& path) {
+void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsigned count) {
   static bool installed = false;
-  const std::wstring& text = path.native();
-  if (text.empty() || text.size() >= MAX_PATH * 4) {
-    s_interrupt_path[0] = L'\0';
+  const std::wstring& text = prefix.native();
+  const std::wstring wide_suffix = PathFromNative(suffix).native();
+  s_count = 0;
+  if (count == 0 || text.empty() || text.size() >= MAX_PATH * 4 || wide_suffix.size() >= 64) {
+    s_prefix[0] = L'\0';
     return;
   }
-  memcpy(s_interrupt_path, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  memcpy(s_prefix, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  memcpy(s_suffix, wide_suffix.c_str(), (wide_suffix.size() + 1) * sizeof(wchar_t));
+  s_count = (LONG)count;
   if (!installed) installed = SetConsoleCtrlHandler(RemoveOnControl, TRUE) != 0;
 }
 
