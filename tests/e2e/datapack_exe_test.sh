@@ -39,6 +39,9 @@ SOURCE_DATE_EPOCH=1700000000 expect_rc 0 "${create[@]}" -o again.001
 cmp -s _Data.001 again.001 || fail "two packages of the same inputs differ"
 expect_rc 1 "${create[@]}" -o _Data.001
 grep -qF "already exists" err.txt || fail "an existing output was not refused"
+mkdir -p folder
+expect_rc 1 "${create[@]}" -o folder --force
+grep -qF "folder: is a folder, not a regular file" err.txt || fail "a folder output was not refused"
 
 expect_rc 0 verify _Data.001
 contains "_Data.001: good: kind 2 (Setup), 5 entries, payload total 20249 bytes, the progress bar ends at 100 %"
@@ -70,4 +73,9 @@ expect_rc 2 verify cut.001
 [ "$(cat out.txt)" = "Setup program cannot continue because file _Data.001 is corrupted." ] ||
   fail "verify printed: $(cat out.txt)"
 grep -qF "entry 5 (support file table.dat)" err.txt || fail "the reason does not name entry 5"
+# Extracting it over earlier copies with --force leaves them as they were.
+echo "earlier copy" >x/table.dat
+expect_rc 2 extract --force -C x cut.001
+[ "$(cat x/table.dat)" = "earlier copy" ] || fail "a broken package replaced an earlier copy"
+[ -z "$(ls -A x | grep -F .tmp || true)" ] || fail "temporary files left in x"
 echo "datapack_exe_test: create, verify, list and extract under Wine passed"

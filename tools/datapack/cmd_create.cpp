@@ -319,6 +319,9 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
     source_total += in.st.size;
   }
 
+  fs::path target;
+  if (int code = CheckOutput(console, output, force, list, inputs, target)) return code;
+
   const std::string mismatch = SizeMismatchText(check.expected, payload_total);
   if (!mismatch.empty() && o.Has("fix-sizes")) {
     if (payload_total > UINT32_MAX)
@@ -340,8 +343,6 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
     Warn(console, list_arg, mismatch + " (--fix-sizes rewrites them)");
   }
 
-  fs::path target;
-  if (int code = CheckOutput(console, output, force, list, inputs, target)) return code;
 
   // Everything checked: write the package under a temporary name beside the file it replaces.
   RemoveStaleTemporaries(target.parent_path());
