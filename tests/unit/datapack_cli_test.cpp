@@ -459,7 +459,9 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
     }
     EXPECT_EQ(Listing(out), before) << c.what;
     for (const std::string& name : c.before) {
-      if (name.back() != '/') EXPECT_EQ(ReadFile(out / name), ToBytes("old " + name)) << c.what;
+      if (name.back() != '/') {
+        EXPECT_EQ(ReadFile(out / name), ToBytes("old " + name)) << c.what;
+      }
     }
   }
 }
