@@ -178,6 +178,7 @@ TEST(DatapackCli, OutputIsARegularFileOtherThanTheInputs) {
     const char* out;  // in the output folder, or "@name" for a source file
     int code;
     const char* words;
+    rlim_t limit = RLIM_INFINITY;  // the size a file may grow to
   } cases[] = {
       {"FIFO", "fifo", 1, "fifo: is a FIFO, not a regular file"},
       {"folder", "folder", 1, "folder: is a folder, not a regular file"},
@@ -186,8 +187,9 @@ TEST(DatapackCli, OutputIsARegularFileOtherThanTheInputs) {
       {"the setup program", "@setup.exe", 1, "is the same file as the setup program"},
       {"hard link to the list", "hard-list", 1, "is the list file"},
       {"link to a support file", "link-to-ro", 1, "is the same file as the support file"},
-      {"missing folder", "none/p.001", 3, "folder"},
+      {"missing folder", "none/p.001", 3, "none/p.001: folder "},
       {"link to a package", "link-to-old", 0, ""},
+      {"full disk", "link-to-old", 3, "link-to-old: File too large", 20000},
   };
   for (const auto& c : cases) {
     Sources src;
@@ -206,8 +208,11 @@ TEST(DatapackCli, OutputIsARegularFileOtherThanTheInputs) {
     fs::create_symlink(elsewhere / "old.001", out / "link-to-old");
     const fs::path target = c.out[0] == '@' ? src.dir / (c.out + 1) : out / c.out;
     const Bytes setup = ReadFile(src.dir / "setup.exe"), list = ReadFile(src.dir / "Setup.lst");
-    Result r = RunTool(src.Create(target, {"--force"}));
+    Result r = RunWithFileSizeLimit(src.Create(target, {"--force"}), c.limit);
     close(sock);
+    if (std::string(c.what) == "missing folder") {
+      EXPECT_NE(r.err.find((out / "none").string() + " does not exist"), std::string::npos) << r.err;
+    }
     EXPECT_EQ(r.code, c.code) << c.what << "\n" << r.err;
     EXPECT_NE(r.err.find(c.words), std::string::npos) << c.what << "\n" << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.code ? 1 : 0) << c.what << r.err;
@@ -301,6 +306,11 @@ TEST(DatapackCli, SizeMismatchIsWarnedAndFixedKeepingLineEndings) {
     r = RunTool({"verify", (out / "plain").string()});
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.err.find("list lines 8 + 9 give 0 bytes"), std::string::npos);
+    EXPECT_NE(r.out.find(": good:"), std::string::npos);
+    r = RunTool({"verify", "--strict", (out / "plain").string()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, (out / "plain").string() + ": failed: 1 warning with --strict\n");
+    EXPECT_NE(r.err.find("plain: 1 warning, failing as --strict asks"), std::string::npos) << r.err;
 
     r = RunTool(src.Create(out / "fixed", {"--fix-sizes"}));
     ASSERT_EQ(r.code, 0) << r.err;
@@ -409,6 +419,7 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
     int code;                         // or the signal that ends the run
     int sig;
     const char* words;
+    rlim_t limit = RLIM_INFINITY;  // the size a file may grow to
   } cases[] = {
       {"parent folder", {"..\\evil.txt"}, false, {}, 2, 0, "not a plain file name"},
       {"slash", {"a/b.txt"}, false, {}, 2, 0, "not a plain file name"},
@@ -419,6 +430,7 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
        "incorrect data check"},
       {"a folder blocks a name", {"a.txt", "b.txt"}, false, {"a.txt", "b.txt/"}, 3, 0,
        "b.txt: is a folder"},
+      {"full disk, earlier copies", {"a.txt", "b.txt"}, false, all, 3, 0, "File too large", 1200},
       {"SIGINT", {"a.txt", "b.txt"}, false, all, 0, SIGINT, ""},
       {"SIGTERM", {"a.txt", "b.txt"}, false, {"a.txt"}, 0, SIGTERM, ""},
       {"SIGHUP", {"a.txt", "b.txt"}, false, {}, 0, SIGHUP, ""},
@@ -453,7 +465,7 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
       EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig) << c.what << " " << status;
       EXPECT_NE(ReadFile(root / "seen"), ToBytes("0")) << c.what << ": interrupted too early";
     } else {
-      Result r = RunTool(args);
+      Result r = RunWithFileSizeLimit(args, c.limit);
       EXPECT_EQ(r.code, c.code) << c.what;
       EXPECT_NE(r.err.find(c.words), std::string::npos) << c.what << "\n" << r.err;
     }
@@ -492,6 +504,7 @@ TEST(DatapackCli, HelpVersionAndUsageErrors) {
       {{"create", "-l", "a", "-s", "b", "-u", "c", "stray"}, 1, false, "unexpected operand"},
       {{"verify", "--bogus"}, 1, false, "unknown option '--bogus'"},
       {{"extract", "-C"}, 1, false, "needs a value"},
+      {{"extract", "-C", ""}, 1, false, "the folder name after -C is empty"},
       {{"list", "a", "b"}, 1, false, "one package at a time"},
       {{"verify", "--strict=yes"}, 1, false, "takes no value"},
   };
@@ -529,15 +542,20 @@ TEST(DatapackExe, ExitStatusesOfTheRealProgram) {
     std::string args;
     int code;
     const char* out;
+    const char* err = "";
   } cases[] = {
       {"verify good.001", 0, "good.001: good"},
       {"verify bad.001", 2, "Setup program cannot continue because file _Data.001 is corrupted.\n"},
       {"verify absent.001", 3, ""},
       {"list --nope", 1, ""},
+      {"list --json good.001 >/dev/full", 3, "", "datapack: write error: No space left on device\n"},
+      {"verify good.001 >/dev/full", 3, "", "datapack: write error: No space left on device\n"},
   };
   for (const auto& c : cases) {
-    const std::string cmd =
-        "cd '" + dir.path().string() + "' && '" DATAPACK_EXE "' " + c.args + " >out.txt 2>err.txt";
+    const bool redirected = c.args.find('>') != std::string::npos;
+    const std::string cmd = "cd '" + dir.path().string() + "' && '" DATAPACK_EXE "' " + c.args +
+                            (redirected ? "" : " >out.txt") + " 2>err.txt";
+    fs::remove(dir / "out.txt");
     int status = system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status)) << c.args;
     EXPECT_EQ(WEXITSTATUS(status), c.code) << c.args;
@@ -546,6 +564,9 @@ TEST(DatapackExe, ExitStatusesOfTheRealProgram) {
     EXPECT_EQ(text.rfind(c.out, 0), 0u) << c.args << ": " << text;
     if (c.code != 0) {
       EXPECT_FALSE(ReadFile(dir / "err.txt").empty()) << c.args;
+    }
+    if (*c.err) {
+      EXPECT_EQ(ReadFile(dir / "err.txt"), ToBytes(c.err)) << c.args;
     }
   }
 }

@@ -4,7 +4,11 @@
 #define TESTS_UNIT_DATAPACK_FIXTURE_H
 
 #include <stdio.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -67,6 +71,37 @@ inline Result RunTool(const std::vector<std::string>& args, const std::string& e
   datapack::Console console{out, err, false, epoch};
   int code = datapack::RunDatapack(args, console);
   return {code, out.str(), err.str()};
+}
+
+// RunTool in a child process whose files may not grow past `limit` bytes (RLIMIT_FSIZE, with
+// SIGXFSZ ignored): every write past it fails as on a full disk, with EFBIG.
+inline Result RunWithFileSizeLimit(const std::vector<std::string>& args, rlim_t limit) {
+  int pipes[2][2];
+  if (pipe(pipes[0]) != 0 || pipe(pipes[1]) != 0) return {-1, "", "pipe failed"};
+  const pid_t child = fork();
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit rl = {limit, limit};
+    setrlimit(RLIMIT_FSIZE, &rl);
+    Result r = RunTool(args);
+    (void)!write(pipes[0][1], r.out.data(), r.out.size());
+    (void)!write(pipes[1][1], r.err.data(), r.err.size());
+    _exit(r.code);
+  }
+  close(pipes[0][1]);
+  close(pipes[1][1]);
+  auto drain = [](int fd) {
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, (size_t)n);
+    close(fd);
+    return text;
+  };
+  Result r{-1, drain(pipes[0][0]), drain(pipes[1][0])};
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
+  return r;
 }
 
 // Bytes that do not compress to nothing, different for each seed.

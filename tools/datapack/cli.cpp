@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -32,7 +33,8 @@ const char kGeneralHelp[] =
     "  0  success (warnings may have been printed)\n"
     "  1  usage error: bad command line, or an existing file that needs --force\n"
     "  2  invalid package, or inputs that would make a package the bootstrapper refuses\n"
-    "  3  I/O error: a file could not be read or written\n";
+    "  3  I/O error: a file could not be read or written, with the system's reason; also\n"
+    "     when standard output cannot be written (\"datapack: write error: REASON\")\n";
 
 struct Command {
   const char* name;
@@ -165,6 +167,11 @@ int UsageError(Console& console, const char* command, const std::string& reason)
   console.err << "datapack: " << command << ": " << reason << " (try 'datapack help " << command
               << "')\n";
   return kExitUsage;
+}
+
+std::string ErrnoText() {
+  const int code = errno;
+  return code ? strerror(code) : "unknown error";
 }
 
 void Warn(Console& console, const std::string& what, const std::string& text) {

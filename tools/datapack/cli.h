@@ -15,7 +15,7 @@ enum ExitCode {
   kExitUsage = 1,    // bad command line, or an existing file that needs --force
   kExitInvalid = 2,  // the package is invalid, or the inputs would make one the
                      // bootstrapper refuses
-  kExitIo = 3        // a file could not be read or written
+  kExitIo = 3        // a file could not be read or written, standard output included
 };
 
 struct Console {

@@ -65,7 +65,8 @@ const char kCreateHelp[] =
     "under another name, before anything is written. A symbolic link is followed and the\n"
     "file it leads to replaced. Temporary files that an ended run left behind (killed, for\n"
     "example) are removed.\n"
-    "Exit status: 0 done, 1 usage error or OUTPUT exists, 2 list refused, 3 I/O error.\n";
+    "Exit status: 0 done, 1 usage error, OUTPUT exists or is not a regular file or is an\n"
+    "input, 2 list refused, 3 I/O error (with the system's reason).\n";
 
 namespace {
 
@@ -100,7 +101,7 @@ bool ReadSource(const fs::path& path, uint64_t size, std::vector<unsigned char>&
   size_t got = size ? fread(data.data(), 1, (size_t)size, f) : 0;
   bool ok = true;
   if (ferror(f)) {
-    error = "read failed";
+    error = ErrnoText();
     ok = false;
   } else if (got != size || fgetc(f) != EOF) {
     error = "changed size while being packed";
@@ -358,7 +359,7 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   AppendPackageHeader(bytes, kind);
   uint64_t package_size = bytes.size();
   if (fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
-    return abandon(kExitIo, out_name, "write failed");
+    return abandon(kExitIo, out_name, ErrnoText());
   TakeHeader(list, fixed_times, epoch_time);
   ProgressLine progress(console, "creating " + out_name, source_total);
   // Entries are read and compressed in batches of about kBatchBytes, every task of a batch
@@ -402,7 +403,7 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
       bytes.clear();
       AppendRecord(bytes, (uint32_t)w.payload_size(), (uint32_t)w.stream().size(), w.stream());
       if (fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
-        return abandon(kExitIo, out_name, "write failed");
+        return abandon(kExitIo, out_name, ErrnoText());
       package_size += bytes.size();
       if (batch_inputs[i] != &list) reports += w.reports();
       kinds[(int)w.kind()]++;
@@ -413,10 +414,11 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
     progress.Update(done);
   }
   progress.Finish();
-  bool flushed = FlushToDisk(f);
-  bool closed = fclose(f) == 0;
+  const bool flushed = FlushToDisk(f);
+  const std::string flush_error = flushed ? "" : ErrnoText();
+  const bool closed = fclose(f) == 0;
   f = nullptr;
-  if (!flushed || !closed) return abandon(kExitIo, out_name, "write failed");
+  if (!flushed || !closed) return abandon(kExitIo, out_name, flushed ? ErrnoText() : flush_error);
   bool exists = false;
   const std::string special = SpecialFileKind(target);  // appeared while it was written
   if (!special.empty())

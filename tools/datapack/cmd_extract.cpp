@@ -1,7 +1,5 @@
 // datapack extract: write every entry of a package into one folder.
-#include <errno.h>
 #include <stdio.h>
-#include <string.h>
 
 #include "commands.h"
 #include "format.h"
@@ -125,7 +123,7 @@ bool Extraction::Start(const std::string& name, int& code, std::string& why) {
 
 bool Extraction::Write(const unsigned char* data, uint32_t size, std::string& why) {
   if (fwrite(data, 1, size, current_) == size) return true;
-  why = DisplayPath(current_target_) + ": " + strerror(errno);
+  why = DisplayPath(current_target_) + ": " + ErrnoText();
   return false;
 }
 
@@ -133,7 +131,7 @@ bool Extraction::Finish(const EntryReport& e, std::string& why) {
   const bool closed = fclose(current_) == 0;
   current_ = nullptr;
   if (!closed) {
-    why = DisplayPath(current_target_) + ": " + strerror(errno);
+    why = DisplayPath(current_target_) + ": " + ErrnoText();
     return false;
   }
   if (e.status != ENTRY_OK) return true;  // the walk reports the failure

@@ -1,4 +1,6 @@
 // datapack verify: read a package as the bootstrapper does and say what it would show.
+#include <errno.h>
+
 #include "commands.h"
 #include "filereader.h"
 #include "format.h"
@@ -27,8 +29,9 @@ const char kVerifyHelp[] =
     "Warnings (standard error) are things that do not stop the bootstrapper: list sizes that\n"
     "do not add up to the payload total (the bar would not end at 100 %), bytes after the last\n"
     "entry, support file names that replace one another.\n"
+    "With --strict and warnings the verdict is \"failed\" instead of \"good\".\n"
     "Exit status: 0 good, 1 usage error, 2 the bootstrapper would fail (or warnings with\n"
-    "--strict), 3 the package cannot be read.\n";
+    "--strict), 3 the package cannot be read (or standard output cannot be written).\n";
 
 int InspectFile(Console& console, const std::string& arg, const InspectOptions& options,
                 PackageReport& report, const std::string& doing) {
@@ -51,7 +54,10 @@ int InspectFile(Console& console, const std::string& arg, const InspectOptions& 
   InspectPackage(reader, st.size, walk, report);
   progress.Finish();
   fclose(f);
-  if (file.failed) return Fail(console, kExitIo, arg, "read failed");
+  if (file.failed) {
+    errno = file.error;
+    return Fail(console, kExitIo, arg, ErrnoText());
+  }
   return kExitOk;
 }
 
@@ -72,16 +78,17 @@ int CommandVerify(const std::vector<std::string>& args, Console& console) {
     return kExitInvalid;
   }
   for (const std::string& w : report.warnings) Warn(console, arg, w);
+  if (o.Has("strict") && !report.warnings.empty()) {
+    const size_t n = report.warnings.size();
+    const std::string counted = std::to_string(n) + (n == 1 ? " warning" : " warnings");
+    if (!o.Has("quiet")) console.out << arg << ": failed: " << counted << " with --strict\n";
+    return Fail(console, kExitInvalid, arg, counted + ", failing as --strict asks");
+  }
   if (!o.Has("quiet"))
     console.out << arg << ": good: kind " << report.kind << " (" << report.base_name << "), "
                 << report.entries.size() << " entries, payload total " << report.payload_total
                 << " bytes, the progress bar ends at " << report.final_percent << " %; "
                 << ReportsText(report.progress_reports) << "\n";
-  if (o.Has("strict") && !report.warnings.empty()) {
-    console.err << "datapack: " << arg << ": " << report.warnings.size()
-                << " warning(s), failing as --strict asks\n";
-    return kExitInvalid;
-  }
   return kExitOk;
 }
 

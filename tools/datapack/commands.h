@@ -55,6 +55,8 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
 int Fail(Console& console, int code, const std::string& what, const std::string& reason);
 // "datapack: <command>: <reason>" plus a hint at the help, and kExitUsage.
 int UsageError(Console& console, const char* command, const std::string& reason);
+// The C library's words for errno ("No space left on device"), for failed stdio calls.
+std::string ErrnoText();
 void Warn(Console& console, const std::string& what, const std::string& text);
 
 // The bootstrapper's bar waits at least this long at every progress report.

@@ -1,5 +1,7 @@
 #include "filereader.h"
 
+#include <errno.h>
+
 namespace datapack {
 
 static int FileRead(void* ctx, void* buf, uint32_t want, uint32_t* got) {
@@ -8,6 +10,7 @@ static int FileRead(void* ctx, void* buf, uint32_t want, uint32_t* got) {
   *got = (uint32_t)n;
   if (n < want && ferror(f->file)) {
     f->failed = true;
+    f->error = errno;
     return 0;
   }
   return 1;
@@ -21,6 +24,7 @@ static int FileBack(void* ctx) {
 void InitFileReader(FileReader* f, ByteReader* r, FILE* file) {
   f->file = file;
   f->failed = false;
+  f->error = 0;
   r->ctx = f;
   r->read = FileRead;
   r->back = FileBack;

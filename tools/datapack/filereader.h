@@ -12,6 +12,7 @@ namespace datapack {
 struct FileReader {
   FILE* file;   // open for binary reading; not owned
   bool failed;  // a read failed (as opposed to reaching the end): an I/O error
+  int error;    // errno of that failure
 };
 
 void InitFileReader(FileReader* f, ByteReader* r, FILE* file);
