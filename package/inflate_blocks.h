@@ -3,8 +3,11 @@
 #ifndef PACKAGE_INFLATE_BLOCKS_H
 #define PACKAGE_INFLATE_BLOCKS_H
 
+#include <stdint.h>
+#include <string.h>
 #include <zlib.h>
 
+#include "core_memory.h"
 #include "package.h"
 
 enum {
@@ -34,6 +37,23 @@ static inline int PeekBlockType(const z_stream *s) {
     bits |= (unsigned)s->next_in[0] << unused;
   }
   return (int)((bits >> 1) & 3);
+}
+
+// zlib's state comes from the package core's memory like every other allocation of the core,
+// not from zlib's default, the C library (which setup.exe does not link).
+static inline voidpf InflaterAlloc(voidpf, uInt items, uInt size) {
+  if (size && items > SIZE_MAX / size) return Z_NULL;
+  return PackageAllocZeroed((size_t)items * size);
+}
+
+static inline void InflaterFree(voidpf, voidpf p) { PackageFree(p); }
+
+// inflateInit() on a cleared stream that allocates through the package core's memory.
+static inline int InitInflater(z_stream *s) {
+  memset(s, 0, sizeof *s);
+  s->zalloc = InflaterAlloc;
+  s->zfree = InflaterFree;
+  return inflateInit(s);
 }
 
 // Counts a report in `info` and hands it to the sink, when there is one.

@@ -43,8 +43,7 @@ int InflateEntryStream(const unsigned char *in, uint32_t in_len, unsigned char *
   if (produced) *produced = 0;
 
   z_stream s;
-  memset(&s, 0, sizeof s);
-  if (inflateInit(&s) != Z_OK) {
+  if (InitInflater(&s) != Z_OK) {
     info->reason = "out of memory for the inflater";
     return ENTRY_NO_MEMORY;
   }

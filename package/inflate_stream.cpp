@@ -125,8 +125,7 @@ int InflateEntryReader(struct ByteReader *r, uint32_t in_len, uint32_t out_cap,
   struct Feed f = {r, buf, in_len, 0, 0, 0};
   struct Drain d = {buf, out, 0, 0};
   z_stream s;
-  memset(&s, 0, sizeof s);
-  if (inflateInit(&s) != Z_OK) {
+  if (InitInflater(&s) != Z_OK) {
     Skip(&f);
     info->stored_read = f.delivered;
     info->reason = "out of memory for the inflater";

@@ -2,8 +2,9 @@
 #include "listfile.h"
 
 #include <stdint.h>
-#include <stdlib.h>
 #include <string.h>
+
+#include "core_memory.h"
 
 int ReadListLine(struct ByteReader *r, char *line) {
   uint32_t len = 0;
@@ -84,7 +85,7 @@ int IsPlainFileName(const char *name) {
   if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return 0;
   // A separator or drive colon would let a list place files outside the working folder
   // (the bootstrapper joins folder and name without looking).
-  return strpbrk(name, "\\/:") == NULL;
+  return FindChar(name, '\\', 0) < 0 && FindChar(name, '/', 0) < 0 && FindChar(name, ':', 0) < 0;
 }
 
 int TakeSupportName(char *value, char *name) {
@@ -92,10 +93,11 @@ int TakeSupportName(char *value, char *name) {
   if (!SplitField(field, value) || !SplitField(field, value)) return 0;
   int space = FindChar(field, ' ', 0);
   if (space >= 0) field[space] = '\0';
-  if (strlen(field) > SUPPORT_NAME_MAX) return 0;
+  size_t len = strlen(field);
+  if (len > SUPPORT_NAME_MAX) return 0;
   if (field[0] && !IsPlainFileName(field)) return 0;
   memset(name, 0, SUPPORT_SLOT_SIZE);
-  strcpy(name, field);
+  memcpy(name, field, len);
   return 1;
 }
 
@@ -130,8 +132,10 @@ int ReadListSummary(struct ByteReader *r, struct ListSummary *s) {
       // On a 32-bit build grown * 26 could wrap around to a small size.
       void *p = (uint64_t)grown * SUPPORT_SLOT_SIZE > (uint64_t)SIZE_MAX
                     ? NULL
-                    : realloc(s->name, (size_t)grown * SUPPORT_SLOT_SIZE);
+                    : PackageAllocZeroed((size_t)grown * SUPPORT_SLOT_SIZE);
       if (!p) return Stop(s, LIST_NO_MEMORY, n);
+      if (s->names) memcpy(p, s->name, (size_t)s->names * SUPPORT_SLOT_SIZE);
+      PackageFree(s->name);
       s->name = (char(*)[SUPPORT_SLOT_SIZE])p;
       capacity = grown;
     }
@@ -142,7 +146,7 @@ int ReadListSummary(struct ByteReader *r, struct ListSummary *s) {
 }
 
 void FreeListSummary(struct ListSummary *s) {
-  free(s->name);
+  PackageFree(s->name);
   s->name = NULL;
   s->names = 0;
 }

@@ -76,7 +76,7 @@ struct ListSummary {
   uint32_t expected;  // size1 + size2, wrapping as the bootstrapper adds them
   int32_t count;      // line 10; negative names no support files
   uint32_t names;     // support names read (count when positive, else 0)
-  char (*name)[SUPPORT_SLOT_SIZE];  // malloc'd table of `names` slots; NULL when none
+  char (*name)[SUPPORT_SLOT_SIZE];  // PackageAllocZeroed'd table of `names` slots; NULL when none
   int error;          // ListError
   uint32_t error_line;  // 1-based line number where reading stopped, 0 when ok
 };

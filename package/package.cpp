@@ -1,8 +1,9 @@
 // Package header, entry records and file headers.
 #include "package.h"
 
-#include <stdlib.h>
 #include <string.h>
+
+#include "core_memory.h"
 
 const char *BaseNameForKind(int kind) {
   switch (kind) {
@@ -55,14 +56,13 @@ int ReadEntry(struct ByteReader *r, const struct ProgressSink *sink, struct Entr
     return Fail(e, ENTRY_NO_MEMORY, kEntryTooLarge);
 
   // Both buffers zero-filled: the inflater's output capacity is the declared size, and
-  // stream bytes the source does not deliver read as zeros. calloc(0) may answer NULL, so
-  // an empty buffer still gets one byte.
+  // stream bytes the source does not deliver read as zeros.
   uint32_t stored = e->info.stored, declared = e->info.declared;
-  unsigned char *in = (unsigned char *)calloc(stored ? stored : 1, 1);
-  unsigned char *out = (unsigned char *)calloc(declared ? declared : 1, 1);
+  unsigned char *in = (unsigned char *)PackageAllocZeroed(stored);
+  unsigned char *out = (unsigned char *)PackageAllocZeroed(declared);
   if (!in || !out) {
-    free(in);
-    free(out);
+    PackageFree(in);
+    PackageFree(out);
     return Fail(e, ENTRY_NO_MEMORY, "no memory for the entry's buffers");
   }
   uint32_t got = 0;
@@ -73,12 +73,12 @@ int ReadEntry(struct ByteReader *r, const struct ProgressSink *sink, struct Entr
 
   uint32_t produced = 0;
   status = InflateEntryStream(in, stored, out, declared, &produced, sink, &e->info);
-  free(in);
+  PackageFree(in);
   if (status == ENTRY_OK && produced < FILE_HEADER_SIZE) {
     status = Fail(e, ENTRY_SHORT_PAYLOAD, "payload is shorter than its 28-byte file header");
   }
   if (status != ENTRY_OK) {
-    free(out);
+    PackageFree(out);
     return status;
   }
   e->payload = out;
@@ -87,7 +87,7 @@ int ReadEntry(struct ByteReader *r, const struct ProgressSink *sink, struct Entr
 }
 
 void FreeEntry(struct Entry *e) {
-  free(e->payload);
+  PackageFree(e->payload);
   e->payload = NULL;
   e->length = 0;
 }

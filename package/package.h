@@ -64,7 +64,8 @@ int InflateEntryStream(const unsigned char *in, uint32_t in_len, unsigned char *
 
 // One entry read from the package: the inflated payload (file header plus file data).
 struct Entry {
-  unsigned char *payload;  // malloc'd, `length` bytes valid (capacity: declared); NULL on failure
+  unsigned char *payload;  // PackageAllocZeroed'd, `length` bytes valid (capacity: declared);
+                           // NULL on failure
   uint32_t length;         // payload length (produced)
   struct EntryInfo info;
 };

@@ -117,9 +117,9 @@ int EnsureTrailingBackslash(char *path, size_t size) {
 int SplitFolderPath(char *path, char *parent, size_t parent_size) {
   size_t len = strlen(path);
   if (len > 0 && path[len - 1] == '\\') path[--len] = '\0';
-  const char *last = strrchr(path, '\\');
-  if (!last) return -1;
-  size_t folder_len = (size_t)(last - path);
+  int last = FindChar(path, '\\', 1);
+  if (last < 0) return -1;
+  size_t folder_len = (size_t)last;
   if (folder_len + 2 > parent_size) return -1;
   memcpy(parent, path, folder_len);
   parent[folder_len] = '\0';

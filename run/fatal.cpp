@@ -1,8 +1,6 @@
 // Fatal errors, the message catalogue and the clean-up of unpacked files.
 //
 // Every failure of the run ends here, the same way: message box, clean-up, window destroyed.
-#include <stdlib.h>
-
 #include "decide.h"
 #include "format.h"
 #include "resource.h"
@@ -76,7 +74,7 @@ void CleanUpFiles(void) {
       BuildPath(path, g_working_folder, g_file_table[i], NULL);
       ForceDelete(path);
     }
-    free(g_file_table);
+    GlobalFree(g_file_table);
     g_file_table = NULL;
     g_file_slots = 0;
   }

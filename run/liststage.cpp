@@ -1,5 +1,4 @@
 // The list stage: sizes, disk space, progress count and the file table from the list file.
-#include <stdlib.h>
 #include <string.h>
 
 #include "format.h"
@@ -64,7 +63,7 @@ static int ReadFileTable(uint32_t slots) {
   uint32_t bytes = FileTableBytes(slots);
   // Our decision: a table that cannot be allocated (a count no real list has) is reported
   // as a corrupt list rather than written through a null pointer.
-  g_file_table = bytes ? (char (*)[SUPPORT_SLOT_SIZE])calloc(1, bytes) : NULL;
+  g_file_table = bytes ? (char (*)[SUPPORT_SLOT_SIZE])GlobalAlloc(GPTR, bytes) : NULL;
   if (!g_file_table) return ListFailure(FAIL_LIST_CORRUPT);
   g_file_slots = slots;
   for (uint32_t i = 0; i < slots; ++i) {

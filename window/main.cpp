@@ -62,10 +62,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 }
 
 // The program's entry point, in place of the C runtime's start-up code, which the link leaves
-// out (-nostartfiles) to keep setup.exe small. Nothing here needs what that code prepares:
-// no static constructors or destructors, no atexit, no command-line parsing, no data imported
-// from DLLs; msvcrt.dll, used for memory and string functions only, initialises itself when
-// it is loaded. ExitProcess: there is no runtime to return to.
+// out (-nostdlib: no C runtime at all, see window/CMakeLists.txt). Nothing here needs what
+// that code prepares: no static constructors or destructors, no atexit, no command-line
+// parsing, no data imported from DLLs. ExitProcess: there is no runtime to return to.
 extern "C" void WinMainCRTStartup(void) {
   char no_arguments[1] = {'\0'};
   ExitProcess((UINT)WinMain(GetModuleHandleA(NULL), NULL, no_arguments, SW_SHOWDEFAULT));
