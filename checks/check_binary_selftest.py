@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Proves that check_binary.py can fail: runs it on setup.exe (must pass), on copies of
 setup.exe with exactly one property broken (each must fail, naming that property), and on a
-real program that imports wide functions from the console subsystem (must fail).
+real console program, linked with the C runtime, that imports wide functions (must fail).
 
 Usage: check_binary_selftest.py --good setup.exe --bad bad_imports.exe [check options]
 The check options (--machine, --max-subsystem-version, --max-size, --strip) are passed on to
@@ -87,6 +87,17 @@ def import_foreign_dll(data):
     replace_once(data, b'USER32.dll\0', b'UXTHEM.dll\0')
 
 
+def import_c_runtime(data):
+    # SHELL32's one function becomes msvcrt's: the C runtime some systems do not have.
+    replace_once(data, b'SHELL32.dll\0', b'msvcrt.dll\0\0')
+    replace_once(data, b'ShellExecuteA\0', b'strlen\0\0\0\0\0\0\0\0')
+
+
+def import_unlisted_function(data):
+    # A KERNEL32 function that is on no list: loading DLLs by name is what the program avoids.
+    replace_once(data, b'GetTickCount\0', b'LoadLibraryA\0')
+
+
 def add_manifest(data):
     # The version resource's type id (16) at the root of the resource tree becomes 24.
     pe = check_binary.PeFile(bytes(data))
@@ -138,6 +149,9 @@ def main(argv):
         ('console subsystem', set_console_subsystem, ['subsystem:']),
         ('wide import', import_wide_function, ['wide import:', 'MessageBoxW']),
         ('foreign DLL', import_foreign_dll, ['DLL:', 'UXTHEM.dll']),
+        ('C runtime DLL', import_c_runtime, ['DLL:', 'msvcrt.dll', 'strlen']),
+        ('unlisted function', import_unlisted_function,
+         ['function:', 'KERNEL32.dll!LoadLibraryA']),
         ('manifest resource', add_manifest, ['manifest:']),
         ('over the size budget', lambda d: grow_past_budget(d, args.max_size), ['size:']),
         ('no ASLR', clear_dll_characteristic(0x0040), ['hardening:', 'DYNAMIC_BASE']),
@@ -166,17 +180,14 @@ def main(argv):
         expect('not a PE image', garbage, 2, ['cannot check'])
 
     expect('wide-importing console program', args.bad, 1,
-           ['subsystem:', 'wide import:', 'CreateFileW', 'GetModuleHandleW', 'MessageBoxW'])
+           ['subsystem:', 'wide import:', 'CreateFileW', 'GetModuleHandleW', 'MessageBoxW',
+            'DLL: msvcrt.dll'])
 
     # The rule that tells wide imports from names that merely end in "W".
     names = {
         ('USER32.dll', 'ShowWindow'): False, ('USER32.dll', 'DestroyWindow'): False,
         ('USER32.dll', 'FindWindowW'): True, ('KERNEL32.dll', 'GetModuleHandleExW'): True,
         ('KERNEL32.dll', 'CreateFileA'): False, ('SHELL32.dll', 'CommandLineToArgvW'): True,
-        ('msvcrt.dll', 'wcslen'): True, ('msvcrt.dll', '_wfopen'): True,
-        ('msvcrt.dll', '__wgetmainargs'): True, ('msvcrt.dll', 'swprintf'): True,
-        ('msvcrt.dll', '_write'): False, ('msvcrt.dll', 'fwrite'): False,
-        ('msvcrt.dll', '_winmajor'): False, ('msvcrt.dll', 'strlen'): False,
     }
     for (dll, name), wide in sorted(names.items()):
         if check_binary.is_wide_import(dll, name) != wide:
