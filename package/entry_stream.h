@@ -50,8 +50,8 @@ int InflateEntryReader(struct ByteReader *r, uint32_t in_len, uint32_t out_cap,
 
 // ReadEntry's streaming twin: reads the next entry record from `r`, then its stream through
 // InflateEntryReader. Fills `info` as ReadEntry fills e->info and returns the same status,
-// ENTRY_SHORT_PAYLOAD included, except that it never allocates (ENTRY_NO_MEMORY only for a
-// size above ENTRY_SIZE_MAX, which ReadEntry refuses before allocating) and may return
+// ENTRY_SHORT_PAYLOAD included, except that it never allocates (ENTRY_NO_MEMORY only for
+// sizes adding up to more than ENTRY_SIZE_MAX, which ReadEntry refuses before allocating) and may return
 // ENTRY_SINK_STOPPED.
 int ReadEntryStream(struct ByteReader *r, const struct ProgressSink *sink,
                     const struct StreamBuffers *buf, const struct PayloadSink *out,

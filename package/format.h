@@ -41,12 +41,20 @@ static_assert(FILE_HEADER_SIZE == 4 + 3 * 8, "attributes and three 8-byte FILETI
 static_assert(ENTRY_RECORD_SIZE == 2 * 4, "two u32 sizes");
 #define KEEP_ATTRIBUTES 0xFFFFFFFFu  // attributes value: leave the file as created
 
-// Largest inflated or stored size an entry record may give. The release bootstrapper is a
-// 32-bit program that holds each entry in memory (stored and inflated); a buffer of 2 GiB or
-// more can never be allocated there. Such an entry is refused by every reader, also where the
-// allocation could succeed (the 64-bit build, datapack's streaming decoder), so that they all
-// give the release's verdict.
+// Largest stored size plus inflated size an entry record may give. The release bootstrapper is
+// a 32-bit program that holds each entry in memory, its stored and its inflated buffer at the
+// same time; its address space holds less than 2 GiB, so two buffers adding up to 2 GiB or
+// more can never both be allocated there. Such an entry is refused before anything is
+// allocated or decoded by every reader, also where the allocation could succeed (the 64-bit
+// build, datapack's streaming decoder), so that they all give the release's verdict and no
+// reader spends time on sizes only a hostile package declares.
 #define ENTRY_SIZE_MAX 0x7FFFFFFFu
+
+// Whether an entry record's sizes are within ENTRY_SIZE_MAX: the one check every reader makes
+// on them before allocating or decoding.
+static inline int EntrySizesFit(uint32_t declared, uint32_t stored) {
+  return (uint64_t)declared + stored <= ENTRY_SIZE_MAX;
+}
 
 // Kind byte (offset 3 of the package header): selects the base name.
 enum PackageKind { KIND_INSTAL = 1, KIND_SETUP = 2, KIND_INSTALAR = 3 };

@@ -219,7 +219,7 @@ int ReadEntryStream(struct ByteReader *r, const struct ProgressSink *sink,
   int status = ReadRecordField(r, info, &info->declared);
   if (status == ENTRY_OK) status = ReadRecordField(r, info, &info->stored);
   if (status != ENTRY_OK) return status;
-  if (info->declared > ENTRY_SIZE_MAX || info->stored > ENTRY_SIZE_MAX) {
+  if (!EntrySizesFit(info->declared, info->stored)) {
     info->reason = kEntryTooLarge;
     return ENTRY_NO_MEMORY;
   }

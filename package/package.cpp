@@ -30,7 +30,8 @@ int ReadPackageHeader(struct ByteReader *r, int *kind) {
   return 1;
 }
 
-const char kEntryTooLarge[] = "entry size of 2 GiB or more: beyond a 32-bit bootstrapper";
+const char kEntryTooLarge[] =
+    "stored and inflated sizes add up to 2 GiB or more: beyond a 32-bit bootstrapper";
 
 static int Fail(struct Entry *e, int status, const char *reason) {
   e->info.reason = reason;
@@ -52,7 +53,7 @@ int ReadEntry(struct ByteReader *r, const struct ProgressSink *sink, struct Entr
   int status = ReadRecordField(r, e, &e->info.declared);
   if (status == ENTRY_OK) status = ReadRecordField(r, e, &e->info.stored);
   if (status != ENTRY_OK) return status;
-  if (e->info.declared > ENTRY_SIZE_MAX || e->info.stored > ENTRY_SIZE_MAX)
+  if (!EntrySizesFit(e->info.declared, e->info.stored))
     return Fail(e, ENTRY_NO_MEMORY, kEntryTooLarge);
 
   // Both buffers zero-filled: the inflater's output capacity is the declared size, and

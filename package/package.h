@@ -31,7 +31,8 @@ enum EntryStatus {
   ENTRY_TRUNCATED_RECORD,  // fewer than 8 bytes of entry record
   ENTRY_READ_FAILED,       // the source failed while reading the record
   ENTRY_NO_MEMORY,         // a buffer of the stored or inflated size could not be allocated,
-                           // or a size is above ENTRY_SIZE_MAX (never allocatable in 32 bits)
+                           // or the sizes add up to more than ENTRY_SIZE_MAX (never
+                           // allocatable in 32 bits)
   ENTRY_BAD_STREAM,        // not one complete, valid zlib stream within the stored bytes
   ENTRY_TOO_LONG,          // the stream produces more than the declared inflated size
   ENTRY_SHORT_PAYLOAD      // the payload is shorter than its 28-byte file header
@@ -79,7 +80,7 @@ int ReadEntry(struct ByteReader *r, const struct ProgressSink *sink, struct Entr
 
 void FreeEntry(struct Entry *e);
 
-// The reason given with ENTRY_NO_MEMORY for a size above ENTRY_SIZE_MAX.
+// The reason given with ENTRY_NO_MEMORY for sizes that add up to more than ENTRY_SIZE_MAX.
 extern const char kEntryTooLarge[];
 
 // The 28-byte header at the start of every payload.

@@ -207,6 +207,38 @@ std::vector<Case> MakeCases() {
       r.stored = 0;
     });
   }));
+  // Stored and inflated buffers that a 32-bit program can never hold together (each size
+  // alone below 2 GiB): refused before anything is allocated.
+  c.push_back(Refused("ProgramSizesAddUpTo2GiB", kPkg, kNothing, [](Draft& d) {
+    Tamper(d, kProgramEntry, [](Record& r) { r.declared = 0x80000000u - r.stored; });
+  }));
+  // The last entry's stream stops early inside a Huffman block whose shortest code is a
+  // 258-byte copy: the missing stored bytes read as zeros, and every two bits of them make
+  // another copy, until the declared 32 MiB are exceeded.
+  c.push_back(Refused("SupportZeroTailOutgrowsDeclared", kPkg, kProgram | kUninstaller,
+                      [](Draft& d) {
+                        Tamper(d, kFirstSupportEntry + 1, [](Record& r) {
+                          r.stream = Deflate(Bytes(1 << 20, 'a'), 9);
+                          r.stream.resize(20);
+                          r.declared = 32u << 20;
+                          r.stored = 64u << 20;
+                        });
+                      }));
+  // Found by fuzzing: the list does not inflate; listing it once went on to inflate 1.7 GB
+  // from the 34 bytes of the second entry's stream.
+  c.push_back(Refused("FuzzFindingZeroTailBomb", kPkg, kNothing, [](Draft& d) {
+    d.finish = [](Bytes& b, const std::vector<size_t>&) {
+      static const char kHex[] =
+          "5a4b0002960000005300000078da5360c00dbc532b0d6d79b98094118432865026"
+          "10ca14429941287320159ca7646a686b686202611ad91a5958f072b965e6a416db"
+          "1ae6219a87681ea27988e6809411843386502610ca14429941287320159c59956a"
+          "686b686278da75c8b10d80300c044046f9d59cc8a0280622db144c6f8aafb9f2aa"
+          "aa87010203";
+      b.clear();
+      for (size_t i = 0; kHex[i]; i += 2)
+        b.push_back(static_cast<unsigned char>(std::stoi(std::string(kHex + i, 2), nullptr, 16)));
+    };
+  }));
   // The next record starts inside this entry's stream.
   c.push_back(Refused("ListStoredShorterThanStream", kPkg, kNothing, [](Draft& d) {
     Tamper(d, kListEntry, [](Record& r) { r.stored = r.stream.size() - 5; });

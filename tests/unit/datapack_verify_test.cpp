@@ -124,6 +124,18 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
     q.back() ^= 0xFF;
     cases.push_back({"broken entry with an empty name", q, kCorrupt, "incorrect data check", 2});
   }
+  // Stored and inflated buffers that a 32-bit bootstrapper cannot hold together, each size
+  // well below 2 GiB: refused before anything is read of the stream.
+  p = package;
+  PutLE32(&p[at[2]], 0x80000000u - GetLE32(&p[at[2] + 4]));
+  cases.push_back({"sizes adding up to 2 GiB", p, kCorrupt,
+                   "entry 3 (uninstaller KQUninst.exe): not enough memory for the entry (stored "
+                   "and inflated sizes add up to 2 GiB or more",
+                   2});
+  // Found by fuzzing: listing it once inflated 1.7 GB of zeros from its second entry.
+  cases.push_back({"137-byte fuzz finding", ReadFile(fs::path(TEST_DATA_DIR) /
+                                                     "list_bad_then_zero_tail_bomb.001"),
+                   kCorrupt, "entry 1 (list file Setup.lst): stream is not valid zlib data", 2});
 
   TempDir dir;
   for (const Case& c : cases) {
@@ -141,6 +153,10 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
     EXPECT_EQ(r.err.rfind("datapack: " + file.string() + ": ", 0), 0u) << c.what << "\n" << r.err;
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << c.what << "\n" << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
+    // list reads on past the failure where it can, and ends with the same verdict.
+    Result l = RunTool({"list", file.string()});
+    EXPECT_EQ(l.code, c.code) << c.what << "\n" << l.err;
+    EXPECT_NE(l.err.find(c.reason), std::string::npos) << c.what << "\n" << l.err;
   }
 }
 

@@ -1,6 +1,7 @@
-// Entry sizes of 2 GiB or more: the 32-bit release can never allocate such a buffer, so every
-// reader refuses them, whether or not it would have to allocate (the streaming decoder never
-// does, a 64-bit build might manage to). Just below the limit, a record is read as usual.
+// Entry sizes adding up to 2 GiB or more: the 32-bit release can never allocate both buffers,
+// so every reader refuses them, whether or not it would have to allocate (the streaming
+// decoder never does, a 64-bit build might manage to). Just below the limit, a record is read
+// as usual.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -11,8 +12,8 @@
 
 namespace {
 
-// One record: a good stream of a 40-byte payload, with the given sizes.
-std::vector<unsigned char> Record(uint32_t declared, uint32_t stored_extra) {
+// One record: a good stream of a 40-byte payload, with the given sizes (0: the true one).
+std::vector<unsigned char> Record(uint32_t declared, uint32_t stored) {
   datapack::PackedFile file;
   file.data.assign(12, 'x');
   std::vector<unsigned char> payload = datapack::MakePayload(file), stream, out;
@@ -20,7 +21,7 @@ std::vector<unsigned char> Record(uint32_t declared, uint32_t stored_extra) {
   EXPECT_TRUE(datapack::CompressPayload(payload.data(), payload.size(),
                                         datapack::CompressionOptions(), stream, error));
   datapack::AppendRecord(out, declared ? declared : (uint32_t)payload.size(),
-                         (uint32_t)stream.size() + stored_extra, stream);
+                         stored ? stored : (uint32_t)stream.size(), stream);
   return out;
 }
 
@@ -44,30 +45,39 @@ int Streamed(const std::vector<unsigned char>& bytes, EntryInfo* info) {
   return ReadEntryStream(&r, nullptr, &buf, nullptr, info);
 }
 
-TEST(EntrySizeLimit, SizesOf2GiBOrMoreAreRefusedByBothReaders) {
+TEST(EntrySizeLimit, SizesAddingUpTo2GiBAreRefusedByBothReaders) {
   const struct {
-    uint32_t declared, stored_extra;
-  } kHuge[] = {{0x80000000u, 0}, {0xFFFFFFF0u, 0}, {0xFFFFFFFFu, 0}, {0, 0x80000000u},
-               {0, 0xFFFFFFC0u}};
+    uint32_t declared, stored;
+  } kHuge[] = {{0x80000000u, 0},           {0xFFFFFFF0u, 0},          {0xFFFFFFFFu, 0},
+               {0, 0x80000000u},           {0, 0xFFFFFFC0u},          {0x40000000u, 0x40000000u},
+               {0x7FFFFF00u, 0x100u},      {0x100u, 0x7FFFFF00u},     {0xFFFFFFFFu, 0xFFFFFFFFu},
+               {1788172700u, 1651010408u}};  // found by fuzzing: 7 s of zeros to inflate
   for (const auto& h : kHuge) {
-    SCOPED_TRACE(testing::Message() << h.declared << " / +" << h.stored_extra);
-    std::vector<unsigned char> bytes = Record(h.declared, h.stored_extra);
+    SCOPED_TRACE(testing::Message() << h.declared << " + " << h.stored);
+    std::vector<unsigned char> bytes = Record(h.declared, h.stored);
     EntryInfo whole{}, streamed{};
     EXPECT_EQ(Whole(bytes, &whole), ENTRY_NO_MEMORY);
     EXPECT_EQ(Streamed(bytes, &streamed), ENTRY_NO_MEMORY);
     EXPECT_STREQ(whole.reason, kEntryTooLarge);
     EXPECT_STREQ(streamed.reason, kEntryTooLarge);
+    // Decided on the record alone: nothing of the stream was read.
+    EXPECT_EQ(whole.stored_read, 0u);
+    EXPECT_EQ(streamed.stored_read, 0u);
   }
 }
 
 TEST(EntrySizeLimit, JustBelowTheLimitTheStreamDecides) {
   // Only the streaming reader here: the whole-buffer one would allocate 2 GiB. A stored size
   // past the end of the data; the stream is complete in what is there.
-  std::vector<unsigned char> bytes = Record(ENTRY_SIZE_MAX, ENTRY_SIZE_MAX - 200);
-  EntryInfo streamed{};
-  EXPECT_EQ(Streamed(bytes, &streamed), ENTRY_OK);
-  EXPECT_EQ(streamed.produced, 40u);
-  EXPECT_EQ(streamed.declared, ENTRY_SIZE_MAX);
+  const uint32_t kStored[] = {0x1000u, 0x40000000u, 0x7FFFFF00u};
+  for (uint32_t stored : kStored) {
+    SCOPED_TRACE(stored);
+    std::vector<unsigned char> bytes = Record(ENTRY_SIZE_MAX - stored, stored);
+    EntryInfo streamed{};
+    EXPECT_EQ(Streamed(bytes, &streamed), ENTRY_OK);
+    EXPECT_EQ(streamed.produced, 40u);
+    EXPECT_EQ(streamed.declared, ENTRY_SIZE_MAX - stored);
+  }
 }
 
 }  // namespace

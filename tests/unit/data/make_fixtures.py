@@ -45,3 +45,12 @@ write("dynamic_chunks.zz", chunked(p, [1500], 9))
 write("empty.zz", zlib.compress(b""))
 c = zlib.compressobj(6, zlib.DEFLATED, 15, 8, zlib.Z_DEFAULT_STRATEGY, zdict=b"setup package entry")
 write("dictionary.zz", c.compress(p) + c.flush())
+# A package found by fuzzing (137 bytes): its list entry does not inflate, and its second
+# entry declares 1,788,172,700 inflated and 1,651,010,408 stored bytes of which 34 are there,
+# the rest read as zeros that its last Huffman code turns into output without end.
+write("list_bad_then_zero_tail_bomb.001", bytes.fromhex(
+    "5a4b0002960000005300000078da5360c00dbc532b0d6d79b98094118432865026"
+    "10ca14429941287320159ca7646a686b686202611ad91a5958f072b965e6a416db"
+    "1ae6219a87681ea27988e6809411843386502610ca14429941287320159c59956a"
+    "686b686278da75c8b10d80300c044046f9d59cc8a0280622db144c6f8aafb9f2aa"
+    "aa87010203"))
