@@ -44,6 +44,11 @@ struct StreamBuffers {
 // info->stored_read receives how many it delivered. `out` may be NULL (the payload is then
 // only counted). Returns an EntryStatus, or ENTRY_SINK_STOPPED (info->reason says so;
 // the rest of the stored bytes are then not read).
+// Zeros standing for missing bytes can repeat one code without end (a literal or a copy per
+// few bits, up to the room for output): where more than 1 MiB of room is left, the decoder
+// measures that repetition and works out where it stops instead of inflating it, with the
+// same status and `info`. Such an entry always fails; the sink then receives only the
+// payload's beginning, produced before the skip (info->produced counts it all).
 int InflateEntryReader(struct ByteReader *r, uint32_t in_len, uint32_t out_cap,
                        const struct StreamBuffers *buf, const struct PayloadSink *out,
                        const struct ProgressSink *sink, struct EntryInfo *info);

@@ -306,4 +306,75 @@ TEST(StreamDecoder, EntriesAgainstReadEntry) {
   }
 }
 
+// Stored bytes the source does not have read as zeros, and inside a Huffman block whose
+// all-zeros code is a literal or a copy they decode without end: the streaming decoder works
+// out where that stops instead of inflating it all, and must still give what decoding every
+// zero gives: status, reason, produced, stream bytes used, no further reports; the payload it
+// hands over is a beginning of the true one, and far shorter.
+TEST(StreamDecoder, EndlessZeroTailsAgainstDecodingThemAll) {
+  std::mt19937 rng(21);
+  Bytes mostly_b(300000);
+  for (unsigned char &c : mostly_b) c = rng() % 16 ? 'b' : (unsigned char)rng();
+  Bytes abc(1 << 20);
+  for (size_t i = 0; i < abc.size(); i++) abc[i] = "abc"[i % 3];
+  const Bytes fuzz_entry = ReadFixture("list_bad_then_zero_tail_bomb.001");
+  auto head = [](Bytes b, size_t n) {
+    b.resize(n);
+    return b;
+  };
+  const Bytes run = Deflate(Bytes(1 << 20, 'a'), 9, 8, Z_DEFAULT_STRATEGY);
+  const Bytes abc_z = Deflate(abc, 9, 8, Z_DEFAULT_STRATEGY);
+  const Bytes b_z = Deflate(mostly_b, 9, 8, Z_HUFFMAN_ONLY);
+  const struct {
+    const char *what;
+    Bytes present;    // what the source has of the stream
+    uint32_t stored;  // the stored size (the rest reads as zeros)
+  } kTails[] = {
+      // copies of 258 bytes from every 2 bits
+      {"run, cut after its code lengths", head(run, 20), 6000},
+      {"repeated abc, cut half-way", head(abc_z, abc_z.size() / 2), 9000},
+      // a literal from every bit
+      {"literals only, cut half-way", head(b_z, b_z.size() / 2), 800000},
+      {"found by fuzzing", Bytes(fuzz_entry.begin() + 103, fuzz_entry.end()), 2000000},
+  };
+  for (const auto &t : kTails) {
+    const Bytes &present = t.present;
+    Bytes zeros = present;
+    zeros.resize(t.stored, 0);
+    // Decoded to its end with room to spare the tail runs out of input; around that length,
+    // and well below it, the room runs out first.
+    const Decoded free_run = Whole(zeros, 64u << 20);
+    ASSERT_EQ(free_run.status, ENTRY_BAD_STREAM) << t.what;
+    const uint32_t all = free_run.info.produced;
+    ASSERT_GT(all, 4u << 20) << t.what;
+    for (uint32_t cap : {all + 1000, all + 1, all, all - 1, all - 257, all - 258, all / 2 + 77,
+                         (uint32_t)(3 << 20)}) {
+      const Decoded whole = Whole(zeros, cap);
+      for (Pieces p : {Pieces{3, 2}, Pieces{4096, 1000}, Pieces{65536, 65536}}) {
+        SCOPED_TRACE(testing::Message() << t.what << ", cap " << cap << " of " << all
+                                        << ", pieces " << p.in << "/" << p.out);
+        Decoded s;
+        Recorder rec;
+        Collector got;
+        Bytes in(p.in), out(p.out);
+        StreamBuffers buf = {in.data(), p.in, out.data(), p.out};
+        MemoryReader m;
+        ByteReader r;
+        InitMemoryReader(&m, &r, present.data(), present.size());
+        s.status = InflateEntryReader(&r, t.stored, cap, &buf, &got.sink, &rec.sink, &s.info);
+        EXPECT_EQ(s.status, whole.status);
+        EXPECT_STREQ(s.info.reason, whole.info.reason);
+        EXPECT_EQ(s.info.produced, whole.info.produced);
+        EXPECT_EQ(s.info.stream_used, whole.info.stream_used);
+        EXPECT_EQ(s.info.stored_read, present.size());
+        EXPECT_EQ(s.info.reports, whole.info.reports);
+        EXPECT_EQ(rec.reports, whole.reports);
+        EXPECT_LT(got.data.size(), whole.out.size() / 4) << "the tail was decoded, not skipped";
+        EXPECT_TRUE(std::equal(got.data.begin(), got.data.end(), whole.out.begin()));
+        if (HasFailure()) return;
+      }
+    }
+  }
+}
+
 }  // namespace
