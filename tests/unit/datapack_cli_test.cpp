@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "datapack_fixture.h"
 #include "filetime.h"
@@ -211,7 +212,8 @@ TEST(DatapackCli, OutputIsARegularFileOtherThanTheInputs) {
     Result r = RunWithFileSizeLimit(src.Create(target, {"--force"}), c.limit);
     close(sock);
     if (std::string(c.what) == "missing folder") {
-      EXPECT_NE(r.err.find((out / "none").string() + " does not exist"), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find((out / "none").string() + " does not exist"), std::string::npos)
+          << r.err;
     }
     EXPECT_EQ(r.code, c.code) << c.what << "\n" << r.err;
     EXPECT_NE(r.err.find(c.words), std::string::npos) << c.what << "\n" << r.err;
@@ -220,9 +222,9 @@ TEST(DatapackCli, OutputIsARegularFileOtherThanTheInputs) {
     EXPECT_EQ(ReadFile(src.dir / "Setup.lst"), list) << c.what;
     EXPECT_TRUE(fs::is_fifo(out / "fifo")) << c.what;
     EXPECT_TRUE(fs::is_symlink(out / "link-to-old")) << c.what;
-    EXPECT_EQ(Listing(out.path()), (std::vector<std::string>{"fifo", "folder", "hard-list",
-                                                             "link-to-fifo", "link-to-old",
-                                                             "link-to-ro", "socket"}))
+    EXPECT_EQ(Listing(out.path()),
+              (std::vector<std::string>{"fifo", "folder", "hard-list", "link-to-fifo",
+                                        "link-to-old", "link-to-ro", "socket"}))
         << c.what << ": nothing written, no temporary left";
     EXPECT_EQ(Listing(elsewhere.path()), std::vector<std::string>{"old.001"}) << c.what;
     const Result v = RunTool({"verify", "-q", (elsewhere / "old.001").string()});
@@ -326,6 +328,38 @@ TEST(DatapackCli, SizeMismatchIsWarnedAndFixedKeepingLineEndings) {
   }
 }
 
+// What packs but deserves a second look is warned about, naming the file and the line; the
+// package is still written.
+TEST(DatapackCli, CreateWarnsAboutPackagesThatSurprise) {
+  struct {
+    const char* what;
+    std::function<void(Sources&)> change;
+    const char* warning;  // "" for none
+  } cases[] = {
+      {"nothing unusual", [](Sources&) {}, ""},
+      {"a support file named like the uninstaller",
+       [](Sources& s) {
+         fs::rename(s.dir / "files/ro.dat", s.dir / "files/KQUNINST.exe");
+         s.list_text.replace(s.list_text.find("ro.dat"), 6, "KQUNINST.exe");
+         WriteFile(s.dir / "Setup.lst", s.list_text);
+       },
+       "Setup.lst: line 12: support file \"KQUNINST.exe\" has the uninstaller's name"},
+  };
+  for (const auto& c : cases) {
+    Sources src;
+    c.change(src);
+    TempDir out;
+    Result r = RunTool(src.Create(out / "p.001"));
+    EXPECT_EQ(r.code, 0) << c.what << r.err;
+    if (*c.warning) {
+      EXPECT_NE(r.err.find("datapack: warning: "), std::string::npos) << c.what << r.err;
+      EXPECT_NE(r.err.find(c.warning), std::string::npos) << c.what << "\n" << r.err;
+    } else {
+      EXPECT_EQ(r.err, "") << c.what;
+    }
+  }
+}
+
 TEST(DatapackCli, KindComesFromTheOptionOrTheListName) {
   Sources src;
   TempDir out;
@@ -425,10 +459,27 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
       {"slash", {"a/b.txt"}, false, {}, 2, 0, "not a plain file name"},
       {"dot dot", {".."}, false, {}, 2, 0, "not a plain file name"},
       {"device", {"nul.txt"}, false, {}, 2, 0, "device name"},
+      {"the uninstaller's name",
+       {"a.txt", "kquninst.EXE"},
+       false,
+       {},
+       2,
+       0,
+       "support file \"kquninst.EXE\" (list line 12): it would replace the uninstaller"},
       {"corrupt last entry", {"a.txt", "b.txt"}, true, {}, 2, 0, "incorrect data check"},
-      {"corrupt last entry, earlier copies", {"a.txt", "b.txt"}, true, all, 2, 0,
+      {"corrupt last entry, earlier copies",
+       {"a.txt", "b.txt"},
+       true,
+       all,
+       2,
+       0,
        "incorrect data check"},
-      {"a folder blocks a name", {"a.txt", "b.txt"}, false, {"a.txt", "b.txt/"}, 3, 0,
+      {"a folder blocks a name",
+       {"a.txt", "b.txt"},
+       false,
+       {"a.txt", "b.txt/"},
+       3,
+       0,
        "b.txt: is a folder"},
       {"full disk, earlier copies", {"a.txt", "b.txt"}, false, all, 3, 0, "File too large", 1200},
       {"SIGINT", {"a.txt", "b.txt"}, false, all, 0, SIGINT, ""},
@@ -548,7 +599,8 @@ TEST(DatapackExe, ExitStatusesOfTheRealProgram) {
       {"verify bad.001", 2, "Setup program cannot continue because file _Data.001 is corrupted.\n"},
       {"verify absent.001", 3, ""},
       {"list --nope", 1, ""},
-      {"list --json good.001 >/dev/full", 3, "", "datapack: write error: No space left on device\n"},
+      {"list --json good.001 >/dev/full", 3, "",
+       "datapack: write error: No space left on device\n"},
       {"verify good.001 >/dev/full", 3, "", "datapack: write error: No space left on device\n"},
   };
   for (const auto& c : cases) {

@@ -137,11 +137,29 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
                                                      "list_bad_then_zero_tail_bomb.001"),
                    kCorrupt, "entry 1 (list file Setup.lst): stream is not valid zlib data", 2});
 
+  // Names from a package reach the terminal escaped, whatever they hold.
+  const std::string hostile =
+      "a\x1b[2J\x9b"
+      "1mb\xe9.txt";
+  cases.push_back({"terminal codes in a name",
+                   Build(WithList(Lines("2", "a=x,readme.txt\r\nb=x," + hostile + "\r\n"),
+                                  {"readme.txt", hostile})),
+                   "Setup program cannot continue because it could not copy file "
+                   "%TEMP%\\a\\x1b[2J\\x9b1mb\\xe9.txt",
+                   "entry 5 (support file a\\x1b[2J\\x9b1mb\\xe9.txt): cannot be created", 2});
+
   TempDir dir;
+  auto printable = [](const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char ch) { return ch == '\n' || (ch >= 0x20 && ch < 0x7F); });
+  };
   for (const Case& c : cases) {
     const fs::path file = dir / "pkg.001";
     WriteFile(file, c.package);
+    const Result listed = RunTool({"list", file.string()});
+    EXPECT_TRUE(printable(listed.out) && printable(listed.err)) << c.what << listed.out;
     Result r = RunTool({"verify", file.string()});
+    EXPECT_TRUE(printable(r.out) && printable(r.err)) << c.what << r.out << r.err;
     EXPECT_EQ(r.code, c.code) << c.what << "\n" << r.err;
     if (c.code == 0) {
       EXPECT_NE(r.out.find("good"), std::string::npos) << c.what;

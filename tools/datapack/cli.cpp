@@ -83,7 +83,8 @@ int RunDatapack(const std::vector<std::string>& args, Console& console) {
   }
   const Command* c = FindCommand(first);
   if (!c) {
-    console.err << "datapack: unknown command '" << first << "' (try 'datapack --help')\n";
+    console.err << "datapack: unknown command '" << Printable(first)
+                << "' (try 'datapack --help')\n";
     return kExitUsage;
   }
   std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -158,14 +159,29 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
   return true;
 }
 
+std::string Printable(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += (char)c;
+    } else {
+      char esc[8];
+      snprintf(esc, sizeof esc, "\\x%02x", c);
+      out += esc;
+    }
+  }
+  return out;
+}
+
 int Fail(Console& console, int code, const std::string& what, const std::string& reason) {
-  console.err << "datapack: " << what << ": " << reason << "\n";
+  console.err << "datapack: " << Printable(what) << ": " << Printable(reason) << "\n";
   return code;
 }
 
 int UsageError(Console& console, const char* command, const std::string& reason) {
-  console.err << "datapack: " << command << ": " << reason << " (try 'datapack help " << command
-              << "')\n";
+  console.err << "datapack: " << command << ": " << Printable(reason) << " (try 'datapack help "
+              << command << "')\n";
   return kExitUsage;
 }
 
@@ -175,7 +191,7 @@ std::string ErrnoText() {
 }
 
 void Warn(Console& console, const std::string& what, const std::string& text) {
-  console.err << "datapack: warning: " << what << ": " << text << "\n";
+  console.err << "datapack: warning: " << Printable(what) << ": " << Printable(text) << "\n";
 }
 
 std::string ReportsText(uint64_t reports) {

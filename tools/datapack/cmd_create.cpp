@@ -285,6 +285,11 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
       Fail(console, kExitInvalid, list_arg, IssueText(issue));
   }
   if (check.Refused()) return kExitInvalid;
+  if (const uint32_t line = UninstallerNameLine(check))
+    Warn(console, list_arg,
+         "line " + std::to_string(line) + ": support file \"" +
+             check.names[line - LIST_FIRST_NAME_LINE] + "\" has the uninstaller's name: " +
+             "the bootstrapper keeps both, but 'datapack extract' refuses the package");
 
   // The files, in package order, examined before anything is written.
   std::vector<Input> inputs(2);
@@ -343,7 +348,6 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   } else if (!mismatch.empty()) {
     Warn(console, list_arg, mismatch + " (--fix-sizes rewrites them)");
   }
-
 
   // Everything checked: write the package under a temporary name beside the file it replaces.
   RemoveStaleTemporaries(target.parent_path());

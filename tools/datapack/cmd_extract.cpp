@@ -23,10 +23,11 @@ const char kExtractHelp[] =
     "  -q, --quiet          print errors and warnings only\n"
     "\n"
     "Nothing is written when a file exists (without --force), a folder has the name of a\n"
-    "file, or a name is not a plain file name (folders, drive letters, \"..\", Windows device\n"
-    "names). Every file is written under a temporary name in DIR (.datapack-*.tmp) and moved\n"
-    "into place only when the whole package has been checked: if the bootstrapper would\n"
-    "stop, or the run is interrupted (Ctrl-C, SIGTERM, SIGHUP), DIR is left as it was.\n"
+    "file, a name is not a plain file name (folders, drive letters, \"..\", Windows device\n"
+    "names) or a support file has the uninstaller's name. Every file is written under a\n"
+    "temporary name in DIR (.datapack-*.tmp) and moved into place only when the whole\n"
+    "package has been checked: if the bootstrapper would stop, or the run is interrupted\n"
+    "(Ctrl-C, SIGTERM, SIGHUP), DIR is left as it was.\n"
     "Exit status: 0 done, 1 usage error or a file exists, 2 invalid package or unsafe name,\n"
     "3 I/O error.\n";
 
@@ -197,6 +198,13 @@ int CommandExtract(const std::vector<std::string>& args, Console& console) {
         out = "refusing list " + IssueText(*issue);
         return false;
       }
+      if (const uint32_t line = UninstallerNameLine(report.list)) {
+        refusal = kExitInvalid;
+        out = "refusing the support file \"" + report.list.names[line - LIST_FIRST_NAME_LINE] +
+              "\" (list line " + std::to_string(line) + "): it would replace the uninstaller " +
+              UNINSTALLER_NAME + " in one folder";
+        return false;
+      }
       std::vector<std::string> names = {
           e.name, std::string(ProgramStem(report.base_name.c_str())) + PROGRAM_SUFFIX,
           UNINSTALLER_NAME};
@@ -223,8 +231,7 @@ int CommandExtract(const std::vector<std::string>& args, Console& console) {
   if (code != kExitOk) return Fail(console, code, arg, error);
   for (const std::string& w : report.warnings) Warn(console, arg, w);
   if (!o.Has("quiet"))
-    console.out << arg << ": " << x.files() << " files extracted into " << DisplayPath(dir)
-                << "\n";
+    console.out << arg << ": " << x.files() << " files extracted into " << DisplayPath(dir) << "\n";
   return kExitOk;
 }
 

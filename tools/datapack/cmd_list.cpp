@@ -24,6 +24,7 @@ const char kListHelp[] =
     "\n"
     "  -j, --json  one JSON object instead of text (names: bytes above 0x7F as \\u00XX)\n"
     "\n"
+    "In the text, every byte of a name outside printable ASCII is shown as \\xHH.\n"
     "A package the bootstrapper would refuse is listed as far as it can be read; the reason\n"
     "goes to standard error and the exit status is 2 (see 'datapack help verify').\n";
 
@@ -91,12 +92,12 @@ void PrintJson(std::ostream& out, const std::string& arg, const PackageReport& r
 }
 
 void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r) {
-  out << arg << ": " << r.file_size << " bytes";
+  out << Printable(arg) << ": " << r.file_size << " bytes";
   if (r.header_ok) out << ", kind " << r.kind << ", base name " << r.base_name;
   out << "\n";
   for (const EntryReport& e : r.entries) {
     out << "entry " << e.index << " at offset " << e.offset << ": " << RoleName(e.role) << " "
-        << (e.name.empty() ? "(empty name)" : e.name) << "\n";
+        << (e.name.empty() ? "(empty name)" : Printable(e.name)) << "\n";
     out << "  sizes     declared " << e.info.declared << ", stored " << e.info.stored;
     if (e.info.stored_read < e.info.stored)
       out << " (" << e.info.stored_read << " present)";

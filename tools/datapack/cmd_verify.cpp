@@ -74,21 +74,22 @@ int CommandVerify(const std::vector<std::string>& args, Console& console) {
   if (code != kExitOk) return code;
   if (report.failed) {
     Fail(console, kExitInvalid, arg, report.reason);
-    console.out << report.message << "\n";
+    console.out << Printable(report.message) << "\n";
     return kExitInvalid;
   }
   for (const std::string& w : report.warnings) Warn(console, arg, w);
   if (o.Has("strict") && !report.warnings.empty()) {
     const size_t n = report.warnings.size();
     const std::string counted = std::to_string(n) + (n == 1 ? " warning" : " warnings");
-    if (!o.Has("quiet")) console.out << arg << ": failed: " << counted << " with --strict\n";
+    if (!o.Has("quiet"))
+      console.out << Printable(arg) << ": failed: " << counted << " with --strict\n";
     return Fail(console, kExitInvalid, arg, counted + ", failing as --strict asks");
   }
   if (!o.Has("quiet"))
-    console.out << arg << ": good: kind " << report.kind << " (" << report.base_name << "), "
-                << report.entries.size() << " entries, payload total " << report.payload_total
-                << " bytes, the progress bar ends at " << report.final_percent << " %; "
-                << ReportsText(report.progress_reports) << "\n";
+    console.out << Printable(arg) << ": good: kind " << report.kind << " (" << report.base_name
+                << "), " << report.entries.size() << " entries, payload total "
+                << report.payload_total << " bytes, the progress bar ends at "
+                << report.final_percent << " %; " << ReportsText(report.progress_reports) << "\n";
   return kExitOk;
 }
 

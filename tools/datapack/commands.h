@@ -51,12 +51,18 @@ struct Options {
 bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
                   Options& options, std::string& error);
 
-// Prints "datapack: <what>: <reason>" and returns `code`.
+// Text for a terminal: every byte outside printable ASCII (control characters such as ESC,
+// DEL, and bytes above 0x7F, whose meaning depends on a code page) as \xHH, so that a name
+// from someone else's package cannot move the cursor, recolour or clear the screen.
+std::string Printable(const std::string& text);
+
+// Prints "datapack: <what>: <reason>" and returns `code`; both are made Printable.
 int Fail(Console& console, int code, const std::string& what, const std::string& reason);
 // "datapack: <command>: <reason>" plus a hint at the help, and kExitUsage.
 int UsageError(Console& console, const char* command, const std::string& reason);
 // The C library's words for errno ("No space left on device"), for failed stdio calls.
 std::string ErrnoText();
+// "datapack: warning: <what>: <text>", made Printable.
 void Warn(Console& console, const std::string& what, const std::string& text);
 
 // The bootstrapper's bar waits at least this long at every progress report.

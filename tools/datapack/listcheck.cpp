@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "bytereader.h"
+#include "format.h"
 #include "listfile.h"
 #include "progress.h"
 
@@ -236,6 +237,13 @@ bool RewriteListSizes(std::vector<unsigned char>& list, uint32_t size1, uint32_t
   out.insert(out.end(), list.begin() + copied, list.end());
   list.swap(out);
   return true;
+}
+
+uint32_t UninstallerNameLine(const ListCheck& check) {
+  for (size_t i = 0; i < check.names.size(); ++i)
+    if (Upper(check.names[i]) == Upper(UNINSTALLER_NAME))
+      return (uint32_t)(LIST_FIRST_NAME_LINE + i);
+  return 0;
 }
 
 }  // namespace datapack

@@ -52,6 +52,11 @@ struct ListCheck {
 ListCheck CheckList(const unsigned char* data, size_t size, const std::string& list_name,
                     const std::string& setup_program);
 
+// The list line of the first support file named like the uninstaller (case ignored, as
+// Windows ignores it), or 0. The bootstrapper keeps both (the uninstaller goes to the Windows
+// folder); unpacked into one folder, the support file would replace the uninstaller.
+uint32_t UninstallerNameLine(const ListCheck& check);
+
 // "line 12: ..." or the bare text for line 0.
 std::string IssueText(const ListIssue& issue);
 

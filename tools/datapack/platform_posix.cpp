@@ -177,7 +177,7 @@ std::string HostName() {
 // The handler may only call async-signal-safe functions (unlink, signal, raise), so the
 // series is kept in fixed buffers and each name is assembled by hand.
 // Set by RemoveOnInterrupt (the commands' main thread), read by the handler.
-static char s_prefix[4096];                // "" when nothing is to be removed
+static char s_prefix[4096];  // "" when nothing is to be removed
 static char s_suffix[64];
 static volatile sig_atomic_t s_count = 0;  // files in the series
 
@@ -187,7 +187,8 @@ static void RemoveAndDie(int sig) {
   for (sig_atomic_t i = 0; s_prefix[0] && i < s_count; ++i) {
     char digits[16];
     size_t n = 0;
-    for (unsigned long v = (unsigned long)i; n == 0 || v; v /= 10) digits[n++] = (char)('0' + v % 10);
+    for (unsigned long v = (unsigned long)i; n == 0 || v; v /= 10)
+      digits[n++] = (char)('0' + v % 10);
     memcpy(name, s_prefix, plen);
     for (size_t k = 0; k < n; ++k) name[plen + k] = digits[n - 1 - k];
     memcpy(name + plen + n, s_suffix, slen + 1);

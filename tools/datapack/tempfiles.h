@@ -31,9 +31,9 @@ class TempSeries {
 
  private:
   fs::path folder_;
-  std::string prefix_;           // ".datapack-HHHHHHHH-PID-"
-  unsigned next_ = 0;            // N of the next name
-  std::vector<fs::path> made_;   // created by this run
+  std::string prefix_;          // ".datapack-HHHHHHHH-PID-"
+  unsigned next_ = 0;           // N of the next name
+  std::vector<fs::path> made_;  // created by this run
 };
 
 // The name of temporary file `n` of process `pid` of this machine.
