@@ -190,8 +190,8 @@ TEST_F(Best, SameBytesOnAnyNumberOfThreads) {
 TEST(StreamingExtract, LargeEntriesWholeOrNothing) {
   datapack::PackageSpec plan = dptest::GoodSpec({"small.txt", "large.bin"});
   plan.support[1].data = Compressible(700 << 10, 8);
-  plan.list.data = dptest::ToBytes(datapack::MakeListFile((uint32_t)datapack::PayloadTotal(plan), 0,
-                                                          {"small.txt", "large.bin"}));
+  plan.list.data = dptest::ToBytes(datapack::MakeListFile(
+      (uint32_t)datapack::PayloadTotal(plan), 0, {"small.txt", "large.bin"}));
   const Bytes good = dptest::Build(plan);
   ASSERT_FALSE(good.empty());
   TempDir root;
