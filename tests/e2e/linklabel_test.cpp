@@ -65,17 +65,27 @@ bool ClickAt(POINT p) {
   return SendInput(2, in, sizeof(INPUT)) == 2;
 }
 
-TEST(LinkLabel, ShowsTheAddressDarkRedBoldUnderlinedFittedAndCentred) {
+// The release as built, and as a packager branded it with datapack brand (another address;
+// the ctest test e2e_branded_release runs those rows once brand_sign_release.sh made it).
+struct Release {
+  const char* name;
+  std::string exe;  // "" for this build's setup.exe
+  std::string url;  // the address its label must show
+};
+
+class LinkLabel : public ::testing::TestWithParam<Release> {};
+
+TEST_P(LinkLabel, ShowsTheAddressDarkRedBoldUnderlinedFittedAndCentred) {
   Scenario s;
   ASSERT_TRUE(s.ok());
-  StalledSetup setup(s);
+  StalledSetup setup(s, {}, GetParam().exe);
   ASSERT_TRUE(setup.ok()) << "setup.exe did not start";
   std::string why;
   ASSERT_TRUE(setup.WaitStalled(&why)) << why;
   HWND link = setup.link();
   ASSERT_NE(link, nullptr);
   std::string url = WindowText(link);
-  EXPECT_EQ(url, LinkUrl());  // the build's SETUP_LINK_URL reached the label
+  EXPECT_EQ(url, GetParam().url);  // SETUP_LINK_URL, or the branded address, reached the label
 
   HFONT font = MakeSansSerif(8, true, true);
   ASSERT_NE(font, nullptr);
@@ -132,7 +142,7 @@ TEST(LinkLabel, ShowsTheAddressDarkRedBoldUnderlinedFittedAndCentred) {
   DeleteObject(font);
 }
 
-TEST(LinkLabel, ClickOpensTheAddressWithTheShellAndTheRunGoesOn) {
+TEST_P(LinkLabel, ClickOpensTheAddressWithTheShellAndTheRunGoesOn) {
   Scenario s;
   ASSERT_TRUE(s.ok());
   BrowserStandIn browser;
@@ -145,7 +155,7 @@ TEST(LinkLabel, ClickOpensTheAddressWithTheShellAndTheRunGoesOn) {
   ASSERT_TRUE(WriteFakeSetupConfig(cfg_path, cfg));
   StartOptions options;
   options.env = {{"FAKESETUP_CFG", cfg_path}};
-  StalledSetup setup(s, options);
+  StalledSetup setup(s, options, GetParam().exe);
   ASSERT_TRUE(setup.ok()) << "setup.exe did not start";
   std::string why;
   ASSERT_TRUE(setup.WaitStalled(&why)) << why;
@@ -157,7 +167,7 @@ TEST(LinkLabel, ClickOpensTheAddressWithTheShellAndTheRunGoesOn) {
     ASSERT_TRUE(ClickAt(Centre(box)));
     FakeSetupRecord rec;
     ASSERT_TRUE(WaitForFakeSetupRecord(cfg.record, &rec, true)) << "nothing was opened";
-    EXPECT_EQ(rec.cmdline, "\"" + FakeSetupExe() + "\" \"" + LinkUrl() + "\"");
+    EXPECT_EQ(rec.cmdline, "\"" + FakeSetupExe() + "\" \"" + GetParam().url + "\"");
     if (rec.startup_flags & STARTF_USESHOWWINDOW) {
       EXPECT_EQ(rec.show_window, static_cast<DWORD>(SW_SHOWNORMAL));
     }
@@ -170,6 +180,15 @@ TEST(LinkLabel, ClickOpensTheAddressWithTheShellAndTheRunGoesOn) {
   ASSERT_TRUE(setup.Finish(&code));
   EXPECT_EQ(code, 0u);
 }
+
+std::string ReleaseName(const ::testing::TestParamInfo<Release>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Link, LinkLabel, ::testing::Values(Release{"release", "", LinkUrl()}),
+                         ReleaseName);
+INSTANTIATE_TEST_SUITE_P(BrandedRelease, LinkLabel,
+                         ::testing::Values(Release{"branded", WinPath(BRANDED_SETUP_EXE),
+                                                   BRAND_LINK}),
+                         ReleaseName);
 
 // Run by tests/e2e/cursor_probe.py, which alone can read the pointer's image (see
 // CursorProbeAvailable); ctest lists it as LinkLabelCursor.HandOnlyOverTheText.

@@ -187,13 +187,14 @@ RECT ClientOnScreen(HWND window) {
 
 // ---- setup.exe held still -----------------------------------------------------------------
 
-StalledSetup::StalledSetup(const Scenario& scenario, StartOptions options) {
+StalledSetup::StalledSetup(const Scenario& scenario, StartOptions options, const std::string& exe) {
+  const std::string program = exe.empty() ? SetupExe() : exe;
   std::string package;
-  if (!scenario.ok() || SetupExe().empty() || !StallingPackage(&package) ||
+  if (!scenario.ok() || program.empty() || !StallingPackage(&package) ||
       !WriteBytes(scenario.StartPath("_Data.001"), package)) {
     return;
   }
-  process_ = scenario.Start(SetupExe(), options);
+  process_ = scenario.Start(program, options);
 }
 
 StalledSetup::~StalledSetup() {

@@ -62,9 +62,9 @@ RECT ClientOnScreen(HWND window);
 
 class StalledSetup {
  public:
-  // Writes the package into the scenario's start folder and starts setup.exe there with
-  // `options` (TMP/TEMP default to the scenario's). Check ok().
-  StalledSetup(const Scenario& scenario, StartOptions options = {});
+  // Writes the package into the scenario's start folder and starts setup.exe (or `exe`, a
+  // branded copy) there with `options` (TMP/TEMP default to the scenario's). Check ok().
+  StalledSetup(const Scenario& scenario, StartOptions options = {}, const std::string& exe = "");
   // Answers the box if it is still up, so the run can clean up and end.
   ~StalledSetup();
   StalledSetup(const StalledSetup&) = delete;

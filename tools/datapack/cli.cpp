@@ -23,6 +23,7 @@ const char kGeneralHelp[] =
     "  list     show the entries of a package\n"
     "  verify   check a package as the setup bootstrapper reads it\n"
     "  extract  unpack every entry of a package into a folder\n"
+    "  brand    copy setup.exe with your own icon, link address and version fields\n"
     "  help     show help: datapack help COMMAND (or datapack COMMAND --help)\n"
     "\n"
     "Options:\n"
@@ -47,6 +48,7 @@ const Command kCommands[] = {
     {"list", CommandList, kListHelp},
     {"verify", CommandVerify, kVerifyHelp},
     {"extract", CommandExtract, kExtractHelp},
+    {"brand", CommandBrand, kBrandHelp},
 };
 
 const Command* FindCommand(const std::string& name) {

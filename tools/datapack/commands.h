@@ -16,6 +16,7 @@ int CommandCreate(const std::vector<std::string>& args, Console& console);
 int CommandList(const std::vector<std::string>& args, Console& console);
 int CommandVerify(const std::vector<std::string>& args, Console& console);
 int CommandExtract(const std::vector<std::string>& args, Console& console);
+int CommandBrand(const std::vector<std::string>& args, Console& console);
 
 struct InspectOptions;
 struct PackageReport;
@@ -30,6 +31,7 @@ extern const char kCreateHelp[];
 extern const char kListHelp[];
 extern const char kVerifyHelp[];
 extern const char kExtractHelp[];
+extern const char kBrandHelp[];
 
 struct OptionSpec {
   const char* name;  // long name without "--"

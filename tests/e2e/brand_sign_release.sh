@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# A packager's release, made as README ("Making it yours", "Signing") says: datapack.exe (the
+# Windows build, under Wine) brands this build's setup.exe with a test icon, link and maker
+# fields; checks/sign_test.sh signs the branded copy with a throwaway certificate, verifies
+# it and runs the binary check. Then branding the signed file must be refused. The cases in
+# release_test.cpp run the result (WORK_DIR/signed/setup.exe).
+#
+#   brand_sign_release.sh EMULATOR DATAPACK_EXE SETUP_EXE WORK_DIR PYTHON SOURCE_DIR
+#                         LINK COMPANY PRODUCT VERSION COPYRIGHT [CHECK_OPTIONS...]
+set -euo pipefail
+emulator=$1 datapack=$2 setup=$3 work=$4 python=$5 src=$6
+link=$7 company=$8 product=$9 version=${10} copyright=${11}
+shift 11
+
+fail() {
+  echo "brand_sign_release: $*" >&2
+  exit 1
+}
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+rm -rf "$work"
+mkdir -p "$work"
+"$python" "$src/tests/e2e/make_brand_icon.py" "$work/brand.ico"
+rc=0
+"$emulator" "$datapack" brand -i "$(winpath "$work/brand.ico")" -l "$link" \
+  --company "$company" --product "$product" --product-version "$version" \
+  --copyright "$copyright" -o "$(winpath "$work/branded.exe")" "$(winpath "$setup")" \
+  >"$work/brand.out" 2>"$work/brand.err" || rc=$?
+[ "$rc" -eq 0 ] || { cat "$work/brand.err" >&2; fail "datapack brand exited $rc"; }
+"$src/checks/sign_test.sh" "$work/branded.exe" "$work/signed" "$python" \
+  "$src/checks/check_binary.py" "$@"
+
+rc=0
+"$emulator" "$datapack" brand -l "$link" -o "$(winpath "$work/again.exe")" \
+  "$(winpath "$work/signed/setup.exe")" >/dev/null 2>"$work/again.err" || rc=$?
+[ "$rc" -eq 2 ] || fail "branding the signed file exited $rc, not 2"
+grep -qF "sign the branded copy" "$work/again.err" || fail "refusal: $(cat "$work/again.err")"
+[ ! -e "$work/again.exe" ] || fail "a refused brand left an output file"
+echo "brand_sign_release: branded, signed, verified; a signed file is refused"

@@ -1,0 +1,150 @@
+// datapack brand: a copy of the release setup.exe with the packager's icon, link address and
+// maker fields (brand.h says what can change and what cannot).
+#include <stdio.h>
+
+#include <chrono>
+
+#include "brand.h"
+#include "commands.h"
+#include "platform.h"
+
+namespace datapack {
+
+const char kBrandHelp[] =
+    "Usage: datapack brand [OPTIONS] -o OUTPUT SETUP.EXE\n"
+    "Writes a copy of the release setup.exe with your own icon, link address and version\n"
+    "fields. Only the resources are rewritten, never the code; the same inputs always give\n"
+    "the same bytes. Brand first, then sign the branded copy: a signed file is refused.\n"
+    "\n"
+    "  -i, --icon FILE.ico       the window's and the file's icon: the file's 32 x 32 and\n"
+    "                            16 x 16 images (both needed, as bitmaps; every colour depth\n"
+    "                            it has of those sizes is kept, other sizes are left out)\n"
+    "  -l, --link URL            the address the window shows and a click opens: 1 to 259\n"
+    "                            printable ASCII characters, no '\"' or '\\'\n"
+    "      --company TEXT        version field CompanyName\n"
+    "      --product TEXT        version field ProductName\n"
+    "      --product-version TEXT  version field ProductVersion (and, when it is numbers\n"
+    "                            such as 2.1.0, the fixed product version)\n"
+    "      --copyright TEXT      version field LegalCopyright\n"
+    "  -o, --output FILE         the branded copy (required)\n"
+    "  -f, --force               replace an existing output file\n"
+    "\n"
+    "Version fields are UTF-8, at most 256 characters, no control characters. FileDescription\n"
+    "(\"Setup program\"), Comments (\"Uncompressor program\"), the file version, the messages\n"
+    "and the window's layout stay as they are.\n"
+    "Exit status: 0 written, 1 usage error or an existing output without --force, 2 a\n"
+    "SETUP.EXE or icon that cannot be used (the reason is printed), 3 I/O error.\n";
+
+namespace {
+
+bool ReadWhole(const std::string& arg, Bytes& bytes, std::string& error) {
+  FILE* f = OpenRead(PathFromNative(arg), error);
+  if (!f) return false;
+  bytes.clear();
+  unsigned char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+  bool failed = ferror(f) != 0;
+  fclose(f);
+  if (failed) error = "read failed";
+  return !failed;
+}
+
+// Writes `bytes` to `output` under a temporary name beside it, then moves it into place, so
+// that `output` is never seen half written. Returns an ExitCode after saying what failed.
+int WriteAtomically(Console& console, const std::string& out_name, const Bytes& bytes, bool force) {
+  const fs::path output = PathFromNative(out_name);
+  std::string error;
+  fs::path temp;
+  FILE* f = nullptr;
+  uint64_t seed = (uint64_t)std::chrono::steady_clock::now().time_since_epoch().count();
+  for (int attempt = 0; attempt < 100 && !f; ++attempt) {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    char suffix[24];
+    snprintf(suffix, sizeof suffix, ".tmp%08x", (unsigned)(seed >> 32));
+    temp = output.parent_path() / PathFromNative("." + DisplayPath(output.filename()) + suffix);
+    f = CreateNewFile(temp, error);
+    std::error_code ec;
+    if (!f && !fs::exists(fs::symlink_status(temp, ec))) break;  // not a name clash
+  }
+  if (!f) return Fail(console, kExitIo, out_name, "cannot create a temporary file: " + error);
+  RemoveOnInterrupt(temp);
+  bool written = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  written = FlushToDisk(f) && written;
+  written = fclose(f) == 0 && written;
+  bool exists = false;
+  bool moved = written && MoveIntoPlace(temp, output, force, exists, error);
+  RemoveOnInterrupt(fs::path());
+  if (moved) return kExitOk;
+  std::string ignored;
+  RemoveFile(temp, ignored);
+  if (!written) return Fail(console, kExitIo, out_name, "write failed");
+  return Fail(console, exists ? kExitUsage : kExitIo, out_name,
+              exists ? "already exists (--force replaces it)" : error);
+}
+
+// A maker field: "" when fine, else the reason.
+std::string CheckField(const std::string& text) {
+  size_t chars = 0;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) return "must not contain control characters";
+    chars += (c & 0xC0) != 0x80;
+  }
+  if (chars > 256) return "must have at most 256 characters";
+  return "";
+}
+
+}  // namespace
+
+int CommandBrand(const std::vector<std::string>& args, Console& console) {
+  static const std::vector<OptionSpec> kSpecs = {
+      {"icon", 'i', true},   {"link", 'l', true},          {"company", 0, true},
+      {"product", 0, true},  {"product-version", 0, true}, {"copyright", 0, true},
+      {"output", 'o', true}, {"force", 'f', false}};
+  Options o;
+  std::string error;
+  if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "brand", error);
+  if (o.operands.size() != 1) return UsageError(console, "brand", "name one SETUP.EXE");
+  if (!o.Has("output")) return UsageError(console, "brand", "the output file (-o) is required");
+  const std::string in_name = o.operands[0], out_name = o.Get("output");
+
+  // The fields go into the version resource as UTF-16. Arguments are UTF-8 on POSIX and in
+  // the ANSI code page on Windows; a path's UTF-8 form converts either.
+  auto utf8 = [&](const char* name) { return PathFromNative(o.Get(name)).u8string(); };
+  BrandOptions b;
+  b.link = o.Get("link");
+  b.company = utf8("company");
+  b.product = utf8("product");
+  b.product_version = utf8("product-version");
+  b.copyright = utf8("copyright");
+  if (!o.Has("icon") && b.link.empty() && b.company.empty() && b.product.empty() &&
+      b.product_version.empty() && b.copyright.empty())
+    return UsageError(console, "brand", "nothing to change: give --icon, --link or a field");
+  if (o.Has("link")) {
+    std::string why = CheckLinkUrl(b.link);
+    if (!why.empty()) return UsageError(console, "brand", "--link: " + why);
+  }
+  for (const char* field : {"company", "product", "product-version", "copyright"}) {
+    std::string why = CheckField(utf8(field));
+    if (!why.empty()) return UsageError(console, "brand", std::string("--") + field + " " + why);
+  }
+
+  if (o.Has("icon")) {
+    const std::string icon_name = o.Get("icon");
+    Bytes ico;
+    if (!ReadWhole(icon_name, ico, error)) return Fail(console, kExitIo, icon_name, error);
+    if (!ParseIcon(ico, b.icon, error)) return Fail(console, kExitInvalid, icon_name, error);
+    b.set_icon = true;
+  }
+  Bytes setup, branded;
+  if (!ReadWhole(in_name, setup, error)) return Fail(console, kExitIo, in_name, error);
+  if (!Brand(setup, b, branded, error))
+    return Fail(console, kExitInvalid, in_name, "cannot brand this file: " + error);
+  int code = WriteAtomically(console, out_name, branded, o.Has("force"));
+  if (code == kExitOk)
+    console.out << out_name << ": branded copy of " << in_name << ", " << branded.size()
+                << " bytes\n";
+  return code;
+}
+
+}  // namespace datapack
