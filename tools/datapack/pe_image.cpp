@@ -278,7 +278,7 @@ bool ReadPeImage(const Bytes& file, PeImage& pe, std::string& error) {
   const uint32_t rsrc_rva = Get32(file, opt + Directory(plus, kDirResource));
   const uint32_t reloc_rva = Get32(file, opt + Directory(plus, kDirBaseReloc));
   if (rsrc_rva == 0) {
-    error = "it has no resources";
+    error = "it has no resources: it is not the setup bootstrapper";
     return false;
   }
   // Every section's raw data within the file, in address order, raw data in the same order.
