@@ -57,11 +57,14 @@ size_t SectionHeader(const PeImage& pe, size_t i) {
 
 // ---- Reading the resource tree
 
+const size_t kMaxResources = 65536;
+
 struct TreeReader {
   const Bytes& s;
   uint32_t rva;
   std::vector<Resource>& out;
   std::string& error;
+  size_t visited = 0;  // directory entries read, shared subdirectories counted each time
 
   bool Fail(const std::string& why) {
     error = "damaged resource section: " + why;
@@ -86,6 +89,8 @@ struct TreeReader {
     size_t count = size_t(Get16(s, at + 12)) + Get16(s, at + 14);
     if (at + 16 + count * 8 > s.size()) return Fail("a directory lies outside it");
     for (size_t i = 0; i < count; ++i) {
+      // Directories that share subdirectories could make the walk endless in all but name.
+      if (++visited > 4 * kMaxResources) return Fail("too many directory entries");
       size_t e = at + 16 + i * 8;
       uint32_t name = Get32(s, e), target = Get32(s, e + 4);
       ResourceKey key;
@@ -104,7 +109,7 @@ struct TreeReader {
         if (!Directory(target & 0x7FFFFFFFu, level + 1, path)) return false;
         continue;
       }
-      if (target + 16 > s.size()) return Fail("a data entry lies outside it");
+      if (size_t(target) + 16 > s.size()) return Fail("a data entry lies outside it");
       uint32_t data_rva = Get32(s, target), size = Get32(s, target + 4);
       if (data_rva < rva || data_rva - rva > s.size() || size > s.size() - (data_rva - rva))
         return Fail("resource data lies outside it");
