@@ -2,11 +2,10 @@
 // maker fields (brand.h says what can change and what cannot).
 #include <stdio.h>
 
-#include <chrono>
-
 #include "brand.h"
 #include "commands.h"
 #include "platform.h"
+#include "tempfiles.h"
 
 namespace datapack {
 
@@ -50,35 +49,45 @@ bool ReadWhole(const std::string& arg, Bytes& bytes, std::string& error) {
   return !failed;
 }
 
-// Writes `bytes` to `output` under a temporary name beside it, then moves it into place, so
-// that `output` is never seen half written. Returns an ExitCode after saying what failed.
+// Refuses, before anything is read, an output that is not a regular file, lies in a folder
+// that does not exist, already exists without --force, or is SETUP.EXE itself. Returns
+// kExitOk, or the exit status after printing why.
+int CheckOutput(Console& console, const std::string& out_name, const std::string& in_name,
+                bool force) {
+  const fs::path output = PathFromNative(out_name);
+  const std::string kind = SpecialFileKind(output);
+  if (!kind.empty())
+    return Fail(console, kExitUsage, out_name, "is " + kind + ", not a regular file");
+  std::error_code ec;
+  if (!force && fs::exists(fs::symlink_status(output, ec)))
+    return Fail(console, kExitUsage, out_name, "already exists (--force replaces it)");
+  const fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
+  if (!fs::is_directory(folder, ec))
+    return Fail(console, kExitIo, out_name, "folder " + DisplayPath(folder) + " does not exist");
+  FileId out_id, in_id;
+  if (GetFileId(output, out_id) && GetFileId(PathFromNative(in_name), in_id) && out_id == in_id)
+    return Fail(console, kExitUsage, out_name, "is SETUP.EXE itself: write the copy elsewhere");
+  return kExitOk;
+}
+
+// Writes `bytes` under a temporary name beside `output` (tempfiles.h), then moves it into
+// place, so that `output` is never seen half written. Returns an ExitCode after saying what
+// failed.
 int WriteAtomically(Console& console, const std::string& out_name, const Bytes& bytes, bool force) {
   const fs::path output = PathFromNative(out_name);
+  const fs::path folder = output.parent_path();
+  RemoveStaleTemporaries(folder);
+  TempSeries temps(folder);
   std::string error;
   fs::path temp;
-  FILE* f = nullptr;
-  uint64_t seed = (uint64_t)std::chrono::steady_clock::now().time_since_epoch().count();
-  for (int attempt = 0; attempt < 100 && !f; ++attempt) {
-    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-    char suffix[24];
-    snprintf(suffix, sizeof suffix, ".tmp%08x", (unsigned)(seed >> 32));
-    temp = output.parent_path() / PathFromNative("." + DisplayPath(output.filename()) + suffix);
-    f = CreateNewFile(temp, error);
-    std::error_code ec;
-    if (!f && !fs::exists(fs::symlink_status(temp, ec))) break;  // not a name clash
-  }
+  FILE* f = temps.Create(temp, error);
   if (!f) return Fail(console, kExitIo, out_name, "cannot create a temporary file: " + error);
-  RemoveOnInterrupt(temp);
-  bool written = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  written = FlushToDisk(f) && written;
-  written = fclose(f) == 0 && written;
+  bool written = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && FlushToDisk(f);
+  const std::string write_error = written ? "" : ErrnoText();
+  if (fclose(f) != 0 && written) return Fail(console, kExitIo, out_name, ErrnoText());
+  if (!written) return Fail(console, kExitIo, out_name, write_error);
   bool exists = false;
-  bool moved = written && MoveIntoPlace(temp, output, force, exists, error);
-  RemoveOnInterrupt(fs::path());
-  if (moved) return kExitOk;
-  std::string ignored;
-  RemoveFile(temp, ignored);
-  if (!written) return Fail(console, kExitIo, out_name, "write failed");
+  if (MoveIntoPlace(temp, output, force, exists, error)) return kExitOk;
   return Fail(console, exists ? kExitUsage : kExitIo, out_name,
               exists ? "already exists (--force replaces it)" : error);
 }
@@ -129,6 +138,7 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
     if (!why.empty()) return UsageError(console, "brand", std::string("--") + field + " " + why);
   }
 
+  if (int code = CheckOutput(console, out_name, in_name, o.Has("force"))) return code;
   if (o.Has("icon")) {
     const std::string icon_name = o.Get("icon");
     Bytes ico;
