@@ -5,6 +5,7 @@
 // from the format's rules (and the line split with datapack's own SplitListLines), and every
 // buffer the core writes into is a heap block of exactly its documented size, so that a
 // write past it is caught. A loop that does not end is caught by libFuzzer's -timeout.
+#include <ctype.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -43,8 +44,21 @@ RefLine ReferenceLine(const uint8_t *data, size_t size, size_t begin) {
 // The line as the C string the core keeps: up to its first NUL byte.
 std::string CString(const std::string &s) { return std::string(s.c_str()); }
 
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9 in any case, before the first dot, once trailing dots
+// and spaces, and spaces before the dot, are dropped.
+bool ReferenceDevice(std::string n) {
+  n.erase(n.find_last_not_of(" .") + 1);
+  n = n.substr(0, n.find('.'));
+  n.erase(n.find_last_not_of(' ') + 1);
+  for (char &c : n) c = (char)toupper((unsigned char)c);
+  if (n == "CON" || n == "PRN" || n == "AUX" || n == "NUL") return true;
+  return n.size() == 4 && (n.compare(0, 3, "COM") == 0 || n.compare(0, 3, "LPT") == 0) &&
+         n[3] >= '1' && n[3] <= '9';
+}
+
 bool ReferencePlain(const std::string &n) {
-  return !n.empty() && n != "." && n != ".." && n.find_first_of("\\/:") == std::string::npos;
+  return !n.empty() && n != "." && n != ".." && n.find_first_of("\\/:") == std::string::npos &&
+         !ReferenceDevice(n);
 }
 
 // Second comma-separated field, cut at its first space; false where the core refuses it.

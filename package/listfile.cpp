@@ -80,12 +80,42 @@ uint32_t ParseListNumber(const char *value) {
   return negative ? 0u - n : n;
 }
 
+int IsDeviceName(const char *name) {
+  // Windows drops trailing spaces and dots from a name before it looks, and takes the part
+  // before the first dot, without spaces at its end, as the device ("Com1.bin", "NUL .txt").
+  size_t len = strlen(name);
+  while (len > 0 && (name[len - 1] == ' ' || name[len - 1] == '.')) len--;
+  size_t base = 0;
+  while (base < len && name[base] != '.') base++;
+  while (base > 0 && name[base - 1] == ' ') base--;
+  if (base < 3 || base > 4) return 0;
+  char upper[5];
+  for (size_t i = 0; i < base; i++) {
+    char c = name[i];
+    upper[i] = c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+  }
+  upper[base] = '\0';
+  static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  if (base == 3) {
+    for (const char *device : kDevices)
+      if (strcmp(upper, device) == 0) return 1;
+    return 0;
+  }
+  // COM1..COM9 and LPT1..LPT9; COM0 and COM10 are ordinary names.
+  upper[3] = upper[3] >= '1' && upper[3] <= '9' ? 'n' : '\0';
+  return strcmp(upper, "COMn") == 0 || strcmp(upper, "LPTn") == 0;
+}
+
 int IsPlainFileName(const char *name) {
   if (!name[0]) return 0;
   if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return 0;
   // A separator or drive colon would let a list place files outside the working folder
   // (the bootstrapper joins folder and name without looking).
-  return FindChar(name, '\\', 0) < 0 && FindChar(name, '/', 0) < 0 && FindChar(name, ':', 0) < 0;
+  if (FindChar(name, '\\', 0) >= 0 || FindChar(name, '/', 0) >= 0 || FindChar(name, ':', 0) >= 0)
+    return 0;
+  // A device name opens the device, in any folder: "NUL" would be "unpacked" with success
+  // and no file, and COMn or LPTn would send the data to a port, where writing can block.
+  return !IsDeviceName(name);
 }
 
 int TakeSupportName(char *value, char *name) {

@@ -48,8 +48,13 @@ int FindChar(const char *s, char c, int from_end);
 // accumulated in wrapping 32-bit arithmetic; "-" negates modulo 2^32; no digits give 0.
 uint32_t ParseListNumber(const char *value);
 
-// Whether name is a plain file name that stays inside the working folder: not empty, no
-// "\", "/" or ":", not "." or "..".
+// Whether Windows opens `name` as a device in any folder: CON, PRN, AUX, NUL, COM1 to COM9
+// or LPT1 to LPT9, in any letter case, alone or followed by an extension ("Com1.bin"), once
+// trailing spaces and dots are dropped and spaces before the extension ("NUL .txt").
+int IsDeviceName(const char *name);
+
+// Whether name is a plain file name that stays inside the working folder and is a file: not
+// empty, no "\", "/" or ":", not "." or "..", not a device name (IsDeviceName).
 int IsPlainFileName(const char *name);
 
 // Takes a support file's name from a list value (destroying the value): the second field,

@@ -128,6 +128,13 @@ const FailureCase kCases[] = {
      },
      kListCorruptText, 0},
     {"SupportNameWithDrive", [](FailureSetup& f) { f.ListNames("C:x"); }, kListCorruptText, 0},
+    // Device names open the device in any folder: NUL would be "unpacked" with no file, COMn
+    // would send the data to a port.
+    {"SupportNameDeviceNul", [](FailureSetup& f) { f.ListNames("NUL"); }, kListCorruptText, 0},
+    {"SupportNameDeviceLowerCase", [](FailureSetup& f) { f.ListNames("aux"); }, kListCorruptText,
+     0},
+    {"SupportNameDeviceWithExtension", [](FailureSetup& f) { f.ListNames("Com1.bin"); },
+     kListCorruptText, 0},
     // An empty name (no second field) names the working folder itself: it cannot be written,
     // and neither it nor its attributes (hidden here) are touched.
     {"SupportNameEmpty",

@@ -302,11 +302,14 @@ std::vector<Case> MakeCases() {
     d.kind = 3;
     SetLine(d, 4, "Key4");
   });
-  // Names that would leave the working folder or do not fit the file table.
+  // Names that would leave the working folder, open a device, or do not fit the file table.
   const std::pair<const char*, const char*> kUnsafe[] = {
       {"DotDotBackslash", "..\\x.dll"}, {"DriveRelative", "C:x"}, {"ForwardSlash", "a/b"},
       {"Backslash", "a\\b"},            {"RootedBackslash", "\\x.dll"}, {"DotDot", ".."},
-      {"Dot", "."},                     {"Of26Chars", "abcdefghijklmnopqrstuv.txt"}};
+      {"Dot", "."},                     {"Of26Chars", "abcdefghijklmnopqrstuv.txt"},
+      // Device names: Windows opens the device in any folder, whatever the extension.
+      {"DeviceNul", "NUL"},             {"DeviceLowerCase", "aux"},
+      {"DeviceWithExtension", "Com1.bin"}, {"DeviceTrailingDot", "lpt3."}};
   for (const auto& u : kUnsafe) {
     std::string bad = u.second;
     list_case(std::string("SupportName") + u.first, [bad](Draft& d) { SecondName(d, bad); });

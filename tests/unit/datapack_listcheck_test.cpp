@@ -53,7 +53,9 @@ TEST(DatapackListCheck, IssuesCarryTheirLineAndSeverity) {
        Severity::kFail, 11, "first field"},
       {"no comma: empty name", Head("2", "F=x,a\r\nF=b\r\n"), Severity::kFail, 12, "no file name"},
       {"wildcard in the name", Head("1", "F=x,a*b\r\n"), Severity::kFail, 11, "does not allow"},
-      {"device name", Head("1", "F=x,con.txt\r\n"), Severity::kRefuse, 11, "device name"},
+      {"device name", Head("1", "F=x,con.txt\r\n"), Severity::kFail, 11, "device name"},
+      {"device name to some systems", Head("1", "F=x,clock$\r\n"), Severity::kRefuse, 11,
+       "device name"},
       {"replaces the setup program", Head("1", "F=x,SETUP1.EXE\r\n"), Severity::kRefuse, 11,
        "setup program"},
       {"replaces the list", Head("1", "F=x,setup.lst\r\n"), Severity::kWarn, 11, "list file"},
@@ -85,7 +87,7 @@ TEST(DatapackListCheck, NamesAreTheSecondFieldCutAtItsFirstSpace) {
 }
 
 TEST(DatapackListCheck, NothingAfterTheFirstFailure) {
-  datapack::ListCheck c = Check(Head("3", "F=x,a\r\nF=x\r\nF=x,CON\r\n"));
+  datapack::ListCheck c = Check(Head("3", "F=x,a\r\nF=x\r\nF=x,CLOCK$\r\n"));
   ASSERT_EQ(c.issues.size(), 1u);
   EXPECT_EQ(c.Failure(), &c.issues[0]);
   EXPECT_EQ(c.issues[0].line, 12u);
@@ -131,7 +133,8 @@ TEST(DatapackListCheck, RewriteSizesKeepsKeysEndingsAndTheRest) {
 }
 
 TEST(DatapackListCheck, DeviceNames) {
-  for (const char* name : {"CON", "con.txt", "Nul", "aux.dat.x", "COM1", "lpt9.txt", "CONIN$"})
+  for (const char* name : {"CON", "con.txt", "Nul", "aux.dat.x", "COM1", "lpt9.txt", "CONIN$",
+                           "nul. ", "Com1 .bin"})
     EXPECT_TRUE(datapack::IsDeviceName(name)) << name;
   for (const char* name : {"CONSOLE", "com0", "COM10", "lpt", "xcon", "readme.txt", ""})
     EXPECT_FALSE(datapack::IsDeviceName(name)) << name;

@@ -160,6 +160,19 @@ TEST(SupportName, TakesSecondFieldAndRefusesUnsafe) {
       {"x,.", 0, nullptr},
       {"x,..", 0, nullptr},
       {"x,.. rest", 0, nullptr},
+      // Windows opens device names as the device in any folder, with any extension.
+      {"x,NUL", 0, nullptr},
+      {"x,aux", 0, nullptr},
+      {"x,Com1.bin", 0, nullptr},
+      {"x,lpt9.txt.gz", 0, nullptr},
+      {"x,con.", 0, nullptr},
+      {"x,PRN..", 0, nullptr},
+      {"x,COM0", 1, "COM0"},
+      {"x,com10.bin", 1, "com10.bin"},
+      {"x,CONSOLE", 1, "CONSOLE"},
+      {"x,nul_.txt", 1, "nul_.txt"},
+      {"x,.nul", 1, ".nul"},
+      {"x,lpt", 1, "lpt"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.value);
@@ -175,6 +188,11 @@ TEST(SupportName, TakesSecondFieldAndRefusesUnsafe) {
   }
   EXPECT_EQ(IsPlainFileName(""), 0);
   EXPECT_EQ(IsPlainFileName("a.txt"), 1);
+  // Spaces never reach a name from a list (it is cut at the first), but the rule trims
+  // them as Windows does.
+  for (const char *device : {"NUL ", "aux. .", "NUL .txt", "Com1 .bin", "lPt5 . "})
+    EXPECT_EQ(IsPlainFileName(device), 0) << '"' << device << '"';
+  EXPECT_EQ(IsPlainFileName("N UL"), 1);
 }
 
 TEST(ListSummary, SameResultForEveryLineEnding) {

@@ -36,12 +36,12 @@ namespace {
 // Names that may be joined to DIR: plain names only, so that nothing lands outside it,
 // and no device names, which Windows opens as devices in any folder.
 bool SafeName(const std::string& name, std::string& why) {
-  if (!IsPlainFileName(name.c_str())) {
-    why = "not a plain file name";
+  if (IsDeviceName(name)) {  // first: the plain-name rule refuses most of them too
+    why = "a Windows device name";
     return false;
   }
-  if (IsDeviceName(name)) {
-    why = "a Windows device name";
+  if (!IsPlainFileName(name.c_str())) {
+    why = "not a plain file name";
     return false;
   }
   for (unsigned char c : name)

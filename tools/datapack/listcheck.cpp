@@ -62,6 +62,8 @@ std::string DescribeFailure(int error, uint32_t n, const unsigned char* data,
       if (name.size() > SUPPORT_NAME_MAX)
         return "file name " + Quote(name) + " is longer than " + std::to_string(SUPPORT_NAME_MAX) +
                " characters";
+      if (::IsDeviceName(name.c_str()))
+        return "file name " + Quote(name) + " is a Windows device name";
       return "file name " + Quote(name) +
              " is not a plain file name (it holds \\, / or :, or is . or ..)";
     }
@@ -112,12 +114,13 @@ std::vector<ListLineSpan> SplitListLines(const unsigned char* data, size_t size)
 }
 
 bool IsDeviceName(const std::string& name) {
+  if (::IsDeviceName(name.c_str())) return true;  // the bootstrapper refuses these itself
+  // Names that are devices only to some systems or some calls: still worth a warning.
   std::string base = Upper(name.substr(0, name.find('.')));
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
-  for (const char* d : kDevices)
+  static const char* const kOtherDevices[] = {"CONIN$", "CONOUT$", "CLOCK$"};
+  for (const char* d : kOtherDevices)
     if (base == d) return true;
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
+  return false;
 }
 
 ListCheck CheckList(const unsigned char* data, size_t size, const std::string& list_name,

@@ -82,8 +82,9 @@ struct ListLineSpan {
 // character of the pair right after it belongs to the same ending (CR LF, LF CR).
 std::vector<ListLineSpan> SplitListLines(const unsigned char* data, size_t size);
 
-// Names Windows keeps for devices (CON, PRN, AUX, NUL, COM1..9, LPT1..9, also with an
-// extension, in any case): a "file" of that name in any folder is the device.
+// Names Windows keeps for devices: those the bootstrapper refuses (the package core's
+// IsDeviceName: CON, PRN, AUX, NUL, COM1..9, LPT1..9, also with an extension, in any case),
+// and CONIN$, CONOUT$ and CLOCK$, devices only to some systems or calls.
 bool IsDeviceName(const std::string& name);
 
 }  // namespace datapack
