@@ -8,13 +8,13 @@
 #include "run.h"
 #include "runstate.h"
 
-// Whether the setup program is still running. Our decision: a failed exit-code query
-// counts as ended. The handle can then tell nothing more, and treating it as running would
-// leave the bootstrapper hidden and polling for ever.
+// Whether the setup program is still running: its process handle is signalled once it has
+// ended. Not its exit code: a program may well end with 259, the value of STILL_ACTIVE, and
+// would then look running for ever. Our decision: a failed wait counts as ended. The handle
+// can then tell nothing more, and treating it as running would leave the bootstrapper hidden
+// and polling for ever.
 static int SetupProgramRunning(void) {
-  DWORD code = 0;
-  if (!GetExitCodeProcess(g_process.hProcess, &code)) return 0;
-  return code == STILL_ACTIVE;
+  return WaitForSingleObject(g_process.hProcess, 0) == WAIT_TIMEOUT;
 }
 
 void OnWatchTimer(HWND window) {

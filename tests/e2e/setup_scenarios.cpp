@@ -148,7 +148,7 @@ std::vector<std::string> SetupPackage::SupportNames() const {
 
 constexpr char FakeSetupControl::kMadeBySetup[];
 
-FakeSetupControl::FakeSetupControl(const Scenario& scenario)
+FakeSetupControl::FakeSetupControl(const Scenario& scenario, int exit_code)
     : config_(scenario.root() + "fakesetup.cfg"),
       record_(scenario.root() + "fakesetup.rec"),
       release_(scenario.root() + "release") {
@@ -157,6 +157,7 @@ FakeSetupControl::FakeSetupControl(const Scenario& scenario)
   cfg.release = release_;
   cfg.record = record_;
   cfg.create = {kMadeBySetup};
+  cfg.exit_code = exit_code;
   ok_ = WriteFakeSetupConfig(config_, cfg);
 }
 

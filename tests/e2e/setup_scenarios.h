@@ -105,13 +105,13 @@ SetupPackage FakeSetupPackage(int kind, const std::string& tag, size_t slow_byte
 // Sets up fakesetup.exe (see harness.h) as the package's setup program: it finds its
 // configuration through FAKESETUP_CFG (set on setup.exe, which passes its environment on),
 // records into the scenario root, waits until Release(), and creates kMadeBySetup in its
-// current directory just before it exits. The destructor releases it, so that a failed test
-// leaves no program waiting.
+// current directory just before it exits, with `exit_code`. The destructor releases it, so
+// that a failed test leaves no program waiting.
 class FakeSetupControl {
  public:
   static constexpr char kMadeBySetup[] = "made-by-setup.txt";
 
-  explicit FakeSetupControl(const Scenario& scenario);
+  explicit FakeSetupControl(const Scenario& scenario, int exit_code = 0);
   ~FakeSetupControl();
   FakeSetupControl(const FakeSetupControl&) = delete;
   FakeSetupControl& operator=(const FakeSetupControl&) = delete;

@@ -64,10 +64,12 @@ struct KindCase {
   const char* program;  // the setup program's name
   // The Windows version Wine reports to setup.exe ("win95", ...); nullptr: Wine's default.
   const char* version = nullptr;
+  int exit_code = 0;  // the setup program's; setup.exe's own is 0 whatever it is
 };
 
 void PrintTo(const KindCase& k, std::ostream* os) {
-  *os << "kind " << k.kind << (k.version ? " on " : "") << (k.version ? k.version : "");
+  *os << "kind " << k.kind << (k.version ? " on " : "") << (k.version ? k.version : "")
+      << ", setup program exits with " << k.exit_code;
 }
 
 class SetupKinds : public ::testing::TestWithParam<KindCase> {};
@@ -77,7 +79,7 @@ TEST_P(SetupKinds, UnpacksLaunchesFromTheWorkingFolderHidesAndCleansUp) {
   Scenario s;
   ASSERT_TRUE(s.ok());
   ASSERT_TRUE(RemoveUninstaller());
-  FakeSetupControl fake(s);
+  FakeSetupControl fake(s, k.exit_code);
   ASSERT_TRUE(fake.ok());
   SetupPackage pkg = FakeSetupPackage(k.kind, s.root(), 30000);
   ASSERT_TRUE(WriteBytes(s.StartPath(kPackageName), pkg.Bytes()));
@@ -143,6 +145,7 @@ TEST_P(SetupKinds, UnpacksLaunchesFromTheWorkingFolderHidesAndCleansUp) {
 
   fake.Release();
   ASSERT_TRUE(fake.WaitFinished(&rec));
+  EXPECT_EQ(rec.exit_code, k.exit_code);
   DWORD code = 1;
   ASSERT_TRUE(p.WaitExit(kDefaultTimeoutMs, &code));
   EXPECT_EQ(code, 0u);
@@ -167,10 +170,15 @@ INSTANTIATE_TEST_SUITE_P(
                       KindCase{2, "Setup.lst", "Setup1.exe", "winxp"},
                       KindCase{2, "Setup.lst", "Setup1.exe", "vista"},
                       KindCase{2, "Setup.lst", "Setup1.exe", "win7"},
-                      KindCase{2, "Setup.lst", "Setup1.exe", "win10"}),
+                      KindCase{2, "Setup.lst", "Setup1.exe", "win10"},
+                      // The value of STILL_ACTIVE: ended all the same.
+                      KindCase{2, "Setup.lst", "Setup1.exe", nullptr, 259}),
     [](const ::testing::TestParamInfo<KindCase>& info) {
       std::string name = "Kind" + std::to_string(info.param.kind);
-      return info.param.version ? name + "_" + info.param.version : name;
+      if (info.param.version) name += std::string("_") + info.param.version;
+      if (info.param.exit_code != 0)
+        name += "SetupProgramExits" + std::to_string(info.param.exit_code);
+      return name;
     });
 
 TEST(SetupWorkingFolder, AMissingTempFolderIsCreatedAndKept) {
