@@ -50,15 +50,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   HWND window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_SETUP), NULL, SetupDialogProc, 0);
   if (!window) return 0;  // no template or no window: nothing would ever post the quit
 
+  // GetMessageA gives -1 on an error; the loop ends then too, as nothing better can be done.
   MSG msg;
-  msg.wParam = 0;
   while (GetMessageA(&msg, NULL, 0, 0) > 0) {
     if (IsDialogMessageA(window, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
-  // The quit message's wParam: always 0, whatever happened (failures were shown to the user).
-  return (int)msg.wParam;
+  // Always 0, whatever happened: failures were shown to the user. Not the last message's
+  // wParam, which after an error is that of whatever message came before it.
+  return 0;
 }
 
 // The program's entry point, in place of the C runtime's start-up code, which the link leaves
