@@ -2,7 +2,9 @@
 #include "decide.h"
 
 #include <string.h>
+#include <zlib.h>
 
+#include "bytereader.h"
 #include "format.h"
 #include "listfile.h"
 #include "resource.h"
@@ -142,6 +144,26 @@ int SupportSlots(uint32_t raw_count, uint32_t *slots) {
 uint32_t FileTableBytes(uint32_t slots) {
   if (slots > 0x7FFFFFFFu / SUPPORT_SLOT_SIZE) return 0;
   return slots * SUPPORT_SLOT_SIZE;
+}
+
+void DigestBytes(const void *data, uint32_t length, struct FileDigest *digest) {
+  digest->length = length;
+  digest->adler = (uint32_t)adler32(adler32(0L, Z_NULL, 0), (const Bytef *)data, length);
+}
+
+int ContentMatches(struct ByteReader *r, const struct FileDigest *digest) {
+  uLong adler = adler32(0L, Z_NULL, 0);
+  uint32_t total = 0;
+  unsigned char chunk[4096];
+  for (;;) {
+    uint32_t got = 0;
+    if (!r->read(r->ctx, chunk, sizeof chunk, &got)) return 0;
+    if (got > digest->length - total) return 0;  // longer than what was written
+    adler = adler32(adler, chunk, got);
+    total += got;
+    if (got < sizeof chunk) break;  // the end of the data
+  }
+  return total == digest->length && (uint32_t)adler == digest->adler;
 }
 
 int WaitIsOver(uint32_t start, uint32_t now, uint32_t ms) {

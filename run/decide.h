@@ -1,7 +1,7 @@
 // The setup run's decisions that carry arithmetic or text handling, as small pure functions:
 // the disk space check, message composition, the choice of working folder, folder path
-// splitting, the uninstaller rule, the file table's size, waiting arithmetic and the
-// progress label. Portable (no <windows.h>): setup.exe uses them and the native unit tests
+// splitting, the uninstaller rule, the file table's size, the check of the unpacked setup
+// program, waiting arithmetic and the progress label. Portable (no <windows.h>): setup.exe uses them and the native unit tests
 // call them directly.
 #ifndef RUN_DECIDE_H
 #define RUN_DECIDE_H
@@ -93,6 +93,25 @@ int SupportSlots(uint32_t raw_count, uint32_t *slots);
 // exceed 2^31 - 1 bytes, which no 32-bit process can allocate (and which would wrap a 32-bit
 // size in the multiplication).
 uint32_t FileTableBytes(uint32_t slots);
+
+// --- Setup program check ----------------------------------------------------------------
+
+struct ByteReader;
+
+// What was written to a file: the number of bytes and their Adler-32 (zlib's, seeded with 1).
+struct FileDigest {
+  uint32_t length;  // bytes
+  uint32_t adler;   // Adler-32 of those bytes
+};
+
+// The digest of data[0..length).
+void DigestBytes(const void *data, uint32_t length, struct FileDigest *digest);
+
+// Reads `r` to its end and says whether it delivered exactly digest->length bytes with
+// digest->adler as their Adler-32: 1 when they match, 0 when they differ or a read fails.
+// Reading stops at the first byte past digest->length, so that a much longer file is not
+// read through.
+int ContentMatches(struct ByteReader *r, const struct FileDigest *digest);
 
 // --- Waiting and progress ---------------------------------------------------------------
 

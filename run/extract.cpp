@@ -69,7 +69,7 @@ static void ApplyStoredHeader(const char *path, const struct FileHeader *header)
   if (header->attributes != KEEP_ATTRIBUTES) SetFileAttributesA(path, header->attributes);
 }
 
-int ExtractEntry(const char *path) {
+int ExtractEntry(const char *path, struct FileDigest *written_digest) {
   struct ByteReader reader;
   InitHandleReader(&reader, g_package);
   struct Entry entry;
@@ -82,8 +82,10 @@ int ExtractEntry(const char *path) {
   }
 
   ClearOldAttributes(path);
-  int written = WriteNewFile(path, entry.payload + FILE_HEADER_SIZE,
-                             entry.length - FILE_HEADER_SIZE);
+  const unsigned char *data = entry.payload + FILE_HEADER_SIZE;
+  const uint32_t length = entry.length - FILE_HEADER_SIZE;
+  if (written_digest) DigestBytes(data, length, written_digest);
+  int written = WriteNewFile(path, data, length);
   FreeEntry(&entry);
   if (!written) return CannotCopy(path);
 

@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "format.h"
+#include "handlereader.h"
 #include "package.h"
 #include "progress_win.h"
 #include "resource.h"
@@ -41,10 +42,18 @@ static const UINT kWatchPeriod = 200;  // ms between two looks at the setup prog
 // CreateProcessA, which only reads and maps the file, can still start it. Returns 0 when it
 // cannot be held: another handle has write or delete access to it, so what would be started
 // cannot be vouched for.
-static int HoldProgram(void) {
+//
+// The hold comes only after the file has been written, closed, opened again for its times
+// and given its attributes; in those gaps it could already have been replaced, and the hold
+// would then protect the replacement. So the held file is read back and must be, byte count
+// and checksum, what was written (`written`); anything else is not started (returns 0).
+static int HoldProgram(const struct FileDigest *written) {
   g_program_hold = CreateFileA(g_program_path, GENERIC_READ, FILE_SHARE_READ, NULL,
                                OPEN_EXISTING, 0, NULL);
-  return g_program_hold != INVALID_HANDLE_VALUE;
+  if (g_program_hold == INVALID_HANDLE_VALUE) return 0;
+  struct ByteReader reader;
+  InitHandleReader(&reader, g_program_hold);
+  return ContentMatches(&reader, written);
 }
 
 static void ReleaseProgram(void) {
@@ -54,12 +63,14 @@ static void ReleaseProgram(void) {
 }
 
 // Returns 1 when everything is unpacked; 0 when an extraction failed (already reported); -1
-// when the setup program could not be held (not yet reported: the caller treats it as a
-// failed start, with the same message and clean-up).
+// when the setup program could not be held or is no longer what was written (not yet
+// reported: the caller treats it as a failed start, with the same message and clean-up).
 static int UnpackAll(void) {
   BuildPath(g_program_path, g_working_folder, ProgramStem(g_base_name), PROGRAM_SUFFIX);
-  if (!ExtractEntry(g_program_path)) return 0;
-  if (!HoldProgram()) return -1;
+  struct FileDigest written;
+  if (!ExtractEntry(g_program_path, &written)) return 0;
+  BeforeProgramHold(g_program_path);
+  if (!HoldProgram(&written)) return -1;
 
   // The uninstaller goes to the Windows directory, where it stays after the run.
   char windows_dir[MESSAGE_BUFFER_SIZE];
@@ -67,11 +78,11 @@ static int UnpackAll(void) {
   windows_dir[0] = '\0';
   GetWindowsDirectoryA(windows_dir, PATH_LIMIT);
   BuildPath(path, windows_dir, "\\", UNINSTALLER_NAME);
-  if (!ExtractEntry(path)) return 0;
+  if (!ExtractEntry(path, NULL)) return 0;
 
   for (uint32_t i = 0; i < g_file_slots; ++i) {
     BuildPath(path, g_working_folder, g_file_table[i], NULL);
-    if (!ExtractEntry(path)) return 0;
+    if (!ExtractEntry(path, NULL)) return 0;
   }
   return 1;
 }

@@ -60,9 +60,11 @@ void CleanUpFiles(void);
 
 // Reads the next entry record from the open package, inflates it and writes its file data to
 // `path`, then applies the stored times and attributes (the uninstaller is always made
-// read-only and hidden). Returns 1; on failure the package has been closed and the failure
-// reported (corrupt package, or could not copy `path`), and 0 is returned.
-int ExtractEntry(const char *path);
+// read-only and hidden). When `written` is not NULL, it receives the length and Adler-32 of
+// the data written (decide.h). Returns 1; on failure the package has been closed and the
+// failure reported (corrupt package, or could not copy `path`), and 0 is returned.
+struct FileDigest;
+int ExtractEntry(const char *path, struct FileDigest *written);
 
 // The watch of the launched setup program, run on every WM_TIMER of the setup window: hides
 // the window while the program runs; when it has ended, stops the timer, deletes the unpacked

@@ -39,6 +39,11 @@ void BuildPath(char *path, const char *folder, const char *name, const char *suf
 // the file table, then carries on with UnpackAndLaunch. Returns its result.
 int RunListStage(void);
 
+// Called with the setup program's path between its unpacking and its hold, to let the e2e
+// tests replace it there (seam_test.cpp, x86_64 build only). Does nothing in the release
+// (seam_none.cpp).
+void BeforeProgramHold(const char *program_path);
+
 // Unpacks the setup program, the uninstaller and the support files, closes the package and
 // launches the setup program. Returns 1 when it was launched.
 int UnpackAndLaunch(void);

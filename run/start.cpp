@@ -99,6 +99,6 @@ int StartRun(HWND window) {
 
   char list_path[MESSAGE_BUFFER_SIZE];
   BuildPath(list_path, g_working_folder, g_base_name, LIST_SUFFIX);
-  if (!ExtractEntry(list_path)) return 0;
+  if (!ExtractEntry(list_path, NULL)) return 0;
   return RunListStage();
 }

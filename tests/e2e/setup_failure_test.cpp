@@ -46,6 +46,8 @@ struct FailureSetup {
   std::string cwd;                 // its current folder; the start folder when empty
   std::string temp;                // the working folder (TMP and TEMP)
   std::string must_not_exist;      // a path the run must not create
+  std::string replacement;         // bytes the setup program is replaced with just before
+                                   // setup.exe holds it (its test seam), when set
   std::string skip;                // when set, the case cannot run here: why
 };
 
@@ -80,6 +82,26 @@ void CutInRecord(FailureSetup& f, size_t entry, size_t offset) {
 }
 
 void OnSmallTmpfs(FailureSetup& f) { f.temp = SmallTmpfsFolder("temp", &f.skip); }
+
+// A setup program that runs (fakesetup.exe), replaced before setup.exe holds it by another
+// one that runs as well: the same program with one byte of its DOS stub's text changed, so
+// that length and start-up are the same and only the bytes differ.
+void ReplacedBeforeTheHold(FailureSetup& f) {
+  std::string program;
+  if (!ReadBytes(FakeSetupExe(), &program)) {
+    f.skip = "cannot read " + FakeSetupExe();
+    return;
+  }
+  f.package.program.file = MakeFile("program", program, datapack::kAttrArchive, 2);
+  f.package.list = f.package.MakeList();
+  size_t text = program.find("DOS mode");
+  if (text == std::string::npos) {
+    f.skip = "fakesetup.exe has no DOS stub text to change";
+    return;
+  }
+  program[text] = 'd';
+  f.replacement = program;
+}
 
 const FailureCase kCases[] = {
     // The package.
@@ -154,6 +176,10 @@ const FailureCase kCases[] = {
      std::string(kCannotCopyPrefix) + "%WINDIR%KQUninst.exe", kProgram},
     {"SetupProgramCannotRun", [](FailureSetup&) {},
      std::string(kCannotRunPrefix) + "%TEMP%Setup1.exe", kUninstaller},
+    // Replaced after it was written but before it was held: not started, deleted, and the run
+    // stops before the uninstaller.
+    {"SetupProgramReplacedBeforeItIsHeld", ReplacedBeforeTheHold,
+     std::string(kCannotRunPrefix) + "%TEMP%Setup1.exe", 0},
     // A 1 MiB disk: too small for the list's sizes; and, with sizes that pass the check, too
     // small for a support file, whose partly written file must not stay.
     {"TooLittleDiskSpace",
@@ -204,6 +230,11 @@ TEST_P(SetupFailures, ShowTheirMessageAndLeaveOnlyWhatTheyMust) {
   StartOptions options;
   options.cwd = f.cwd;
   options.temp = f.temp;
+  if (!f.replacement.empty()) {
+    const std::string path = s.root() + "replacement.exe";
+    ASSERT_TRUE(WriteBytes(path, f.replacement));
+    options.env = {{"SETUP_TEST_REPLACE_PROGRAM", path}};
+  }
   Process p = s.Start(f.exe.empty() ? SetupExe() : f.exe, options);
   ASSERT_TRUE(p.started()) << "CreateProcessA error " << p.start_error();
   MessageBoxInfo box;

@@ -1,5 +1,5 @@
 // The setup run's pure decisions: disk space, messages, working folder, paths, file table,
-// waits and the percentage label.
+// the check of the setup program, waits and the percentage label.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "bytereader.h"
 #include "decide.h"
 #include "messages.h"
 #include "resource.h"
@@ -258,6 +259,58 @@ TEST(RunFileTable, TableSizeNeverWraps) {
   EXPECT_EQ(FileTableBytes(0x7FFFFFFFu / 26), (0x7FFFFFFFu / 26) * 26);
   EXPECT_EQ(FileTableBytes(0x7FFFFFFFu / 26 + 1), 0u);
   EXPECT_EQ(FileTableBytes(0x7FFFFFFFu), 0u);  // 26 times this would wrap 32 bits
+}
+
+// --- The setup program read back through its hold -------------------------------------------
+
+TEST(RunProgramCheck, OnlyWhatWasWrittenMatches) {
+  FileDigest known;
+  DigestBytes("Wikipedia", 9, &known);  // Adler-32's published example
+  EXPECT_EQ(known.length, 9u);
+  EXPECT_EQ(known.adler, 0x11E60398u);
+
+  std::string program(10000, '\0');
+  for (size_t i = 0; i < program.size(); i++) program[i] = (char)(i * 7 + i / 251);
+  std::string swapped = program;
+  std::swap(swapped[100], swapped[101]);
+  std::string changed = program;
+  changed[9999] ^= 0x01;
+  struct {
+    const char *what;
+    std::string written, read;
+    int fail_at;  // the read fails at this offset; -1: never
+    int matches;
+  } cases[] = {
+      {"the same bytes", program, program, -1, 1},
+      {"nothing written, nothing read", "", "", -1, 1},
+      {"exactly one read chunk", program.substr(0, 4096), program.substr(0, 4096), -1, 1},
+      {"one byte changed, same length", program, changed, -1, 0},
+      {"two bytes swapped", program, swapped, -1, 0},
+      {"one byte longer", program, program + "x", -1, 0},
+      {"one byte shorter", program, program.substr(0, 9999), -1, 0},
+      {"empty", program, "", -1, 0},
+      {"a read fails", program, program, 5000, 0},
+      {"a read fails at the very end", program, program, 9999, 0},
+  };
+  for (const auto &c : cases) {
+    FileDigest digest;
+    DigestBytes(c.written.data(), (uint32_t)c.written.size(), &digest);
+    MemoryReader m;
+    ByteReader r;
+    InitMemoryReader(&m, &r, c.read.data(), c.read.size());
+    m.fail_at = c.fail_at;
+    EXPECT_EQ(ContentMatches(&r, &digest), c.matches) << c.what;
+  }
+
+  // A replacement far longer than the program is not read through.
+  std::string huge(1 << 20, 'x');
+  FileDigest small;
+  DigestBytes(huge.data(), 10, &small);
+  MemoryReader m;
+  ByteReader r;
+  InitMemoryReader(&m, &r, huge.data(), huge.size());
+  EXPECT_EQ(ContentMatches(&r, &small), 0);
+  EXPECT_LE(m.pos, 4096u);
 }
 
 // --- Waiting and the percentage label -----------------------------------------------------
