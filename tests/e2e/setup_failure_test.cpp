@@ -87,6 +87,12 @@ void OnSmallTmpfs(FailureSetup& f) { f.temp = SmallTmpfsFolder("temp", &f.skip);
 // one that runs as well: the same program with one byte of its DOS stub's text changed, so
 // that length and start-up are the same and only the bytes differ.
 void ReplacedBeforeTheHold(FailureSetup& f) {
+  // The replacing is done by a test seam of the x86_64 build (run/seam_test.cpp); the release
+  // has none, so there the check is left to the unit test of the read-back.
+  if (ProgramMachine(SetupExe()) != IMAGE_FILE_MACHINE_AMD64) {
+    f.skip = "only the x86_64 setup.exe has the seam that replaces its setup program";
+    return;
+  }
   std::string program;
   if (!ReadBytes(FakeSetupExe(), &program)) {
     f.skip = "cannot read " + FakeSetupExe();
