@@ -33,12 +33,13 @@ const char kCreateHelp[] =
     "      --fix-sizes         if list lines 8 + 9 do not add up to the payload total, pack\n"
     "                          the list with line 8 set to the total and line 9 to 0 (keys\n"
     "                          and line endings kept; the list file itself is not changed)\n"
-    "      --level N           zlib compression level, 0 (stored) to 9 (default 9)\n"
-    "      --mem-level N       zlib memory level, 1 to 9 (default 9)\n"
+    "      --level N           zlib's own stream (see below) at this level, 0 (stored) to 9\n"
+    "                          (default 9)\n"
+    "      --mem-level N       zlib's own stream at this memory level, 1 to 9 (default 9)\n"
     "      --best              the package that unpacks fastest: an optimal encoder (zopfli)\n"
     "                          with one Huffman block per MiB, so that the bootstrapper's bar\n"
     "                          waits (10 ms per block) about once per MiB and once or twice\n"
-    "                          per file; never larger than the default; tiny files that\n"
+    "                          per file; never larger than zlib's stream; tiny files that\n"
     "                          barely shrink are stored. About 0.6 MB/s per thread. Not in\n"
     "                          the Windows builds of datapack.\n"
     "      --max-blocks-per-mib N  with --best: allow up to N blocks per MiB (1 to 64,\n"
@@ -50,6 +51,12 @@ const char kCreateHelp[] =
     "      --epoch SECONDS     give every file this time (seconds since 1970-01-01 UTC)\n"
     "                          instead of its own; default: $SOURCE_DATE_EPOCH when set\n"
     "  -q, --quiet             print errors and warnings only\n"
+    "\n"
+    "By default every file is deflated by zlib (level 9, memory level 9) and its stream\n"
+    "rewritten into at most one Huffman-coded block per MiB, so that the bootstrapper's bar\n"
+    "waits about once per MiB and once or twice per file, at nearly zlib's speed and size,\n"
+    "the same in every build; tiny files that barely shrink are stored. --level and\n"
+    "--mem-level give zlib's own streams, ending a block every 16 or 32 thousand symbols.\n"
     "\n"
     "Support files are taken from DIR under the names the bootstrapper reads from list lines\n"
     "11 on: the second comma-separated field of each value, cut at its first space.\n"
@@ -226,6 +233,7 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
     compression.mem_level = (int)n;
   }
   compression.best = o.Has("best");
+  compression.few_blocks = !compression.best && !o.Has("level") && !o.Has("mem-level");
   if (o.Has("max-blocks-per-mib") || o.Has("iterations")) {
     if (!compression.best)
       return UsageError(console, "create", "--max-blocks-per-mib and --iterations need --best");
@@ -372,7 +380,7 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   const uint64_t kBatchBytes = uint64_t(64) << 20;
   uint64_t done = 0;
   uint32_t reports = 0;  // reports of the entries the bar counts
-  size_t kinds[3] = {0, 0, 0};
+  size_t kinds[kStreamKinds] = {0};
   size_t more_blocks = 0;  // optimal streams that needed more blocks to beat zlib's
   for (size_t next = 0; next <= inputs.size();) {
     std::vector<std::unique_ptr<EntryWork>> batch;
@@ -441,6 +449,11 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
                 << more_blocks << " with more blocks per MiB to stay below zlib's size), "
                 << kinds[(int)StreamKind::kZlib] << " zlib (smaller than optimal), "
                 << kinds[(int)StreamKind::kStored] << " stored\n";
+  if (!quiet && compression.few_blocks)
+    console.out << out_name << ": streams: " << kinds[(int)StreamKind::kFewBlocks]
+                << " in few blocks, " << kinds[(int)StreamKind::kZlib]
+                << " zlib's own (as few blocks and smaller), " << kinds[(int)StreamKind::kStored]
+                << " stored\n";
   return kExitOk;
 }
 

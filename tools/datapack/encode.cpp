@@ -8,6 +8,7 @@
 #include "entry_stream.h"
 #include "packer.h"
 #include "parallel.h"
+#include "reblock.h"
 
 namespace datapack {
 
@@ -102,6 +103,8 @@ const char* StreamKindName(StreamKind kind) {
       return "optimal";
     case StreamKind::kStored:
       return "stored";
+    case StreamKind::kFewBlocks:
+      return "few-block";
   }
   return "?";
 }
@@ -149,6 +152,10 @@ void EntryWork::RunTask(size_t i) {
   if (i == parts_.size()) {
     CompressPayload(payload_.data(), payload_.size(), options_, zlib_, zlib_error_);
     zlib_made_ = true;
+    if (FewBlocks() && zlib_error_.empty() &&
+        !ReblockZlibStream(payload_.data(), payload_.size(), zlib_.data(), zlib_.size(),
+                           rewritten_, &zlib_blocks_, zlib_error_))
+      zlib_error_ = "internal error: " + zlib_error_;
     return;
   }
   const size_t start = i * kBestPartSize;
@@ -220,22 +227,33 @@ void EntryWork::Finish() {
     }
     for (BitRun& part : parts_) part = BitRun();
   }
+  if (FewBlocks()) {
+    // zlib's own stream when it is within the budget anyway and smaller.
+    if (zlib_blocks_ > ReblockBudget(payload_.size()) || rewritten_.size() <= zlib_.size()) {
+      stream_.swap(rewritten_);
+      kind_ = StreamKind::kFewBlocks;
+    }
+    rewritten_ = std::vector<unsigned char>();
+  }
   if (kind_ == StreamKind::kZlib) stream_ = std::move(zlib_);
   zlib_ = std::vector<unsigned char>();
   done_ = true;
-  if (Check(stream_, reports_) && options_.best && counted_ && reports_ > 1) {
-    const uint64_t slack = std::max<uint64_t>(64, payload_.size() / 100);
-    if (StoredStreamSize(payload_.size()) <= stream_.size() + slack) {
-      std::vector<unsigned char> stored = StoredStream(payload_.data(), payload_.size());
-      uint32_t reports = 0;
-      if (Check(stored, reports)) {
-        stream_.swap(stored);
-        kind_ = StreamKind::kStored;
-        reports_ = reports;
-      }
-    }
-  }
+  if (Check(stream_, reports_) && (options_.best || FewBlocks())) MaybeStore();
   payload_ = std::vector<unsigned char>();
+}
+
+// Stored blocks make no report of their own: worth a few bytes in an entry the bar counts.
+void EntryWork::MaybeStore() {
+  if (!counted_ || reports_ <= 1) return;
+  const uint64_t slack = std::max<uint64_t>(64, payload_.size() / 100);
+  if (StoredStreamSize(payload_.size()) > stream_.size() + slack) return;
+  std::vector<unsigned char> stored = StoredStream(payload_.data(), payload_.size());
+  uint32_t reports = 0;
+  if (Check(stored, reports)) {
+    stream_.swap(stored);
+    kind_ = StreamKind::kStored;
+    reports_ = reports;
+  }
 }
 
 void EncodeAll(const std::vector<EntryWork*>& works, unsigned threads,

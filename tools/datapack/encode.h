@@ -1,6 +1,12 @@
 // Making each entry's stream, and choosing it, for `datapack create` and BuildPackage.
 //
-// Default: zlib's deflate, level 9 and memory level 9, the fast way to a small stream.
+// Plain: zlib's deflate as it comes (level 9 and memory level 9 unless told otherwise); what
+// BuildPackage makes unless asked, and `create --level/--mem-level`.
+//
+// few_blocks (`datapack create`'s default): zlib's stream rewritten with at most one
+// Huffman-coded block per MiB (reblock.h), at about zlib's speed, in every build. Kept
+// instead: zlib's own stream when it already has no more blocks than that and is smaller;
+// stored blocks under the same rule as --best's below.
 //
 // --best weighs what the user waits for. The bootstrapper's bar waits at least 10 ms at every
 // progress report (one per Huffman-coded block, one at the end of each entry), which is far
@@ -39,6 +45,7 @@ struct CompressionOptions {
   int level = 9;      // zlib level 0..9; 0 writes stored blocks only
   int mem_level = 9;  // zlib memLevel 1..9
   int strategy = 0;   // Z_DEFAULT_STRATEGY (0), Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE or Z_FIXED
+  bool few_blocks = false;  // rewrite zlib's stream into few blocks (see above)
   bool best = false;  // choose among the three candidates above (needs BestAvailable())
   // With best: Huffman-coded blocks allowed per MiB of payload, 1..kMaxBlocksPerPart. A part
   // of 1 MiB gets that many, a shorter one its share rounded up (at least 1), so that small
@@ -51,9 +58,10 @@ struct CompressionOptions {
 // build without the optimal encoder.
 bool CheckCompressionOptions(const CompressionOptions& options, std::string& error);
 
-enum class StreamKind { kZlib, kOptimal, kStored };
+enum class StreamKind { kZlib, kOptimal, kStored, kFewBlocks };
+const int kStreamKinds = 4;
 
-// "zlib", "optimal", "stored".
+// "zlib", "optimal", "stored", "few-block".
 const char* StreamKindName(StreamKind kind);
 
 // The work for one payload, cut into tasks that may run on different threads.
@@ -90,6 +98,8 @@ class EntryWork {
 
  private:
   bool Check(const std::vector<unsigned char>& stream, uint32_t& reports);
+  bool FewBlocks() const { return options_.few_blocks && !options_.best; }
+  void MaybeStore();
 
   std::vector<unsigned char> payload_;
   uint64_t payload_size_;
@@ -105,6 +115,8 @@ class EntryWork {
   bool zlib_made_ = false;           // zlib_ (or zlib_error_) is there
   std::vector<unsigned char> zlib_;  // zlib's stream
   std::string zlib_error_;
+  std::vector<unsigned char> rewritten_;  // few_blocks: zlib's stream in few blocks
+  uint32_t zlib_blocks_ = 0;              // Huffman-coded blocks of zlib's stream
   std::vector<unsigned char> stream_;  // the chosen one
   StreamKind kind_ = StreamKind::kZlib;
   uint32_t reports_ = 0;
