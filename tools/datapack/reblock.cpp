@@ -394,17 +394,17 @@ bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned
       } while (at < end);
       continue;
     }
-    uint8_t ll[kLitLenSymbols + kDistSymbols] = {0}, dl[kDistSymbols] = {0};
-    uint16_t lc[kLitLenSymbols], dc[kDistSymbols];
+    // Room for the fixed code's 288 and 32 symbols: its unused 286 and 287 have length 8,
+    // which moves every length-9 code.
+    uint8_t ll[288 + kDistSymbols] = {0}, dl[32] = {0};
+    uint16_t lc[288], dc[32];
     if (seg.kind == kFixedBlock) {
       w.Put(last ? 1 : 0, 1);
       w.Put(1, 2);
-      for (int i = 0; i < kLitLenSymbols; ++i) ll[i] = (uint8_t)FixedLength(i);
-      for (int i = 0; i < kDistSymbols; ++i) dl[i] = 5;
-      // The fixed code covers 288 and 32 symbols; the unused ones come last in each, so
-      // the canonical codes of the used ones are the same over the shorter alphabets.
-      Codes(ll, kLitLenSymbols, lc);
-      Codes(dl, kDistSymbols, dc);
+      for (int i = 0; i < 288; ++i) ll[i] = (uint8_t)FixedLength(i);
+      for (int i = 0; i < 32; ++i) dl[i] = 5;
+      Codes(ll, 288, lc);
+      Codes(dl, 32, dc);
     } else {
       DynamicCode code;
       PlanDynamic(h, code);
