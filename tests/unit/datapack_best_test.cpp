@@ -1,11 +1,14 @@
-// datapack create --best: the streams it assembles, the block budget, the choice against
-// zlib and stored blocks, and packages that do not depend on the number of threads.
+// datapack create's encoders beyond plain zlib: the default rewrite of zlib's stream into few
+// blocks, and --best (the streams it assembles, the block budget, the choice against zlib and
+// stored blocks); packages that do not depend on the number of threads.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "datapack_fixture.h"
 #include "deflate_best.h"
 #include "encode.h"
 #include "inspect.h"
+#include "reblock.h"
 #include "test_util.h"
 
 namespace {
@@ -148,8 +151,8 @@ TEST_F(Best, TinyEntriesThatBarelyShrinkAreStored) {
 }
 
 // The same package whatever the number of threads, and within the budget of about one
-// report per MiB plus two per entry.
-TEST_F(Best, SameBytesOnAnyNumberOfThreads) {
+// report per MiB plus two per entry: by default and with --best.
+TEST(CreateModes, SameBytesOnAnyNumberOfThreadsWithinTheBudget) {
   TempDir dir;
   std::vector<std::string> names;
   for (int i = 0; i < 6; ++i) {
@@ -160,28 +163,154 @@ TEST_F(Best, SameBytesOnAnyNumberOfThreads) {
   dptest::WriteFile(dir / "setup.exe", Compressible(20000, 1));
   dptest::WriteFile(dir / "un.exe", Compressible(30, 3));
   dptest::WriteFile(dir / "Setup.lst", datapack::MakeListFile(0, 0, names));
-  std::vector<Bytes> packages;
-  for (const char* jobs : {"1", "4"}) {
-    const std::string out = (dir / (std::string("p") + jobs)).string();
-    dptest::Result r =
-        RunTool({"create", "-l", (dir / "Setup.lst").string(), "-s", (dir / "setup.exe").string(),
-                 "-u", (dir / "un.exe").string(), "-o", out, "--fix-sizes", "--epoch", "0",
-                 "--best", "--iterations", "1", "-j", jobs});
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("streams:"), std::string::npos) << r.out;
-    packages.push_back(dptest::ReadFile(out));
-  }
-  EXPECT_TRUE(packages[0] == packages[1]) << "-j1 and -j4 differ";
+  for (bool best : {false, true}) {
+    if (best && !datapack::BestAvailable()) continue;
+    SCOPED_TRACE(best ? "--best" : "default");
+    std::vector<Bytes> packages;
+    for (const char* jobs : {"1", "4"}) {
+      const std::string out = (dir / (std::string("p") + jobs)).string();
+      std::vector<std::string> args = {
+          "create", "-l", (dir / "Setup.lst").string(), "-s", (dir / "setup.exe").string(),
+          "-u", (dir / "un.exe").string(), "-o", out, "-f", "--fix-sizes", "--epoch", "0",
+          "-j", jobs};
+      if (best) args.insert(args.end(), {"--best", "--iterations", "1"});
+      dptest::Result r = RunTool(args);
+      ASSERT_EQ(r.code, 0) << r.err;
+      EXPECT_NE(r.out.find("streams:"), std::string::npos) << r.out;
+      packages.push_back(dptest::ReadFile(out));
+    }
+    EXPECT_TRUE(packages[0] == packages[1]) << "-j1 and -j4 differ";
 
-  MemoryReader m;
-  ByteReader reader;
-  InitMemoryReader(&m, &reader, packages[0].data(), packages[0].size());
-  datapack::PackageReport rep;
-  ASSERT_TRUE(datapack::InspectPackage(reader, packages[0].size(), {}, rep)) << rep.reason;
-  const double mib = (double)rep.payload_total / (1 << 20);
-  const size_t counted = rep.entries.size() - 1;
-  EXPECT_LE(rep.progress_reports, mib + 2 * counted);
-  EXPECT_EQ(rep.entries[2].info.reports, 1u) << "the 30-byte uninstaller is stored";
+    MemoryReader m;
+    ByteReader reader;
+    InitMemoryReader(&m, &reader, packages[0].data(), packages[0].size());
+    datapack::PackageReport rep;
+    ASSERT_TRUE(datapack::InspectPackage(reader, packages[0].size(), {}, rep)) << rep.reason;
+    for (size_t i = 1; i < rep.entries.size(); ++i) {
+      const double mib = (double)rep.entries[i].info.declared / (1 << 20);
+      EXPECT_LE(rep.entries[i].info.reports, mib + 2) << "entry " << i;
+    }
+    EXPECT_EQ(rep.entries[2].info.reports, 1u) << "the 30-byte uninstaller is stored";
+  }
+}
+
+Bytes Random(size_t size) {
+  Bytes b(size);
+  uint32_t x = 99;
+  for (auto& c : b) c = (unsigned char)((x = x * 1103515245u + 12345u) >> 24);
+  return b;
+}
+
+// Any zlib stream rewritten: the same bytes, the header and trailer as zlib wrote them, at
+// most one Huffman-coded block per MiB (rounded up), no more than zlib made.
+TEST(FewBlocks, RewritesZlibStreamsWithinTheBudget) {
+  Bytes same(70000, 'x');  // one distance code only
+  Bytes letters(3000);     // literals only (Huffman-only strategy): no distance code at all
+  for (size_t i = 0; i < letters.size(); ++i) letters[i] = (unsigned char)('a' + (i * 7919) % 26);
+  struct {
+    const char* what;
+    Bytes payload;
+    int level, mem, strategy;
+    uint32_t max_huffman;  // Huffman-coded blocks at most
+  } cases[] = {
+      {"2.3 MiB, zlib's smallest blocks", Compressible(2 * 1048576 + 300000, 7), 9, 1, 0, 3},
+      {"exactly 1 MiB", Compressible(1048576, 8), 9, 9, 0, 1},
+      {"random: zlib stores it", Random(200000), 9, 9, 0, 0},
+      {"level 0: stored blocks become Huffman-coded", Compressible(100000, 9), 0, 9, 0, 1},
+      {"fixed blocks", Compressible(5000, 2), 9, 9, Z_FIXED, 1},
+      {"one distance code", same, 9, 9, 0, 1},
+      {"no matches", letters, 9, 9, Z_HUFFMAN_ONLY, 1},
+      {"one byte", Bytes(1, 'a'), 9, 9, 0, 1},
+      {"empty", Bytes(), 9, 9, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes z, out;
+    std::string error;
+    ASSERT_TRUE(datapack::CompressPayload(c.payload.data(), c.payload.size(),
+                                          {c.level, c.mem, c.strategy}, z, error));
+    uint32_t zlib_blocks = 0, blocks = 0;
+    ASSERT_TRUE(datapack::ReblockZlibStream(c.payload.data(), c.payload.size(), z.data(),
+                                            z.size(), out, &zlib_blocks, &blocks, error))
+        << error;
+    Inflated r = InflateAll(out, (uint32_t)c.payload.size());
+    ASSERT_EQ(r.status, ENTRY_OK) << r.info.reason;
+    EXPECT_TRUE(r.out == c.payload);
+    EXPECT_EQ(r.info.stream_used, out.size());
+    EXPECT_TRUE(Bytes(out.begin(), out.begin() + 2) == Bytes(z.begin(), z.begin() + 2));
+    EXPECT_TRUE(Bytes(out.end() - 4, out.end()) == Bytes(z.end() - 4, z.end()));
+    const uint32_t huffman = r.info.blocks[1] + r.info.blocks[2];
+    EXPECT_LE(huffman, c.max_huffman);
+    EXPECT_LE(huffman, std::max(zlib_blocks, 1u));
+    EXPECT_EQ(r.info.reports, huffman + 1);
+    EXPECT_EQ(blocks, huffman);
+  }
+  // A stream that is not one of the payload's is refused, not rewritten.
+  Bytes z, out;
+  std::string error;
+  ASSERT_TRUE(datapack::CompressPayload(same.data(), same.size(), {}, z, error));
+  EXPECT_FALSE(datapack::ReblockZlibStream(same.data(), same.size() - 1, z.data(), z.size(),
+                                           out, nullptr, nullptr, error));
+  z[2] ^= 0x06;  // the first block's type becomes 3 (invalid)
+  EXPECT_FALSE(datapack::ReblockZlibStream(same.data(), same.size(), z.data(), z.size(), out,
+                                           nullptr, nullptr, error));
+}
+
+// Package-merge: optimal lengths within the limit, complete codes (Kraft sum exactly 1).
+TEST(FewBlocks, LimitedCodeLengths) {
+  uint32_t fib[30];
+  fib[0] = fib[1] = 1;
+  for (int i = 2; i < 30; ++i) fib[i] = fib[i - 1] + fib[i - 2];  // needs 29 bits unlimited
+  struct {
+    std::vector<uint32_t> counts;
+    int limit;
+    std::vector<int> lengths;  // known answer, or empty: check the limit and Kraft sum
+  } cases[] = {
+      {{5, 0, 1, 1, 2}, 15, {1, 0, 3, 3, 2}},
+      {{1, 1, 2, 4}, 2, {2, 2, 2, 2}},
+      {{0, 7, 0}, 15, {0, 1, 0}},
+      {std::vector<uint32_t>(fib, fib + 30), 15, {}},
+      {std::vector<uint32_t>(fib, fib + 19), 7, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> got(c.counts.size());
+    datapack::LimitedCodeLengths(c.counts.data(), (int)c.counts.size(), c.limit, got.data());
+    if (!c.lengths.empty()) {
+      EXPECT_EQ(std::vector<int>(got.begin(), got.end()), c.lengths);
+      continue;
+    }
+    uint64_t kraft = 0;
+    for (uint8_t l : got) {
+      EXPECT_LE(l, c.limit);
+      EXPECT_GE(l, 1);
+      kraft += uint64_t(1) << (c.limit - l);
+    }
+    EXPECT_EQ(kraft, uint64_t(1) << c.limit) << "limit " << c.limit;
+  }
+}
+
+// The default entry encoder: few blocks, or zlib's own stream where it is as few and smaller,
+// or stored where that spares a report for a few bytes.
+TEST(FewBlocks, EntryChoosesAmongZlibFewBlocksAndStored) {
+  datapack::CompressionOptions o;
+  o.few_blocks = true;
+  struct {
+    Bytes payload;
+    bool counted;
+    datapack::StreamKind kind;
+    uint32_t max_reports;
+  } cases[] = {
+      {Compressible(1500000, 3), true, datapack::StreamKind::kFewBlocks, 3},
+      {Random(68), true, datapack::StreamKind::kFewBlocks, 1},  // of stored blocks
+      {Compressible(3000, 2), true, datapack::StreamKind::kFewBlocks, 2},
+  };
+  for (const auto& c : cases) {
+    datapack::EntryWork w = Encode(c.payload, o, c.counted);
+    ASSERT_TRUE(w.ok()) << w.error();
+    EXPECT_EQ(w.kind(), c.kind) << c.payload.size();
+    EXPECT_LE(w.reports(), c.max_reports) << c.payload.size();
+    EXPECT_TRUE(InflateAll(w.stream(), (uint32_t)c.payload.size()).out == c.payload);
+  }
 }
 
 // verify and extract inflate entries piece by piece: a file larger than the pieces comes out

@@ -154,7 +154,7 @@ void EntryWork::RunTask(size_t i) {
     zlib_made_ = true;
     if (FewBlocks() && zlib_error_.empty() &&
         !ReblockZlibStream(payload_.data(), payload_.size(), zlib_.data(), zlib_.size(),
-                           rewritten_, &zlib_blocks_, zlib_error_))
+                           rewritten_, &zlib_blocks_, &rewritten_blocks_, zlib_error_))
       zlib_error_ = "internal error: " + zlib_error_;
     return;
   }
@@ -228,8 +228,8 @@ void EntryWork::Finish() {
     for (BitRun& part : parts_) part = BitRun();
   }
   if (FewBlocks()) {
-    // zlib's own stream when it is within the budget anyway and smaller.
-    if (zlib_blocks_ > ReblockBudget(payload_.size()) || rewritten_.size() <= zlib_.size()) {
+    // zlib's own stream when it has no more blocks and is smaller.
+    if (zlib_blocks_ > rewritten_blocks_ || rewritten_.size() <= zlib_.size()) {
       stream_.swap(rewritten_);
       kind_ = StreamKind::kFewBlocks;
     }

@@ -5,7 +5,7 @@
 //
 // few_blocks (`datapack create`'s default): zlib's stream rewritten with at most one
 // Huffman-coded block per MiB (reblock.h), at about zlib's speed, in every build. Kept
-// instead: zlib's own stream when it already has no more blocks than that and is smaller;
+// instead: zlib's own stream when it has no more blocks than the rewrite and is smaller;
 // stored blocks under the same rule as --best's below.
 //
 // --best weighs what the user waits for. The bootstrapper's bar waits at least 10 ms at every
@@ -117,6 +117,7 @@ class EntryWork {
   std::string zlib_error_;
   std::vector<unsigned char> rewritten_;  // few_blocks: zlib's stream in few blocks
   uint32_t zlib_blocks_ = 0;              // Huffman-coded blocks of zlib's stream
+  uint32_t rewritten_blocks_ = 0;         // and of rewritten_
   std::vector<unsigned char> stream_;  // the chosen one
   StreamKind kind_ = StreamKind::kZlib;
   uint32_t reports_ = 0;

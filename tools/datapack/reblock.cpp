@@ -14,6 +14,7 @@ const int kMaxCodeBits = 15;       // deflate's limit for literal/length and dis
 const int kMaxCodeLengthBits = 7;  // and for the code length code (3-bit lengths)
 const size_t kMaxBlockChunks = 32;     // a block spans at most 2 MiB of payload
 const size_t kWindowChunks = 1024;     // blocks are planned 64 MiB at a time
+const uint64_t kReportBits = 64 * 8;   // what a Huffman-coded block must save to be one
 const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 // Symbol counts of a run of tokens. End-of-block is not counted: every block has one.
@@ -161,6 +162,7 @@ void PlanWindow(const Histogram* chunks, const uint64_t* starts, size_t n, uint3
       BlockKind hk = kDynamicBlock;
       const uint64_t fixed = FixedBits(h);
       if (fixed < huffman) huffman = fixed, hk = kFixedBlock;
+      huffman += kReportBits;
       for (uint32_t b = 0; b <= budget; ++b) {
         uint64_t& best = cost[b * width + j];
         const uint64_t same = cost[b * width + i];
@@ -316,7 +318,7 @@ void LimitedCodeLengths(const uint32_t* counts, int n, int limit, uint8_t* lengt
 
 bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned char* z,
                        size_t z_size, std::vector<unsigned char>& out, uint32_t* zlib_blocks,
-                       std::string& error) {
+                       uint32_t* blocks, std::string& error) {
   out.clear();
   if (z_size < 2 + 4 || (z[0] & 0x0F) != 8 || (z[0] >> 4) > 7 || ((z[0] << 8) | z[1]) % 31 != 0 ||
       (z[1] & 0x20)) {
@@ -431,6 +433,10 @@ bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned
     }
   }
   w.Align();
+  if (blocks) {
+    *blocks = 0;
+    for (const Segment& seg : plan) *blocks += seg.kind != kStoredBlock;
+  }
   out.insert(out.end(), z + z_size - 4, z + z_size);  // zlib's Adler-32 of the same payload
   return true;
 }

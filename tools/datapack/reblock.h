@@ -11,7 +11,8 @@
 //     2 MiB, and entries are planned in independent windows of 64 MiB;
 //   - each block dynamic (length-limited Huffman codes from its own counts, package-merge:
 //     never over 15 bits, the code length code never over 7), fixed, or stored where that
-//     is smaller (a stored block makes no report);
+//     is smaller (a stored block makes no report); a Huffman-coded block must save 64 bytes
+//     to be worth its report, as --best weighs stored entries;
 //   - the zlib header and Adler-32 trailer as zlib wrote them, since the payload is the same.
 // Integer arithmetic only, so that every build (x86_64 Linux, i686 and x86_64 Windows) makes
 // the same bytes from the same zlib stream.
@@ -35,12 +36,13 @@ uint32_t ReblockBudget(uint64_t size);
 
 // Rewrites `zlib_stream`, a complete zlib stream of `payload` (`size` bytes, also the source
 // of stored blocks), into `out` (replaced) with at most ReblockBudget(size) Huffman-coded
-// blocks. `zlib_blocks` (may be null) gets the Huffman-coded blocks of the stream read.
+// blocks. `zlib_blocks` and `blocks` (may be null) get the Huffman-coded blocks of the
+// stream read and of the one written.
 // Returns false with `error` set when the stream is not a zlib stream of `size` bytes (or
 // has a preset dictionary). Deterministic: the same input gives the same bytes everywhere.
 bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned char* zlib_stream,
                        size_t stream_size, std::vector<unsigned char>& out, uint32_t* zlib_blocks,
-                       std::string& error);
+                       uint32_t* blocks, std::string& error);
 
 // Code lengths of at most `limit` bits for symbols 0..n-1 that minimise the sum of
 // count x length (package-merge); 0 for a symbol of count 0. A lone used symbol gets length 1
