@@ -1,5 +1,5 @@
 // Writes the fuzz targets' seed corpora: make_seeds <folder> creates <folder>/entry,
-// <folder>/list and <folder>/package.
+// <folder>/list, <folder>/package and <folder>/reblock.
 //
 // A fuzzer that starts from valid inputs spends its time past the first checks. The seeds are
 // small and varied rather than many: streams with every block type in several orders (so
@@ -283,6 +283,31 @@ void PackageSeeds() {
   }
 }
 
+// fuzz_reblock: zlib settings, a length to tile to, a payload; one payload that is itself a
+// zlib stream (from the unit test fixtures, another compressor's among them).
+void ReblockSeeds() {
+  const std::string text =
+      "Key1=\r\nKey2=\r\nSize1=12345\r\nFiles=2\r\nFile1=1,readme.txt,0\r\n"
+      "The quick brown fox jumps over the lazy dog. The quick brown fox jumps again.\r\n";
+  struct {
+    const char *name;
+    unsigned char level, mem, strategy, kib;
+  } settings[] = {{"level9_mem8", 9, 8, 0, 0},       {"level9_mem1_tiled", 9, 1, 0, 200},
+                  {"fixed_tiled", 6, 9, Z_FIXED, 70}, {"huffman_only", 9, 9, Z_HUFFMAN_ONLY, 3},
+                  {"rle", 9, 9, Z_RLE, 1},            {"level0_tiled", 0, 9, 0, 130}};
+  for (const auto &s : settings) {
+    Bytes b = {s.level, s.mem, s.strategy, s.kib};
+    b.insert(b.end(), text.begin(), text.end());
+    Write("reblock", s.name, b);
+  }
+  for (const char *fixture : {"dynamic_chunks.zz", "fixed_chunks.zz", "stored_level0.zz"}) {
+    Bytes b = {9, 9, 0, 0};
+    Bytes z = ReadFixture(fixture);
+    b.insert(b.end(), z.begin(), z.end());
+    Write("reblock", std::string("stream_") + fixture, b);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -292,9 +317,10 @@ int main(int argc, char **argv) {
   }
   g_root = argv[1];
   mkdir(g_root.c_str(), 0777);
-  for (const char *t : {"entry", "list", "package"}) mkdir((g_root + "/" + t).c_str(), 0777);
+  for (const char *t : {"entry", "list", "package", "reblock"}) mkdir((g_root + "/" + t).c_str(), 0777);
   EntrySeeds();
   ListSeeds();
   PackageSeeds();
+  ReblockSeeds();
   return 0;
 }
