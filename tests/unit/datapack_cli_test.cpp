@@ -283,7 +283,9 @@ TEST(DatapackCli, RefusedListsAndMissingFilesWriteNothing) {
        "ro.dat: No such file or directory (named on list line 12)"},
       {"name in another case", "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=1\n11=x,RO.DAT\n", nullptr,
        3, "RO.DAT: No such file or directory (named on list line 11) (there is \"ro.dat\""},
-      {"setup program missing", "", "setup.exe", 3, "setup.exe: No such file"},
+      {"setup program missing", "", "setup.exe", 3, "datapack: setup program /"},
+      {"uninstaller missing", "", "uninst.exe", 3, "datapack: uninstaller /"},
+      {"list missing", "", "Setup.lst", 3, "datapack: list file /"},
   };
   for (const auto& c : cases) {
     Sources src;

@@ -182,7 +182,7 @@ int CheckOutput(Console& console, const fs::path& output, bool force, const Inpu
   for (const Input& in : inputs)
     if (GetFileId(in.path, in_id) && in_id == out_id)
       return Fail(console, kExitUsage, shown,
-                  "is the same file as " + std::string(in.role) + " " + DisplayPath(in.path));
+                  "is the same file as the " + std::string(in.role) + " " + DisplayPath(in.path));
   return kExitOk;
 }
 
@@ -278,8 +278,9 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   Input list;
   list.path = list_path;
   list.list_line = 0;
-  if (!StatSource(list_path, list.st, error)) return Fail(console, kExitIo, list_arg, error);
-  if (!list.st.regular) return Fail(console, kExitIo, list_arg, "not a regular file");
+  if (!StatSource(list_path, list.st, error))
+    return Fail(console, kExitIo, "list file " + list_arg, error);
+  if (!list.st.regular) return Fail(console, kExitIo, "list file " + list_arg, "not a regular file");
   if (!ReadSource(list_path, list.st.size, list.file.data, error))
     return Fail(console, kExitIo, list_arg, error);
   list.file.name = list_name;
@@ -301,14 +302,14 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   std::vector<Input> inputs(2);
   inputs[0].path = PathFromNative(o.Get("setup"));
   inputs[0].file.name = setup_name;
-  inputs[0].role = "the setup program";
+  inputs[0].role = "setup program";
   inputs[1].path = PathFromNative(o.Get("uninstaller"));
   inputs[1].file.name = UNINSTALLER_NAME;
-  inputs[1].role = "the uninstaller";
+  inputs[1].role = "uninstaller";
   const fs::path folder = o.Has("files") ? PathFromNative(o.Get("files")) : list_path.parent_path();
   for (size_t i = 0; i < check.names.size(); ++i) {
     Input in;
-    in.role = "the support file";
+    in.role = "support file";
     in.file.name = check.names[i];
     in.path = folder / PathFromNative(check.names[i]);
     in.list_line = (uint32_t)(LIST_FIRST_NAME_LINE + i);
@@ -316,7 +317,9 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   }
   uint64_t payload_total = 0, source_total = list.st.size;
   for (Input& in : inputs) {
-    const std::string shown = DisplayPath(in.path);
+    // "setup program Setup1.exe: No such file or directory": which role the file plays.
+    const std::string shown =
+        (in.list_line ? std::string() : std::string(in.role) + " ") + DisplayPath(in.path);
     const std::string named =
         in.list_line ? " (named on list line " + std::to_string(in.list_line) + ")" : "";
     if (!StatSource(in.path, in.st, error)) {
