@@ -272,6 +272,7 @@ TEST(DatapackCli, RefusedListsAndMissingFilesWriteNothing) {
     const char* remove;
     int code;
     const char* words;
+    bool dangling = false;  // `remove` becomes a link to a missing file
   } cases[] = {
       {"count 0", "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=0\n", nullptr, 2,
        "Setup.lst: line 10: the number of support files reads as 0"},
@@ -282,7 +283,11 @@ TEST(DatapackCli, RefusedListsAndMissingFilesWriteNothing) {
       {"support file missing", "", "files/ro.dat", 3,
        "ro.dat: No such file or directory (named on list line 12)"},
       {"name in another case", "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=1\n11=x,RO.DAT\n", nullptr,
-       3, "RO.DAT: No such file or directory (named on list line 11) (there is \"ro.dat\""},
+       3, "RO.DAT: No such file or directory (named on list line 11; there is \"ro.dat\""},
+      {"dangling link of the exact name", "", "files/ro.dat", 3,
+       "ro.dat: No such file or directory (named on list line 12; it is a symbolic link to a "
+       "missing file)",
+       true},
       {"setup program missing", "", "setup.exe", 3, "datapack: setup program /"},
       {"uninstaller missing", "", "uninst.exe", 3, "datapack: uninstaller /"},
       {"list missing", "", "Setup.lst", 3, "datapack: list file /"},
@@ -291,6 +296,7 @@ TEST(DatapackCli, RefusedListsAndMissingFilesWriteNothing) {
     Sources src;
     if (!c.list.empty()) WriteFile(src.dir / "Setup.lst", c.list);
     if (c.remove) fs::remove(src.dir / c.remove);
+    if (c.dangling) fs::create_symlink(src.dir / "gone", src.dir / c.remove);
     TempDir out;
     Result r = RunTool(src.Create(out / "_Data.001"));
     EXPECT_EQ(r.code, c.code) << c.what;
@@ -548,7 +554,16 @@ TEST(DatapackCli, HelpVersionAndUsageErrors) {
       {{"--version"}, 0, true, "datapack "},
       {{}, 1, false, "Usage: datapack"},
       {{"pack"}, 1, false, "unknown command 'pack'"},
-      {{"help", "pack"}, 1, false, "unknown command 'pack'"},
+      {{"help", "pack"}, 1, false, "unknown command 'pack' (commands: create, list,"},
+      {{"help", "help"}, 0, true, "Usage: datapack COMMAND"},
+      {{"create", "-l", "a", "-s", "b", "-u", "c", "-k", "Setup", "--epoch", "99999999999999"},
+       1,
+       false,
+       "--epoch must be -11644473600 (1601"},
+      {{"create", "-l", "a", "-s", "b", "-u", "c", "-k", "Setup", "--epoch", "1.5"},
+       1,
+       false,
+       "--epoch must be a whole number"},
       {{"create"}, 1, false, "--list FILE is required"},
       {{"create", "-l", "a", "-s", "b", "-u", "c", "-k", "Setup", "--level", "10"},
        1,

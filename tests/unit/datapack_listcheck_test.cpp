@@ -52,6 +52,8 @@ TEST(DatapackListCheck, IssuesCarryTheirLineAndSeverity) {
       {"first field of 28 characters", Head("1", "F=" + std::string(28, 'f') + ",a\r\n"),
        Severity::kFail, 11, "first field"},
       {"no comma: empty name", Head("2", "F=x,a\r\nF=b\r\n"), Severity::kFail, 12, "no file name"},
+      {"empty second field", Head("2", "F=x,a\r\nF=doc,,0\r\n"), Severity::kFail, 12,
+       "no file name (the value's second comma-separated field is empty or missing)"},
       {"wildcard in the name", Head("1", "F=x,a*b\r\n"), Severity::kFail, 11, "does not allow"},
       {"device name", Head("1", "F=x,con.txt\r\n"), Severity::kFail, 11, "device name"},
       {"device name to some systems", Head("1", "F=x,clock$\r\n"), Severity::kRefuse, 11,

@@ -185,7 +185,7 @@ TEST(DatapackVerify, WarningsPassUnlessStrict) {
     const char* warning;
   } cases[] = {
       {"bytes after the last entry", [](datapack::PackageSpec&, Bytes& p) { p.push_back(0); },
-       "1 bytes after the last entry"},
+       "1 byte after the last entry"},
       {"sizes do not add up",
        [](datapack::PackageSpec& s, Bytes& p) {
          s.list.data = ToBytes(datapack::MakeListFile(6024, 0, {"readme.txt", "data.bin"}));

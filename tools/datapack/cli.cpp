@@ -78,8 +78,14 @@ int RunDatapack(const std::vector<std::string>& args, Console& console) {
       console.out << kGeneralHelp;
       return kExitOk;
     }
+    if (args[1] == "help") {
+      console.out << kGeneralHelp;
+      return kExitOk;
+    }
     const Command* c = FindCommand(args[1]);
-    if (!c) return UsageError(console, "help", "unknown command '" + args[1] + "'");
+    if (!c)
+      return Fail(console, kExitUsage, "help",
+                  "unknown command '" + args[1] + "' (commands: create, list, verify, extract)");
     console.out << c->help;
     return kExitOk;
   }

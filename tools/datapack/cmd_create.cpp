@@ -133,8 +133,9 @@ std::string CaseHint(const fs::path& folder, const std::string& name) {
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string found = DisplayPath(it->path().filename());
+    if (found == name) return "; it is a symbolic link to a missing file";
     if (lower(found) == lower(name))
-      return " (there is \"" + found + "\": names are matched exactly, case included)";
+      return "; there is \"" + found + "\": names are matched exactly, case included";
   }
   return "";
 }
@@ -259,10 +260,15 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
     const std::string text = from_option ? o.Get("epoch") : console.source_date_epoch;
     if (from_option || !text.empty()) {
       // From 1601 (the first FILETIME) to the year 30000.
+      const std::string what = from_option ? "--epoch" : "SOURCE_DATE_EPOCH";
+      if (!ParseNumber(text, INT64_MIN / 10, INT64_MAX / 10, n))
+        return UsageError(console, "create",
+                          what + " must be a whole number of seconds since 1970");
       if (!ParseNumber(text, -11644473600ll, 884541340800ll, n))
         return UsageError(console, "create",
-                          std::string(from_option ? "--epoch" : "SOURCE_DATE_EPOCH") +
-                              " must be a whole number of seconds since 1970");
+                          what +
+                              " must be -11644473600 (1601, the first time a file can hold) "
+                              "to 884541340800 (the year 30000)");
       fixed_times = true;
       epoch_time = FileTimeFromUnix(n, 0);
     }
@@ -280,7 +286,8 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   list.list_line = 0;
   if (!StatSource(list_path, list.st, error))
     return Fail(console, kExitIo, "list file " + list_arg, error);
-  if (!list.st.regular) return Fail(console, kExitIo, "list file " + list_arg, "not a regular file");
+  if (!list.st.regular)
+    return Fail(console, kExitIo, "list file " + list_arg, "not a regular file");
   if (!ReadSource(list_path, list.st.size, list.file.data, error))
     return Fail(console, kExitIo, list_arg, error);
   list.file.name = list_name;
@@ -324,7 +331,9 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
         in.list_line ? " (named on list line " + std::to_string(in.list_line) + ")" : "";
     if (!StatSource(in.path, in.st, error)) {
       const std::string hint = in.list_line ? CaseHint(folder, in.file.name) : "";
-      return Fail(console, kExitIo, shown, error + named + hint);
+      const std::string where =
+          in.list_line ? " (named on list line " + std::to_string(in.list_line) + hint + ")" : "";
+      return Fail(console, kExitIo, shown, error + where);
     }
     if (!in.st.regular) return Fail(console, kExitIo, shown, "not a regular file" + named);
     if (in.st.size > (uint64_t)UINT32_MAX - FILE_HEADER_SIZE)

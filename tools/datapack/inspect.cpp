@@ -96,8 +96,8 @@ std::string EntryFailure(const EntryReport& e, uint64_t file_size) {
     return text + " (record at offset " + std::to_string(e.offset) + ")";
   text += " at offset " + std::to_string(e.offset + ENTRY_RECORD_SIZE + e.info.stream_used);
   if (e.info.stored_read < e.info.stored)
-    text += "; the package ends " + std::to_string(e.info.stored - e.info.stored_read) +
-            " bytes short of the entry's stored size";
+    text += "; the package ends " + CountOf(e.info.stored - e.info.stored_read, "byte") +
+            " short of the entry's stored size";
   return text;
 }
 
@@ -217,8 +217,8 @@ bool InspectPackage(ByteReader& source, uint64_t file_size, const InspectOptions
     }
     if (er.status == ENTRY_OK && er.info.stored_read < er.info.stored)
       rep.warnings.push_back(DescribeEntry(er) + ": the package ends " +
-                             std::to_string(er.info.stored - er.info.stored_read) +
-                             " bytes short of the entry's stored size (its stream is complete)");
+                             CountOf(er.info.stored - er.info.stored_read, "byte") +
+                             " short of the entry's stored size (its stream is complete)");
     rep.entries.push_back(er);
     progress();
     if (er.status == ENTRY_OK) return 1;
@@ -310,7 +310,7 @@ bool InspectPackage(ByteReader& source, uint64_t file_size, const InspectOptions
     rep.trailing = file_size > counter.pos ? file_size - counter.pos : 0;
     rep.final_percent = PercentOf(count.done, count.expected);
     if (rep.trailing)
-      rep.warnings.push_back(std::to_string(rep.trailing) + " bytes after the last entry (offset " +
+      rep.warnings.push_back(CountOf(rep.trailing, "byte") + " after the last entry (offset " +
                              std::to_string(rep.end_offset) + ") are never read");
     std::string mismatch = SizeMismatchText(rep.list.expected, rep.payload_total);
     if (!mismatch.empty()) rep.warnings.push_back(mismatch);

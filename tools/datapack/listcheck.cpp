@@ -158,7 +158,8 @@ ListCheck CheckList(const unsigned char* data, size_t size, const std::string& l
     const std::string upper = Upper(name);
     if (name.empty()) {
       c.issues.push_back({Severity::kFail, line,
-                          "no file name (the value has no comma): the file would be created as "
+                          "no file name (the value's second comma-separated field is empty or "
+                          "missing): the file would be created as "
                           "the working folder itself"});
       break;
     }
@@ -199,9 +200,9 @@ std::string IssueText(const ListIssue& issue) {
 
 std::string SizeMismatchText(uint32_t expected, uint64_t payload_total) {
   if (payload_total == expected) return "";
-  std::string text = "list lines 8 + 9 give " + std::to_string(expected) +
-                     " bytes but the entries after the list hold " + std::to_string(payload_total) +
-                     " payload bytes: ";
+  std::string text = "list lines 8 + 9 give " + CountOf(expected, "byte") +
+                     " but the entries after the list hold " +
+                     CountOf(payload_total, "payload byte") + ": ";
   if (expected == 0)
     text += "the progress bar shows 100 % from the start";
   else if (payload_total < expected)
@@ -247,6 +248,10 @@ uint32_t UninstallerNameLine(const ListCheck& check) {
     if (Upper(check.names[i]) == Upper(UNINSTALLER_NAME))
       return (uint32_t)(LIST_FIRST_NAME_LINE + i);
   return 0;
+}
+
+std::string CountOf(uint64_t count, const std::string& unit) {
+  return std::to_string(count) + " " + unit + (count == 1 ? "" : "s");
 }
 
 }  // namespace datapack

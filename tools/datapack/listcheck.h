@@ -57,6 +57,9 @@ ListCheck CheckList(const unsigned char* data, size_t size, const std::string& l
 // folder); unpacked into one folder, the support file would replace the uninstaller.
 uint32_t UninstallerNameLine(const ListCheck& check);
 
+// "1 byte", "2 bytes": `count` and the unit, in the plural unless it is 1.
+std::string CountOf(uint64_t count, const std::string& unit);
+
 // "line 12: ..." or the bare text for line 0.
 std::string IssueText(const ListIssue& issue);
 
