@@ -200,6 +200,12 @@ TEST(DatapackVerify, WarningsPassUnlessStrict) {
          p = Build(s);
        },
        "also named on line 11"},
+      {"an entry too large for the 32-bit bootstrapper to hold",
+       [](datapack::PackageSpec&, Bytes& p) {
+         // Only the declared size grows: the stream stays small and complete.
+         PutLE32(&p[RecordOffsets(p).back()], 1536u << 20);
+       },
+       "entry 5 (support file data.bin): stored and inflated sizes together 1536 MiB"},
   };
   TempDir dir;
   for (const auto& c : cases) {

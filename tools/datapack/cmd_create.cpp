@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "encode.h"
+#include "entrylimit.h"
 #include "listcheck.h"
 #include "listfile.h"
 #include "parallel.h"
@@ -392,6 +393,8 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   uint32_t reports = 0;  // reports of the entries the bar counts
   size_t kinds[kStreamKinds] = {0};
   size_t more_blocks = 0;  // optimal streams that needed more blocks to beat zlib's
+  // Warnings for entries too large for the 32-bit bootstrapper, given after the progress line.
+  std::vector<std::pair<std::string, std::string>> large_entries;
   for (size_t next = 0; next <= inputs.size();) {
     std::vector<std::unique_ptr<EntryWork>> batch;
     std::vector<Input*> batch_inputs;
@@ -427,6 +430,8 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
       if (fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
         return abandon(kExitIo, out_name, ErrnoText());
       package_size += bytes.size();
+      const std::string large = LargeEntryWarning(w.stream().size(), w.payload_size());
+      if (!large.empty()) large_entries.emplace_back(DisplayPath(batch_inputs[i]->path), large);
       if (batch_inputs[i] != &list) reports += w.reports();
       kinds[(int)w.kind()]++;
       if (w.kind() == StreamKind::kOptimal && w.more_blocks()) ++more_blocks;
@@ -436,6 +441,7 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
     progress.Update(done);
   }
   progress.Finish();
+  for (const auto& large : large_entries) Warn(console, large.first, large.second);
   const bool flushed = FlushToDisk(f);
   const std::string flush_error = flushed ? "" : ErrnoText();
   const bool closed = fclose(f) == 0;

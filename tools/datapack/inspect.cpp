@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "bootmsg.h"
+#include "entrylimit.h"
 #include "entry_stream.h"
 #include "listfile.h"
 #include "progress.h"
@@ -219,6 +220,10 @@ bool InspectPackage(ByteReader& source, uint64_t file_size, const InspectOptions
       rep.warnings.push_back(DescribeEntry(er) + ": the package ends " +
                              CountOf(er.info.stored - er.info.stored_read, "byte") +
                              " short of the entry's stored size (its stream is complete)");
+    if (er.status == ENTRY_OK) {
+      const std::string large = LargeEntryWarning(er.info.stored, er.info.declared);
+      if (!large.empty()) rep.warnings.push_back(DescribeEntry(er) + ": " + large);
+    }
     rep.entries.push_back(er);
     progress();
     if (er.status == ENTRY_OK) return 1;
