@@ -392,7 +392,7 @@ TEST(DatapackCli, KindComesFromTheOptionOrTheListName) {
     args.push_back("--force");
     Result r = RunTool(args);
     EXPECT_EQ(r.code, c.code) << c.list_name << r.err;
-    const std::string shown = c.code ? r.err : RunTool({"list", "-j", (out / "p").string()}).out;
+    const std::string shown = c.code ? r.err : RunTool({"list", "-J", (out / "p").string()}).out;
     EXPECT_NE(shown.find(c.words), std::string::npos) << c.list_name << "\n" << shown;
   }
 }
@@ -410,8 +410,9 @@ TEST(DatapackCli, ExtractNeverOverwritesUnlessForced) {
   EXPECT_NE(r.err.find("ro.dat: already exists (--force replaces it)"), std::string::npos) << r.err;
   EXPECT_EQ(Listing(x.path()), std::vector<std::string>{"ro.dat"}) << "nothing else written";
   EXPECT_EQ(ReadFile(x / "ro.dat"), ToBytes("mine"));
-  r = RunTool({"extract", "--force", "-C", x.path().string(), pkg});
+  r = RunTool({"extract", "-qfC", x.path().string(), pkg});  // flags combined
   EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "") << "-q";
   EXPECT_EQ(ReadFile(x / "ro.dat"), ReadFile(src.dir / "files/ro.dat"));
   EXPECT_EQ(RunTool({"extract", "--force", "-C", x.path().string(), pkg}).code, 0)
       << "replacing its own read-only output";
@@ -573,7 +574,10 @@ TEST(DatapackCli, HelpVersionAndUsageErrors) {
       {{"verify", "--bogus"}, 1, false, "unknown option '--bogus'"},
       {{"extract", "-C"}, 1, false, "needs a value"},
       {{"extract", "-C", ""}, 1, false, "the folder name after -C is empty"},
-      {{"list", "a", "b"}, 1, false, "one package at a time"},
+      {{"extract", "a", "b"}, 1, false, "one package at a time"},
+      {{"list", "-j"}, 1, false, "unknown option '-j'"},
+      {{"verify", "-s"}, 1, false, "unknown option '-s'"},
+      {{"extract", "-qx"}, 1, false, "unknown option '-x' in '-qx'"},
       {{"verify", "--strict=yes"}, 1, false, "takes no value"},
   };
   for (const auto& c : cases) {
@@ -595,6 +599,10 @@ TEST(DatapackCli, ProgressLineOnlyOnATerminalAndErasedAfterwards) {
   EXPECT_NE(err.find("100 %"), std::string::npos);
   EXPECT_EQ(err.back(), '\r') << "the line is blanked at the end";
   EXPECT_EQ(RunTool(src.Create(out / "q")).err, "") << "no progress when not a terminal";
+  std::ostringstream o2, e2;
+  datapack::Console quiet_tty{o2, e2, true, ""};
+  ASSERT_EQ(datapack::RunDatapack(src.Create(out / "r", {"-q"}), quiet_tty), 0);
+  EXPECT_EQ(e2.str(), "") << "-q silences the progress line too";
 }
 
 #ifdef DATAPACK_EXE
@@ -619,6 +627,10 @@ TEST(DatapackExe, ExitStatusesOfTheRealProgram) {
       {"list --json good.001 >/dev/full", 3, "",
        "datapack: write error: No space left on device\n"},
       {"verify good.001 >/dev/full", 3, "", "datapack: write error: No space left on device\n"},
+      {"verify good.001 bad.001", 2, "good.001: good"},
+      {"verify bad.001 absent.001 good.001", 3, "Setup program cannot continue"},
+      {"verify -qS good.001 good.001", 0, ""},
+      {"list -qJ good.001 good.001", 0, "[\n{\n  \"package\": \"good.001\""},
   };
   for (const auto& c : cases) {
     const bool redirected = c.args.find('>') != std::string::npos;

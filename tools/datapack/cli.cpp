@@ -137,15 +137,25 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
       for (const OptionSpec& s : specs)
         if (name == s.name) known = &s;
     } else {
-      for (const OptionSpec& s : specs)
-        if (s.letter && a[1] == s.letter) known = &s;
-      if (known && a.size() > 2) {
-        if (!known->takes_value) {
-          error = "option '" + a + "' takes no value (write flags separately)";
+      // Short options may be combined ("-qf"); one that takes a value ends the group and
+      // takes the rest of it ("-Cout") or the next argument.
+      for (size_t k = 1; k < a.size(); ++k) {
+        known = nullptr;
+        for (const OptionSpec& s : specs)
+          if (s.letter && a[k] == s.letter) known = &s;
+        if (!known) {
+          error = "unknown option '-" + std::string(1, a[k]) + "'" +
+                  (a.size() > 2 ? " in '" + a + "'" : std::string());
           return false;
         }
-        value = a.substr(2);
-        has_value = true;
+        if (known->takes_value) {
+          if (k + 1 < a.size()) {
+            value = a.substr(k + 1);
+            has_value = true;
+          }
+          break;
+        }
+        if (k + 1 < a.size()) options.values[known->name] = "";
       }
     }
     if (!known) {

@@ -49,7 +49,7 @@ const char kCreateHelp[] =
     "                          package is the same whatever N is\n"
     "      --epoch SECONDS     give every file this time (seconds since 1970-01-01 UTC)\n"
     "                          instead of its own; default: $SOURCE_DATE_EPOCH when set\n"
-    "  -q, --quiet             print errors and warnings only\n"
+    "  -q, --quiet             print errors and warnings only (no progress line)\n"
     "\n"
     "By default every file is deflated by zlib (level 9, memory level 9) and its stream\n"
     "rewritten into at most one Huffman-coded block per MiB, so that the bootstrapper's bar\n"
@@ -275,6 +275,7 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
     }
   }
   const bool force = o.Has("force"), quiet = o.Has("quiet");
+  if (quiet) console.err_is_terminal = false;  // no progress line either
   const fs::path output = PathFromNative(o.Get("output", PACKAGE_FILE_NAME));
   const std::string out_name = DisplayPath(output);
 

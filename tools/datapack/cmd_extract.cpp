@@ -20,7 +20,7 @@ const char kExtractHelp[] =
     "\n"
     "  -C, --directory DIR  where to write (default: the current folder; created if missing)\n"
     "  -f, --force          replace files that already exist\n"
-    "  -q, --quiet          print errors and warnings only\n"
+    "  -q, --quiet          print errors and warnings only (no progress line)\n"
     "\n"
     "Nothing is written when a file exists (without --force), a folder has the name of a\n"
     "file, a name is not a plain file name (folders, drive letters, \"..\", Windows device\n"
@@ -180,6 +180,7 @@ int CommandExtract(const std::vector<std::string>& args, Console& console) {
   if (o.Has("directory") && o.Get("directory").empty())
     return UsageError(console, "extract", "the folder name after -C is empty");
   const std::string arg = o.operands.empty() ? PACKAGE_FILE_NAME : o.operands[0];
+  if (o.Has("quiet")) console.err_is_terminal = false;  // no progress line either
   const fs::path dir = PathFromNative(o.Get("directory", "."));
   std::error_code ec;
   fs::create_directories(dir, ec);

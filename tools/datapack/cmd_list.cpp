@@ -1,6 +1,8 @@
 // datapack list: every entry of a package with its role, name, sizes, file header and blocks.
 #include <stdio.h>
 
+#include <algorithm>
+
 #include <ostream>
 
 #include "commands.h"
@@ -11,8 +13,8 @@
 namespace datapack {
 
 const char kListHelp[] =
-    "Usage: datapack list [--json] [PACKAGE]\n"
-    "Shows the entries of PACKAGE (default: _Data.001) in the order the bootstrapper reads\n"
+    "Usage: datapack list [--json] [-q] [PACKAGE...]\n"
+    "Shows the entries of each PACKAGE (default: _Data.001) in the order the bootstrapper reads\n"
     "them: for each its role (list file, setup program, uninstaller, support file), the name\n"
     "it unpacks to, its offset, the declared (inflated), stored and produced sizes, the\n"
     "attributes (letters R H S V D A X N T P L C O I E, and hexadecimal), the creation, last\n"
@@ -22,11 +24,14 @@ const char kListHelp[] =
     "total (list lines 8 + 9) against the payload total, where the bar ends, and the bytes\n"
     "after the last entry.\n"
     "\n"
-    "  -j, --json  one JSON object instead of text (names: bytes above 0x7F as \\u00XX)\n"
+    "  -J, --json   one JSON object instead of text (names: bytes above 0x7F as \\u00XX);\n"
+    "               with several packages, an array of them\n"
+    "  -q, --quiet  the listing and errors only: no warnings, no progress line\n"
     "\n"
     "In the text, every byte of a name outside printable ASCII is shown as \\xHH.\n"
     "A package the bootstrapper would refuse is listed as far as it can be read; the reason\n"
-    "goes to standard error and the exit status is 2 (see 'datapack help verify').\n";
+    "goes to standard error and the exit status is 2 (see 'datapack help verify'); with\n"
+    "several packages, the exit status is the highest of theirs.\n";
 
 namespace {
 
@@ -131,25 +136,37 @@ void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r
 }  // namespace
 
 int CommandList(const std::vector<std::string>& args, Console& console) {
-  static const std::vector<OptionSpec> kSpecs = {{"json", 'j', false}};
+  static const std::vector<OptionSpec> kSpecs = {{"json", 'J', false}, {"quiet", 'q', false}};
   Options o;
   std::string error;
   if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "list", error);
-  if (o.operands.size() > 1) return UsageError(console, "list", "one package at a time");
-  const std::string arg = o.operands.empty() ? PACKAGE_FILE_NAME : o.operands[0];
-
-  InspectOptions options;
-  options.keep_going = true;
-  PackageReport report;
-  int code = InspectFile(console, arg, options, report, "reading");
-  if (code != kExitOk) return code;
-  if (o.Has("json"))
-    PrintJson(console.out, arg, report);
-  else
-    PrintText(console.out, arg, report);
-  for (const std::string& w : report.warnings) Warn(console, arg, w);
-  if (report.failed) return Fail(console, kExitInvalid, arg, report.reason);
-  return kExitOk;
+  if (o.operands.empty()) o.operands.push_back(PACKAGE_FILE_NAME);
+  const bool json = o.Has("json"), quiet = o.Has("quiet");
+  if (quiet) console.err_is_terminal = false;
+  // Several packages in JSON: one array of their objects.
+  const bool array = json && o.operands.size() > 1;
+  if (array) console.out << "[\n";
+  int worst = kExitOk;
+  for (size_t i = 0; i < o.operands.size(); ++i) {
+    const std::string& arg = o.operands[i];
+    InspectOptions options;
+    options.keep_going = true;
+    PackageReport report;
+    int code = InspectFile(console, arg, options, report, "reading");
+    if (code == kExitOk) {
+      if (array && i > 0) console.out << ",\n";
+      if (json)
+        PrintJson(console.out, arg, report);
+      else
+        PrintText(console.out, arg, report);
+      if (!quiet)
+        for (const std::string& w : report.warnings) Warn(console, arg, w);
+      if (report.failed) code = Fail(console, kExitInvalid, arg, report.reason);
+    }
+    worst = std::max(worst, code);
+  }
+  if (array) console.out << "]\n";
+  return worst;
 }
 
 }  // namespace datapack

@@ -1,6 +1,8 @@
 // datapack verify: read a package as the bootstrapper does and say what it would show.
 #include <errno.h>
 
+#include <algorithm>
+
 #include "commands.h"
 #include "filereader.h"
 #include "format.h"
@@ -10,15 +12,15 @@
 namespace datapack {
 
 const char kVerifyHelp[] =
-    "Usage: datapack verify [OPTIONS] [PACKAGE]\n"
-    "Reads PACKAGE (default: _Data.001) exactly as the setup bootstrapper does: the header,\n"
+    "Usage: datapack verify [OPTIONS] [PACKAGE...]\n"
+    "Reads each PACKAGE (default: _Data.001) exactly as the setup bootstrapper does: the header,\n"
     "the list file and every entry it names, inflating each one and checking its Adler-32.\n"
     "A good package is summed up with the progress reports its bar receives and the waiting\n"
     "they cost (the bootstrapper waits at least 10 ms at each). Entries are read and\n"
     "inflated piece by piece: memory stays small whatever the package's size.\n"
     "\n"
-    "  -s, --strict  count warnings as failures (exit status 2)\n"
-    "  -q, --quiet   print nothing when the package is good\n"
+    "  -S, --strict  count warnings as failures (exit status 2)\n"
+    "  -q, --quiet   print nothing when the package is good (no progress line either)\n"
     "\n"
     "When the bootstrapper would stop, verify prints on standard output the message it would\n"
     "show, for example\n"
@@ -31,7 +33,8 @@ const char kVerifyHelp[] =
     "entry, support file names that replace one another.\n"
     "With --strict and warnings the verdict is \"failed\" instead of \"good\".\n"
     "Exit status: 0 good, 1 usage error, 2 the bootstrapper would fail (or warnings with\n"
-    "--strict), 3 the package cannot be read (or standard output cannot be written).\n";
+    "--strict), 3 the package cannot be read (or standard output cannot be written); with\n"
+    "several packages, the highest of theirs.\n";
 
 int InspectFile(Console& console, const std::string& arg, const InspectOptions& options,
                 PackageReport& report, const std::string& doing) {
@@ -61,14 +64,10 @@ int InspectFile(Console& console, const std::string& arg, const InspectOptions& 
   return kExitOk;
 }
 
-int CommandVerify(const std::vector<std::string>& args, Console& console) {
-  static const std::vector<OptionSpec> kSpecs = {{"strict", 's', false}, {"quiet", 'q', false}};
-  Options o;
-  std::string error;
-  if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "verify", error);
-  if (o.operands.size() > 1) return UsageError(console, "verify", "one package at a time");
-  const std::string arg = o.operands.empty() ? PACKAGE_FILE_NAME : o.operands[0];
+namespace {
 
+// Verifies one package and prints its verdict. Returns its exit status.
+int VerifyOne(Console& console, const std::string& arg, bool strict, bool quiet) {
   PackageReport report;
   int code = InspectFile(console, arg, InspectOptions(), report, "verifying");
   if (code != kExitOk) return code;
@@ -78,19 +77,33 @@ int CommandVerify(const std::vector<std::string>& args, Console& console) {
     return kExitInvalid;
   }
   for (const std::string& w : report.warnings) Warn(console, arg, w);
-  if (o.Has("strict") && !report.warnings.empty()) {
+  if (strict && !report.warnings.empty()) {
     const size_t n = report.warnings.size();
     const std::string counted = std::to_string(n) + (n == 1 ? " warning" : " warnings");
-    if (!o.Has("quiet"))
-      console.out << Printable(arg) << ": failed: " << counted << " with --strict\n";
+    if (!quiet) console.out << Printable(arg) << ": failed: " << counted << " with --strict\n";
     return Fail(console, kExitInvalid, arg, counted + ", failing as --strict asks");
   }
-  if (!o.Has("quiet"))
+  if (!quiet)
     console.out << Printable(arg) << ": good: kind " << report.kind << " (" << report.base_name
                 << "), " << report.entries.size() << " entries, payload total "
                 << report.payload_total << " bytes, the progress bar ends at "
                 << report.final_percent << " %; " << ReportsText(report.progress_reports) << "\n";
   return kExitOk;
+}
+
+}  // namespace
+
+int CommandVerify(const std::vector<std::string>& args, Console& console) {
+  static const std::vector<OptionSpec> kSpecs = {{"strict", 'S', false}, {"quiet", 'q', false}};
+  Options o;
+  std::string error;
+  if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "verify", error);
+  if (o.operands.empty()) o.operands.push_back(PACKAGE_FILE_NAME);
+  if (o.Has("quiet")) console.err_is_terminal = false;
+  int worst = kExitOk;
+  for (const std::string& arg : o.operands)
+    worst = std::max(worst, VerifyOne(console, arg, o.Has("strict"), o.Has("quiet")));
+  return worst;
 }
 
 }  // namespace datapack
