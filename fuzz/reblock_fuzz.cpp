@@ -80,9 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // 1. zlib's own stream.
   Bytes z;
   std::string error;
-  FUZZ_CHECK(datapack::CompressPayload(payload.data(), payload.size(), {level, mem, strategy}, z,
-                                       error),
-             "zlib failed: %s", error.c_str());
+  FUZZ_CHECK(
+      datapack::CompressPayload(payload.data(), payload.size(), {level, mem, strategy}, z, error),
+      "zlib failed: %s", error.c_str());
   CheckRewrite(payload, z);
 
   // 2. The input's bytes as a zlib stream.
@@ -104,8 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < n; ++i) {
       FUZZ_CHECK(t[i].dist == 0 ? t[i].litlen < 256
                                 : t[i].litlen >= 3 && t[i].litlen <= 258 && t[i].dist <= total,
-                 "token %u/%u after %llu bytes", t[i].litlen, t[i].dist,
-                 (unsigned long long)total);
+                 "token %u/%u after %llu bytes", t[i].litlen, t[i].dist, (unsigned long long)total);
       total += t[i].dist ? t[i].litlen : 1;
     }
   FUZZ_CHECK(total == r.produced() && r.used() <= size - 4 && (r.failed() || r.done()),

@@ -10,13 +10,14 @@ const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15, 
                                   31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 const uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                   2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-const uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                1025, 1537, 2049, 3073, 4097, 6145,  8193,  12289, 16385, 24577};
+const uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 const uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 // The order in which a dynamic block's header gives the code length code's lengths.
-const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 // Symbol lookups, made once: by length, and by distance - 1 (first 256 directly, beyond
 // that by (distance - 1) >> 7, as every distance code past 256 spans a multiple of 128).
@@ -31,8 +32,10 @@ struct SymbolTables {
     length[258] = 28;  // 258 has a code of its own; 227 + 31 under code 284 is not used
     for (int s = 0; s < 30; ++s)
       for (int d = kDistBase[s]; d < kDistBase[s] + (1 << kDistExtra[s]); ++d) {
-        if (d <= 256) dist_low[d - 1] = (uint8_t)s;
-        else dist_high[(d - 1) >> 7] = (uint8_t)s;
+        if (d <= 256)
+          dist_low[d - 1] = (uint8_t)s;
+        else
+          dist_high[(d - 1) >> 7] = (uint8_t)s;
       }
   }
 };

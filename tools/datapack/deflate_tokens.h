@@ -27,8 +27,8 @@ const int kDistSymbols = 30;
 const int kEndOfBlock = 256;
 
 // The symbols and extra bits of a token, as a block writer needs them.
-int LengthSymbol(int length);    // 257..285 for 3..258
-int DistanceSymbol(int dist);    // 0..29 for 1..32768
+int LengthSymbol(int length);     // 257..285 for 3..258
+int DistanceSymbol(int dist);     // 0..29 for 1..32768
 int LengthExtraBits(int symbol);  // of a literal/length symbol (0 for literals)
 int LengthBase(int symbol);
 int DistanceExtraBits(int symbol);
@@ -52,8 +52,8 @@ class DeflateTokenReader {
   bool done() const { return state_ == kDone; }
   uint64_t produced() const { return produced_; }       // bytes the tokens so far stand for
   uint32_t huffman_blocks() const { return huffman_; }  // fixed and dynamic blocks begun
-  size_t used() const { return pos_ - bit_count_ / 8; }  // bytes read, up to the final block's
-                                                         // end once done()
+  // Bytes of data read: up to the end of the final block once done().
+  size_t used() const { return pos_ - bit_count_ / 8; }
 
  private:
   // A canonical Huffman code as a table indexed by the next `bits` bits of input: entry

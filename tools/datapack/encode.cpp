@@ -153,8 +153,8 @@ void EntryWork::RunTask(size_t i) {
     CompressPayload(payload_.data(), payload_.size(), options_, zlib_, zlib_error_);
     zlib_made_ = true;
     if (FewBlocks() && zlib_error_.empty() &&
-        !ReblockZlibStream(payload_.data(), payload_.size(), zlib_.data(), zlib_.size(),
-                           rewritten_, &zlib_blocks_, &rewritten_blocks_, zlib_error_))
+        !ReblockZlibStream(payload_.data(), payload_.size(), zlib_.data(), zlib_.size(), rewritten_,
+                           &zlib_blocks_, &rewritten_blocks_, zlib_error_))
       zlib_error_ = "internal error: " + zlib_error_;
     return;
   }

@@ -42,11 +42,11 @@ struct CompressionOptions {
   CompressionOptions(int zlib_level, int zlib_mem_level, int zlib_strategy)
       : level(zlib_level), mem_level(zlib_mem_level), strategy(zlib_strategy) {}
 
-  int level = 9;      // zlib level 0..9; 0 writes stored blocks only
-  int mem_level = 9;  // zlib memLevel 1..9
-  int strategy = 0;   // Z_DEFAULT_STRATEGY (0), Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE or Z_FIXED
+  int level = 9;            // zlib level 0..9; 0 writes stored blocks only
+  int mem_level = 9;        // zlib memLevel 1..9
+  int strategy = 0;         // Z_DEFAULT_STRATEGY (0), Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE or Z_FIXED
   bool few_blocks = false;  // rewrite zlib's stream into few blocks (see above)
-  bool best = false;  // choose among the three candidates above (needs BestAvailable())
+  bool best = false;        // choose among the three candidates above (needs BestAvailable())
   // With best: Huffman-coded blocks allowed per MiB of payload, 1..kMaxBlocksPerPart. A part
   // of 1 MiB gets that many, a shorter one its share rounded up (at least 1), so that small
   // entries do not pay for splits meant for large ones.
@@ -118,7 +118,7 @@ class EntryWork {
   std::vector<unsigned char> rewritten_;  // few_blocks: zlib's stream in few blocks
   uint32_t zlib_blocks_ = 0;              // Huffman-coded blocks of zlib's stream
   uint32_t rewritten_blocks_ = 0;         // and of rewritten_
-  std::vector<unsigned char> stream_;  // the chosen one
+  std::vector<unsigned char> stream_;     // the chosen one
   StreamKind kind_ = StreamKind::kZlib;
   uint32_t reports_ = 0;
   std::string error_;

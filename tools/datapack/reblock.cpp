@@ -10,12 +10,13 @@ namespace datapack {
 
 namespace {
 
-const int kMaxCodeBits = 15;       // deflate's limit for literal/length and distance codes
-const int kMaxCodeLengthBits = 7;  // and for the code length code (3-bit lengths)
-const size_t kMaxBlockChunks = 32;     // a block spans at most 2 MiB of payload
-const size_t kWindowChunks = 1024;     // blocks are planned 64 MiB at a time
-const uint64_t kReportBits = 64 * 8;   // what a Huffman-coded block must save to be one
-const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+const int kMaxCodeBits = 15;          // deflate's limit for literal/length and distance codes
+const int kMaxCodeLengthBits = 7;     // and for the code length code (3-bit lengths)
+const size_t kMaxBlockChunks = 32;    // a block spans at most 2 MiB of payload
+const size_t kWindowChunks = 1024;    // blocks are planned 64 MiB at a time
+const uint64_t kReportBits = 64 * 8;  // what a Huffman-coded block must save to be one
+const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 // Symbol counts of a run of tokens. End-of-block is not counted: every block has one.
 struct Histogram {
@@ -83,7 +84,9 @@ void RunLengths(const uint8_t* v, int total, Emit emit) {
   }
 }
 
-int ExtraBitsOfCodeLength(int symbol) { return symbol == 16 ? 2 : symbol == 17 ? 3 : symbol == 18 ? 7 : 0; }
+int ExtraBitsOfCodeLength(int symbol) {
+  return symbol == 16 ? 2 : symbol == 17 ? 3 : symbol == 18 ? 7 : 0;
+}
 
 // Builds `code` for the counts `h`; returns the block's size in bits, header included.
 uint64_t PlanDynamic(const Histogram& h, DynamicCode& code) {
@@ -357,10 +360,10 @@ bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned
   std::vector<Segment> plan;
   for (size_t w = 0; w < nchunks; w += kWindowChunks) {
     const size_t n = std::min(kWindowChunks, nchunks - w);
-    PlanWindow(chunks.data() + w, starts.data() + w, n,
-               ReblockBudget(std::min<uint64_t>(size - w * kReblockChunk,
-                                                kWindowChunks * kReblockChunk)),
-               w, plan);
+    PlanWindow(
+        chunks.data() + w, starts.data() + w, n,
+        ReblockBudget(std::min<uint64_t>(size - w * kReblockChunk, kWindowChunks * kReblockChunk)),
+        w, plan);
   }
 
   // Pass 2: write it, reading the tokens again (keeping them would take 4 bytes per token).
