@@ -141,6 +141,10 @@ std::string SetupExe() {
   std::optional<std::string> chosen = GetEnv("E2E_SETUP_EXE");
   return chosen && !chosen->empty() ? WinPath(*chosen) : FromDefine(SETUP_EXE);
 }
+std::string BrandedSetupExe() {
+  std::optional<std::string> chosen = GetEnv("E2E_BRANDED_SETUP_EXE");
+  return chosen && !chosen->empty() ? WinPath(*chosen) : FromDefine(BRANDED_SETUP_EXE);
+}
 std::string DatapackExe() { return FromDefine(DATAPACK_EXE); }
 
 WORD ProgramMachine(const std::string& exe) {

@@ -13,6 +13,7 @@
 // once against this build's x86_64 setup.exe and once, as the cases named "i686.*", against
 // the release (the win32 build's i686 setup.exe, the very file that ships), by setting
 //   E2E_SETUP_EXE      the path of the setup.exe to run instead of SETUP_EXE
+//   E2E_BRANDED_SETUP_EXE  the path of its branded, signed copy (BrandedSetupExe)
 //   E2E_32BIT_VERDICT  the file in which scripts/wine-probe-i686 recorded, once for the test
 //                      run, whether 32-bit Windows programs run on this machine
 // With the verdict file named, every case first checks it and skips, giving its reason, when
@@ -51,6 +52,9 @@ std::string FakeSetupExe();   // fakesetup.exe (see "Fake setup program" below)
 std::string MsgBoxDemoExe();  // msgbox_demo.exe: shows TEXT (its command line) in an error box
 // setup.exe under test: $E2E_SETUP_EXE, else this build's; "" when there is neither.
 std::string SetupExe();
+// The branded, signed copy of it (tests/e2e/brand_sign_release.sh): $E2E_BRANDED_SETUP_EXE,
+// else the one made from this build's setup.exe.
+std::string BrandedSetupExe();
 std::string DatapackExe();    // datapack.exe of this build; "" when the build has none
 std::string WindowsDir();     // the prefix's Windows folder, with a trailing backslash
 // The machine field of a program's PE header (IMAGE_FILE_MACHINE_I386, _AMD64); 0 when the

@@ -69,8 +69,8 @@ bool ClickAt(POINT p) {
 // the ctest test e2e_branded_release runs those rows once brand_sign_release.sh made it).
 struct Release {
   const char* name;
-  std::string exe;  // "" for this build's setup.exe
-  std::string url;  // the address its label must show
+  std::string (*exe)();  // the program
+  std::string url;       // the address its label must show
 };
 
 class LinkLabel : public ::testing::TestWithParam<Release> {};
@@ -78,7 +78,7 @@ class LinkLabel : public ::testing::TestWithParam<Release> {};
 TEST_P(LinkLabel, ShowsTheAddressDarkRedBoldUnderlinedFittedAndCentred) {
   Scenario s;
   ASSERT_TRUE(s.ok());
-  StalledSetup setup(s, {}, GetParam().exe);
+  StalledSetup setup(s, {}, GetParam().exe());
   ASSERT_TRUE(setup.ok()) << "setup.exe did not start";
   std::string why;
   ASSERT_TRUE(setup.WaitStalled(&why)) << why;
@@ -155,7 +155,7 @@ TEST_P(LinkLabel, ClickOpensTheAddressWithTheShellAndTheRunGoesOn) {
   ASSERT_TRUE(WriteFakeSetupConfig(cfg_path, cfg));
   StartOptions options;
   options.env = {{"FAKESETUP_CFG", cfg_path}};
-  StalledSetup setup(s, options, GetParam().exe);
+  StalledSetup setup(s, options, GetParam().exe());
   ASSERT_TRUE(setup.ok()) << "setup.exe did not start";
   std::string why;
   ASSERT_TRUE(setup.WaitStalled(&why)) << why;
@@ -183,11 +183,10 @@ TEST_P(LinkLabel, ClickOpensTheAddressWithTheShellAndTheRunGoesOn) {
 
 std::string ReleaseName(const ::testing::TestParamInfo<Release>& info) { return info.param.name; }
 
-INSTANTIATE_TEST_SUITE_P(Link, LinkLabel, ::testing::Values(Release{"release", "", LinkUrl()}),
+INSTANTIATE_TEST_SUITE_P(Link, LinkLabel, ::testing::Values(Release{"release", SetupExe, LinkUrl()}),
                          ReleaseName);
 INSTANTIATE_TEST_SUITE_P(BrandedRelease, LinkLabel,
-                         ::testing::Values(Release{"branded", WinPath(BRANDED_SETUP_EXE),
-                                                   BRAND_LINK}),
+                         ::testing::Values(Release{"branded", BrandedSetupExe, BRAND_LINK}),
                          ReleaseName);
 
 // Run by tests/e2e/cursor_probe.py, which alone can read the pointer's image (see

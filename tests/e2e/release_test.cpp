@@ -18,8 +18,6 @@ namespace {
 
 constexpr int kIconControl = 1000;  // IDC_SETUP_ICON
 
-std::string Branded() { return WinPath(BRANDED_SETUP_EXE); }
-
 // A string of the version resource's US English / Windows-1252 table; "" when absent.
 std::string VersionString(const std::string& exe, const char* key) {
   DWORD ignored = 0;
@@ -37,10 +35,10 @@ std::string VersionString(const std::string& exe, const char* key) {
 TEST(BrandedRelease, RunsAPackageToTheEnd) {
   Scenario s;
   ASSERT_TRUE(s.ok());
-  ASSERT_TRUE(Exists(Branded())) << "brand_sign_release.sh made no branded, signed copy";
+  ASSERT_TRUE(Exists(BrandedSetupExe())) << "brand_sign_release.sh made no branded, signed copy";
   FakeSetupControl fake(s);
   ASSERT_TRUE(fake.ok());
-  Process p = StartSetup(s, fake, FakeSetupPackage(KIND_SETUP, s.root(), 0), "", Branded());
+  Process p = StartSetup(s, fake, FakeSetupPackage(KIND_SETUP, s.root(), 0), "", BrandedSetupExe());
   ASSERT_TRUE(p.started()) << "CreateProcessA error " << p.start_error();
   FakeSetupRecord record;
   ASSERT_TRUE(fake.WaitRunning(&record)) << "the setup program was not started";
@@ -51,7 +49,7 @@ TEST(BrandedRelease, RunsAPackageToTheEnd) {
 }
 
 TEST(BrandedRelease, NamesTheMakerAndKeepsWhatTheProgramIs) {
-  const std::string exe = Branded();
+  const std::string exe = BrandedSetupExe();
   EXPECT_EQ(VersionString(exe, "CompanyName"), BRAND_COMPANY);
   EXPECT_EQ(VersionString(exe, "ProductName"), BRAND_PRODUCT);
   EXPECT_EQ(VersionString(exe, "ProductVersion"), BRAND_VERSION);
@@ -64,7 +62,7 @@ TEST(BrandedRelease, NamesTheMakerAndKeepsWhatTheProgramIs) {
 TEST(BrandedRelease, ShowsTheNewIconOnTheWindow) {
   Scenario s;
   ASSERT_TRUE(s.ok());
-  StalledSetup setup(s, {}, Branded());
+  StalledSetup setup(s, {}, BrandedSetupExe());
   ASSERT_TRUE(setup.ok()) << "setup.exe did not start";
   std::string why;
   ASSERT_TRUE(setup.WaitStalled(&why)) << why;
