@@ -517,7 +517,7 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
         InterruptHalfWay buffer(c.sig, out, root / "seen");
         std::ostream err(&buffer);
         std::ostringstream sink;
-        datapack::Console tty{sink, err, true, ""};
+        datapack::Console tty{sink, err, true, "", 80, 0, 0};
         _exit(100 + datapack::RunDatapack(args, tty));
       }
       int status = 0;
@@ -591,18 +591,35 @@ TEST(DatapackCli, HelpVersionAndUsageErrors) {
 TEST(DatapackCli, ProgressLineOnlyOnATerminalAndErasedAfterwards) {
   Sources src;
   TempDir out;
-  std::ostringstream o, e;
-  datapack::Console tty{o, e, true, ""};
-  ASSERT_EQ(datapack::RunDatapack(src.Create(out / "p"), tty), 0);
-  const std::string err = e.str();
-  EXPECT_NE(err.find("\rdatapack: creating "), std::string::npos);
-  EXPECT_NE(err.find("100 %"), std::string::npos);
-  EXPECT_EQ(err.back(), '\r') << "the line is blanked at the end";
-  EXPECT_EQ(RunTool(src.Create(out / "q")).err, "") << "no progress when not a terminal";
-  std::ostringstream o2, e2;
-  datapack::Console quiet_tty{o2, e2, true, ""};
-  ASSERT_EQ(datapack::RunDatapack(src.Create(out / "r", {"-q"}), quiet_tty), 0);
-  EXPECT_EQ(e2.str(), "") << "-q silences the progress line too";
+  struct {
+    const char* what;
+    bool terminal;
+    std::vector<std::string> extra;
+    unsigned delay_ms;  // progress_delay_ms
+    bool shown;
+  } cases[] = {
+      {"terminal", true, {}, 0, true},
+      {"not a terminal", false, {}, 0, false},
+      {"-q", true, {"-q"}, 0, false},
+      {"work shorter than the delay", true, {}, 60000, false},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream o, e;
+    datapack::Console tty{o, e, c.terminal, "", 40, c.delay_ms, 0};
+    ASSERT_EQ(datapack::RunDatapack(src.Create(out / "p", c.extra), tty), 0) << c.what;
+    fs::remove(out / "p");
+    const std::string err = e.str();
+    if (!c.shown) {
+      EXPECT_EQ(err, "") << c.what;
+      continue;
+    }
+    EXPECT_NE(err.find("\rdatapack: creating "), std::string::npos) << c.what;
+    EXPECT_NE(err.find("... 100 %"), std::string::npos) << c.what << ": the label is cut";
+    EXPECT_EQ(err.back(), '\r') << "the line is blanked at the end";
+    std::stringstream lines(err);
+    for (std::string line; std::getline(lines, line, '\r');)
+      EXPECT_LT(line.size(), 40u) << "within the terminal's width: " << line;
+  }
 }
 
 #ifdef DATAPACK_EXE

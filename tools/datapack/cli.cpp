@@ -44,10 +44,8 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"create", CommandCreate, kCreateHelp},
-    {"list", CommandList, kListHelp},
-    {"verify", CommandVerify, kVerifyHelp},
-    {"extract", CommandExtract, kExtractHelp},
+    {"create", CommandCreate, kCreateHelp}, {"list", CommandList, kListHelp},
+    {"verify", CommandVerify, kVerifyHelp}, {"extract", CommandExtract, kExtractHelp},
     {"brand", CommandBrand, kBrandHelp},
 };
 
@@ -237,7 +235,15 @@ bool ParseNumber(const std::string& text, int64_t low, int64_t high, int64_t& va
 }
 
 ProgressLine::ProgressLine(Console& console, std::string label, uint64_t total)
-    : console_(console), label_(std::move(label)), total_(total) {}
+    : console_(console),
+      label_(Printable(label)),
+      total_(total),
+      start_(std::chrono::steady_clock::now()) {
+  // "datapack: " + label + " 100 %" within the width, one column spare so that the terminal
+  // does not wrap.
+  const size_t room = console.width > 26 ? console.width - 1 - 16 : 10;
+  if (label_.size() > room) label_ = label_.substr(0, room - 3) + "...";
+}
 
 ProgressLine::~ProgressLine() { Finish(); }
 
@@ -245,14 +251,23 @@ void ProgressLine::Update(uint64_t done) {
   if (!console_.err_is_terminal || total_ == 0) return;
   int percent = (int)(done >= total_ ? 100 : done * 100 / total_);
   if (percent == shown_) return;
+  const auto now = std::chrono::steady_clock::now();
+  auto ms = [](std::chrono::steady_clock::duration d) {
+    return (uint64_t)std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+  };
+  if (ms(now - start_) < console_.progress_delay_ms) return;
+  if (shown_ >= 0 && percent < 100 && ms(now - drawn_) < console_.progress_interval_ms) return;
   shown_ = percent;
-  console_.err << "\rdatapack: " << label_ << " " << percent << " %" << std::flush;
+  drawn_ = now;
+  const std::string line = "datapack: " + label_ + " " + std::to_string(percent) + " %";
+  drawn_size_ = line.size();
+  console_.err << "\r" << line << std::flush;
 }
 
 void ProgressLine::Finish() {
   if (shown_ < 0) return;
   // Blank the line so that what follows starts clean.
-  console_.err << "\r" << std::string(label_.size() + 20, ' ') << "\r" << std::flush;
+  console_.err << "\r" << std::string(drawn_size_, ' ') << "\r" << std::flush;
   shown_ = -1;
 }
 

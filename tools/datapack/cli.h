@@ -23,6 +23,9 @@ struct Console {
   std::ostream& err;              // errors, warnings, the progress line
   bool err_is_terminal = false;   // show a progress line on `err`
   std::string source_date_epoch;  // SOURCE_DATE_EPOCH, "" when unset
+  unsigned width = 80;            // columns of the terminal `err` is (the progress line is cut)
+  unsigned progress_delay_ms = 500;     // no progress line for work shorter than this
+  unsigned progress_interval_ms = 100;  // at most one redraw per this
 };
 
 // Runs one command; `args` excludes the program name. Returns an ExitCode.

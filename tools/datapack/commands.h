@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -77,7 +78,9 @@ std::string ReportsText(uint64_t reports);
 bool ParseNumber(const std::string& text, int64_t low, int64_t high, int64_t& value);
 
 // A one-line percentage on the error stream while long work runs, shown only when that
-// stream is a terminal; it erases itself when done.
+// stream is a terminal, only once the work has lasted Console::progress_delay_ms, redrawn at
+// most once per progress_interval_ms and cut to the terminal's width; it erases itself when
+// done.
 class ProgressLine {
  public:
   ProgressLine(Console& console, std::string label, uint64_t total);
@@ -87,9 +90,11 @@ class ProgressLine {
 
  private:
   Console& console_;
-  std::string label_;
+  std::string label_;  // cut to fit the width
   uint64_t total_;
   int shown_ = -1;  // percentage on screen, -1 before the first
+  std::chrono::steady_clock::time_point start_, drawn_;  // construction, last redraw
+  size_t drawn_size_ = 0;                                // characters on screen
 };
 
 }  // namespace datapack

@@ -91,6 +91,8 @@ void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsign
 
 // Whether the stream is an interactive terminal (progress lines are shown only then).
 bool IsTerminal(FILE* f);
+// The columns of the terminal (console window) `f` is; 80 when unknown.
+unsigned TerminalWidth(FILE* f);
 
 }  // namespace datapack
 

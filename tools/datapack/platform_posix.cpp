@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -216,5 +217,11 @@ void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsign
 }
 
 bool IsTerminal(FILE* f) { return isatty(fileno(f)) != 0; }
+
+unsigned TerminalWidth(FILE* f) {
+  struct winsize ws;
+  if (ioctl(fileno(f), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+  return 80;
+}
 
 }  // namespace datapack

@@ -222,4 +222,12 @@ void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsign
 
 bool IsTerminal(FILE* f) { return _isatty(_fileno(f)) != 0; }
 
+unsigned TerminalWidth(FILE* f) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
+  if (GetConsoleScreenBufferInfo(h, &info) && info.srWindow.Right >= info.srWindow.Left)
+    return (unsigned)(info.srWindow.Right - info.srWindow.Left + 1);
+  return 80;
+}
+
 }  // namespace datapack
