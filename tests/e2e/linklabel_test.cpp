@@ -66,7 +66,8 @@ bool ClickAt(POINT p) {
 }
 
 // The release as built, and as a packager branded it with datapack brand (another address;
-// the ctest test e2e_branded_release runs those rows once brand_sign_release.sh made it).
+// the BrandedRelease rows run once brand_sign_release.sh has made it, the fixture
+// signed_release).
 struct Release {
   const char* name;
   std::string (*exe)();  // the program
