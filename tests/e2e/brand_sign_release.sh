@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A packager's release, made as README ("Making it yours", "Signing") says: datapack.exe (the
-# Windows build, under Wine) brands this build's setup.exe with a test icon, link and maker
-# fields; checks/sign_test.sh signs the branded copy with a throwaway certificate, verifies
-# it and runs the binary check. Then branding the signed file must be refused. The cases in
-# release_test.cpp run the result (WORK_DIR/signed/setup.exe).
+# Windows build, under Wine) brands SETUP_EXE with a test icon, link and maker fields (twice:
+# the copies must be identical); checks/sign_test.sh signs the branded copy with a throwaway
+# certificate, verifies it and runs the binary check. Then branding the signed file must be
+# refused. The BrandedRelease cases (release_test.cpp, linklabel_test.cpp) run the result
+# (WORK_DIR/signed/setup.exe).
 #
 #   brand_sign_release.sh EMULATOR DATAPACK_EXE SETUP_EXE WORK_DIR PYTHON SOURCE_DIR
 #                         LINK COMPANY PRODUCT VERSION COPYRIGHT [CHECK_OPTIONS...]
@@ -27,6 +28,13 @@ rc=0
   --copyright "$copyright" -o "$(winpath "$work/branded.exe")" "$(winpath "$setup")" \
   >"$work/brand.out" 2>"$work/brand.err" || rc=$?
 [ "$rc" -eq 0 ] || { cat "$work/brand.err" >&2; fail "datapack brand exited $rc"; }
+# The same inputs, the same bytes.
+"$emulator" "$datapack" brand -i "$(winpath "$work/brand.ico")" -l "$link" \
+  --company "$company" --product "$product" --product-version "$version" \
+  --copyright "$copyright" -o "$(winpath "$work/again.exe")" "$(winpath "$setup")" \
+  >/dev/null 2>&1 || fail "datapack brand failed the second time"
+cmp -s "$work/branded.exe" "$work/again.exe" || fail "two brands of the same inputs differ"
+rm -f "$work/again.exe"
 "$src/checks/sign_test.sh" "$work/branded.exe" "$work/signed" "$python" \
   "$src/checks/check_binary.py" "$@"
 
