@@ -28,8 +28,8 @@ struct Sources {
 
   explicit Sources(const std::string& eol = "\r\n", bool sizes_right = true) {
     fs::create_directory(dir / "files");
-    WriteFile(dir / "setup.exe", Noise(5000, 1));
-    WriteFile(dir / "uninst.exe", Noise(700, 2));
+    WriteFile(dir / "setup.exe", Program(5000, 1));
+    WriteFile(dir / "uninst.exe", Program(700, 2));
     WriteFile(dir / "files/readme.txt", std::string("Read me.\r\n"));
     WriteFile(dir / "files/ro.dat", Noise(70000, 3));
     const uint32_t total = 4 * 28 + 5000 + 700 + 10 + 70000;
@@ -40,6 +40,14 @@ struct Sources {
                            "files/ro.dat"};
     for (int i = 0; i < 5; ++i) SetTimes(dir / names[i], 1000000000 + i, 1100000000 + i, 500000000);
     chmod((dir / "files/ro.dat").c_str(), 0444);
+  }
+
+  // Bytes that start like a Windows program.
+  static Bytes Program(size_t size, unsigned seed) {
+    Bytes b = Noise(size, seed);
+    b[0] = 'M';
+    b[1] = 'Z';
+    return b;
   }
 
   static void SetTimes(const fs::path& p, time_t atime, time_t mtime, long mtime_ns) {
@@ -352,6 +360,23 @@ TEST(DatapackCli, CreateWarnsAboutPackagesThatSurprise) {
          WriteFile(s.dir / "Setup.lst", s.list_text);
        },
        "Setup.lst: line 12: support file \"KQUNINST.exe\" has the uninstaller's name"},
+      {"an empty setup program", [](Sources& s) { WriteFile(s.dir / "setup.exe", Bytes()); },
+       "setup program " /* path */},
+      {"an uninstaller without MZ",
+       [](Sources& s) { WriteFile(s.dir / "uninst.exe", std::string("#!/bin/sh\n")); },
+       "uninst.exe: does not start with \"MZ\": not a Windows program"},
+      {"a list with a byte above 0x7F",
+       [](Sources& s) {
+         s.list_text.replace(s.list_text.find(",readme.txt") - 1, 1, "\xe9");
+         WriteFile(s.dir / "Setup.lst", s.list_text);
+       },
+       "Setup.lst: line 11: bytes above 0x7F"},
+      {"lines 8 + 9 past 4 GiB",
+       [](Sources& s) {
+         s.list_text.replace(s.list_text.find("Size2=0"), 7, "Size2=4294967295");
+         WriteFile(s.dir / "Setup.lst", s.list_text);
+       },
+       "lines 8 + 9 add up past 4 GiB"},
   };
   for (const auto& c : cases) {
     Sources src;
@@ -359,6 +384,9 @@ TEST(DatapackCli, CreateWarnsAboutPackagesThatSurprise) {
     TempDir out;
     Result r = RunTool(src.Create(out / "p.001"));
     EXPECT_EQ(r.code, 0) << c.what << r.err;
+    const Result strict = RunTool(src.Create(out / "q.001", {"--strict"}));
+    EXPECT_EQ(strict.code, *c.warning ? 2 : 0) << c.what << strict.err;
+    EXPECT_EQ(fs::exists(out / "q.001"), !*c.warning) << c.what << ": --strict writes nothing";
     if (*c.warning) {
       EXPECT_NE(r.err.find("datapack: warning: "), std::string::npos) << c.what << r.err;
       EXPECT_NE(r.err.find(c.warning), std::string::npos) << c.what << "\n" << r.err;

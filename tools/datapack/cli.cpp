@@ -208,6 +208,7 @@ std::string ErrnoText() {
 
 void Warn(Console& console, const std::string& what, const std::string& text) {
   console.err << "datapack: warning: " << Printable(what) << ": " << Printable(text) << "\n";
+  ++console.warnings;
 }
 
 std::string ReportsText(uint64_t reports) {

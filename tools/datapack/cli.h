@@ -26,6 +26,7 @@ struct Console {
   unsigned width = 80;            // columns of the terminal `err` is (the progress line is cut)
   unsigned progress_delay_ms = 500;     // no progress line for work shorter than this
   unsigned progress_interval_ms = 100;  // at most one redraw per this
+  unsigned warnings = 0;                // warnings printed so far (Warn counts them)
 };
 
 // Runs one command; `args` excludes the program name. Returns an ExitCode.

@@ -50,6 +50,7 @@ const char kCreateHelp[] =
     "      --epoch SECONDS     give every file this time (seconds since 1970-01-01 UTC)\n"
     "                          instead of its own; default: $SOURCE_DATE_EPOCH when set\n"
     "  -q, --quiet             print errors and warnings only (no progress line)\n"
+    "  -S, --strict            treat warnings as errors: write nothing, exit status 2\n"
     "\n"
     "By default every file is deflated by zlib (level 9, memory level 9) and its stream\n"
     "rewritten into at most one Huffman-coded block per MiB, so that the bootstrapper's bar\n"
@@ -71,6 +72,9 @@ const char kCreateHelp[] =
     "under another name, before anything is written. A symbolic link is followed and the\n"
     "file it leads to replaced. Temporary files that an ended run left behind (killed, for\n"
     "example) are removed.\n"
+    "Warnings: a setup program or uninstaller that is empty or does not start with \"MZ\",\n"
+    "a list with bytes above 0x7F or lines 8 + 9 adding up past 4 GiB, sizes that do not\n"
+    "add up, a support file named like the uninstaller.\n"
     "Exit status: 0 done, 1 usage error, OUTPUT exists or is not a regular file or is an\n"
     "input, 2 list refused, 3 I/O error (with the system's reason).\n";
 
@@ -188,6 +192,39 @@ int CheckOutput(Console& console, const fs::path& output, bool force, const Inpu
   return kExitOk;
 }
 
+// Warns about a setup program or uninstaller that cannot be a Windows program: empty, or
+// without the "MZ" that starts every one.
+void WarnIfNotAProgram(Console& console, const std::string& shown, const fs::path& path,
+                       uint64_t size) {
+  if (size == 0) return Warn(console, shown, "is empty: the bootstrapper cannot start it");
+  std::string error;
+  FILE* f = OpenRead(path, error);
+  if (!f) return;
+  char magic[2] = {0, 0};
+  const bool program = fread(magic, 1, 2, f) == 2 && magic[0] == 'M' && magic[1] == 'Z';
+  fclose(f);
+  if (!program) Warn(console, shown, "does not start with \"MZ\": not a Windows program");
+}
+
+// Warns about list contents that pack but surprise: bytes outside ASCII, and sizes whose sum
+// wraps past 4 GiB.
+void WarnAboutList(Console& console, const std::string& list_arg,
+                   const std::vector<unsigned char>& data, const ListCheck& check) {
+  for (size_t i = 0, line = 1; i < data.size(); ++i) {
+    if (data[i] == '\n') ++line;
+    if (data[i] < 0x80) continue;
+    Warn(console, list_arg,
+         "line " + std::to_string(line) +
+             ": bytes above 0x7F: the bootstrapper reads them in the "
+             "ANSI code page of the Windows it runs on");
+    break;
+  }
+  if ((uint64_t)check.size1 + check.size2 > UINT32_MAX)
+    Warn(console, list_arg,
+         "lines 8 + 9 add up past 4 GiB (the sum wraps to " + std::to_string(check.expected) +
+             "): the bootstrapper's free-space check is wrong too, not only its bar");
+}
+
 }  // namespace
 
 int CommandCreate(const std::vector<std::string>& args, Console& console) {
@@ -199,7 +236,8 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
       {"level", 0, true},         {"mem-level", 0, true},
       {"epoch", 0, true},         {"quiet", 'q', false},
       {"best", 0, false},         {"max-blocks-per-mib", 0, true},
-      {"iterations", 0, true},    {"jobs", 'j', true}};
+      {"iterations", 0, true},    {"jobs", 'j', true},
+      {"strict", 'S', false}};
   Options o;
   std::string error;
   if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "create", error);
@@ -307,6 +345,8 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
              check.names[line - LIST_FIRST_NAME_LINE] + "\" has the uninstaller's name: " +
              "the bootstrapper keeps both, but 'datapack extract' refuses the package");
 
+  WarnAboutList(console, list_arg, list.file.data, check);
+
   // The files, in package order, examined before anything is written.
   std::vector<Input> inputs(2);
   inputs[0].path = PathFromNative(o.Get("setup"));
@@ -341,6 +381,7 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
     if (in.st.size > (uint64_t)UINT32_MAX - FILE_HEADER_SIZE)
       return Fail(console, kExitInvalid, shown,
                   "larger than 4 GiB - 29 bytes: an entry cannot hold it");
+    if (!in.list_line) WarnIfNotAProgram(console, shown, in.path, in.st.size);
     payload_total += FILE_HEADER_SIZE + in.st.size;
     source_total += in.st.size;
   }
@@ -448,6 +489,9 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   const bool closed = fclose(f) == 0;
   f = nullptr;
   if (!flushed || !closed) return abandon(kExitIo, out_name, flushed ? ErrnoText() : flush_error);
+  if (o.Has("strict") && console.warnings)
+    return abandon(kExitInvalid, out_name,
+                   CountOf(console.warnings, "warning") + ": not written, as --strict asks");
   bool exists = false;
   const std::string special = SpecialFileKind(target);  // appeared while it was written
   if (!special.empty())
