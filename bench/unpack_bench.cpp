@@ -4,7 +4,7 @@
 //     Decodes every entry's stream three ways, in alternation, ROUNDS times (default 7), and
 //     prints for each way the sum over the entries of its fastest time, in CPU time of this
 //     thread and in wall time:
-//       stepped   InflateEntryStream as setup.exe runs it: Z_BLOCK steps, block-type peeks,
+//       stepped   InflateEntryBuffer as setup.exe runs it: Z_BLOCK steps, block-type peeks,
 //                 and a progress sink that counts the bar's percentage (AddInflateReport);
 //       oneshot   zlib's uncompress() of the same stream into the same buffer;
 //       streamed  InflateEntryReader, the streaming decoder of datapack verify/extract,
@@ -118,7 +118,7 @@ int Decode(const char* path, int rounds) {
           ProgressSink sink = {CountReport, &count};
           EntryInfo info;
           uint32_t produced;
-          status = InflateEntryStream(s.bytes.data(), (uint32_t)s.bytes.size(), out.data(),
+          status = InflateEntryBuffer(s.bytes.data(), (uint32_t)s.bytes.size(), out.data(),
                                       s.declared, &produced, &sink, &info);
           counted += info.reports;
         } else if (way == kOneshot) {

@@ -41,7 +41,7 @@ static_assert(sizeof g_full_out >= FUZZ_ALLOC_LIMIT,
 const uint32_t kStreamedLimit = 256u << 10;
 
 struct Run {
-  int status = ENTRY_OK;  // InflateEntryStream's status
+  int status = ENTRY_OK;  // InflateEntryBuffer's status
   uint32_t cap = 0;
   uint32_t produced = 0;
   EntryInfo info{};
@@ -103,7 +103,7 @@ Run Inflate(const ExactCopy &stream, uint32_t cap, unsigned char *out = nullptr)
   r.cap = cap;
   std::unique_ptr<unsigned char[]> buffer(out ? nullptr : new unsigned char[cap]);
   ReportLog log;
-  r.status = InflateEntryStream(stream.data(), (uint32_t)stream.size(), out ? out : buffer.get(),
+  r.status = InflateEntryBuffer(stream.data(), (uint32_t)stream.size(), out ? out : buffer.get(),
                                 cap, &r.produced, &log.sink, &r.info);
   r.reports = log.reports;
   CheckRun(r, (uint32_t)stream.size());

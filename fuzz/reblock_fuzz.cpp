@@ -53,7 +53,7 @@ void CheckRewrite(const Bytes& payload, const Bytes& z) {
   Bytes again(payload.size() + 1);
   uint32_t produced = 0;
   EntryInfo info;
-  int status = InflateEntryStream(stream.data(), (uint32_t)out.size(), again.data(),
+  int status = InflateEntryBuffer(stream.data(), (uint32_t)out.size(), again.data(),
                                   (uint32_t)again.size(), &produced, nullptr, &info);
   FUZZ_CHECK(status == ENTRY_OK && produced == payload.size(),
              "the package core refuses the rewrite (%d: %s)", status,

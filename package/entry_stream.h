@@ -1,12 +1,10 @@
-// Streaming entry decoding: the same outcome and the same progress reports as ReadEntry and
-// InflateEntryStream, but the stored stream is read in pieces and the payload handed over in
-// pieces, so that an entry of any size passes through a fixed amount of memory.
+// The entry decoder, streaming: the stored stream is read in pieces and the payload handed
+// over in pieces, so that an entry of any size passes through a fixed amount of memory.
 //
-// setup.exe keeps the whole-buffer path (package.h); datapack's verify and extract use this
-// one, so that checking or unpacking a package of gigabytes needs a few hundred kilobytes.
-// Equal results are guaranteed by driving the same zlib inflate stream with the same Z_BLOCK
-// stops; only where the input and output buffers end differs, and zlib's decoding does not
-// depend on that.
+// It is the one decoder of the package core: setup.exe's whole-buffer readers (package.h:
+// ReadEntry, InflateEntryBuffer) feed it their buffer in one piece and let it inflate in
+// place; datapack's verify and extract feed it pieces. Where the buffers end never changes
+// zlib's decoding, so both give the same status, reports and counters.
 #ifndef PACKAGE_ENTRY_STREAM_H
 #define PACKAGE_ENTRY_STREAM_H
 
@@ -36,7 +34,7 @@ struct StreamBuffers {
   uint32_t out_size;   // >= 1
 };
 
-// Inflates the next `in_len` bytes of `r` as InflateEntryStream inflates a buffer holding
+// Inflates the next `in_len` bytes of `r` as InflateEntryBuffer inflates a buffer holding
 // them, with room for `out_cap` payload bytes: same status, same reports in the same order,
 // same `info` (produced, stream_used, blocks, reports, reason). As in ReadEntry, bytes the
 // source does not deliver (it ends or fails) count as zeros, and all `in_len` bytes are taken
@@ -53,7 +51,7 @@ int InflateEntryReader(struct ByteReader *r, uint32_t in_len, uint32_t out_cap,
                        const struct StreamBuffers *buf, const struct PayloadSink *out,
                        const struct ProgressSink *sink, struct EntryInfo *info);
 
-// ReadEntry's streaming twin: reads the next entry record from `r`, then its stream through
+// ReadEntry in pieces: reads the next entry record from `r`, then its stream through
 // InflateEntryReader. Fills `info` as ReadEntry fills e->info and returns the same status,
 // ENTRY_SHORT_PAYLOAD included, except that it never allocates (ENTRY_NO_MEMORY only for
 // sizes adding up to more than ENTRY_SIZE_MAX, which ReadEntry refuses before allocating) and may return

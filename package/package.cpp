@@ -33,28 +33,42 @@ int ReadPackageHeader(struct ByteReader *r, int *kind) {
 const char kEntryTooLarge[] =
     "stored and inflated sizes add up to 2 GiB or more: beyond a 32-bit bootstrapper";
 
-static int Fail(struct Entry *e, int status, const char *reason) {
-  e->info.reason = reason;
+static int Fail(struct EntryInfo *info, int status, const char *reason) {
+  info->reason = reason;
   return status;
 }
 
 // Reads one little-endian u32 of the entry record.
-static int ReadRecordField(struct ByteReader *r, struct Entry *e, uint32_t *value) {
+static int ReadRecordField(struct ByteReader *r, struct EntryInfo *info, uint32_t *value) {
   unsigned char b[4];
   uint32_t got = 0;
-  if (!r->read(r->ctx, b, 4, &got)) return Fail(e, ENTRY_READ_FAILED, "reading the entry record failed");
-  if (got < 4) return Fail(e, ENTRY_TRUNCATED_RECORD, "package ends inside an entry record");
+  if (!r->read(r->ctx, b, 4, &got))
+    return Fail(info, ENTRY_READ_FAILED, "reading the entry record failed");
+  if (got < 4) return Fail(info, ENTRY_TRUNCATED_RECORD, "package ends inside an entry record");
   *value = GetLE32(b);
   return ENTRY_OK;
 }
 
+int ReadEntryRecord(struct ByteReader *r, struct EntryInfo *info) {
+  memset(info, 0, sizeof *info);
+  int status = ReadRecordField(r, info, &info->declared);
+  if (status == ENTRY_OK) status = ReadRecordField(r, info, &info->stored);
+  if (status != ENTRY_OK) return status;
+  if (!EntrySizesFit(info->declared, info->stored))
+    return Fail(info, ENTRY_NO_MEMORY, kEntryTooLarge);
+  return ENTRY_OK;
+}
+
+int CheckPayloadLength(int status, struct EntryInfo *info) {
+  if (status == ENTRY_OK && info->produced < FILE_HEADER_SIZE)
+    return Fail(info, ENTRY_SHORT_PAYLOAD, "payload is shorter than its 28-byte file header");
+  return status;
+}
+
 int ReadEntry(struct ByteReader *r, const struct ProgressSink *sink, struct Entry *e) {
   memset(e, 0, sizeof *e);
-  int status = ReadRecordField(r, e, &e->info.declared);
-  if (status == ENTRY_OK) status = ReadRecordField(r, e, &e->info.stored);
+  int status = ReadEntryRecord(r, &e->info);
   if (status != ENTRY_OK) return status;
-  if (!EntrySizesFit(e->info.declared, e->info.stored))
-    return Fail(e, ENTRY_NO_MEMORY, kEntryTooLarge);
 
   // Both buffers zero-filled: the inflater's output capacity is the declared size, and
   // stream bytes the source does not deliver read as zeros.
@@ -64,26 +78,23 @@ int ReadEntry(struct ByteReader *r, const struct ProgressSink *sink, struct Entr
   if (!in || !out) {
     PackageFree(in);
     PackageFree(out);
-    return Fail(e, ENTRY_NO_MEMORY, "no memory for the entry's buffers");
+    return Fail(&e->info, ENTRY_NO_MEMORY, "no memory for the entry's buffers");
   }
   uint32_t got = 0;
   // A failed or short read is deliberately not an error here: the stream is judged only
   // by whether it is complete within what arrived (the rest being zeros).
   if (stored) r->read(r->ctx, in, stored, &got);
-  e->info.stored_read = got < stored ? got : stored;
 
-  uint32_t produced = 0;
-  status = InflateEntryStream(in, stored, out, declared, &produced, sink, &e->info);
+  status = InflateEntryBuffer(in, stored, out, declared, NULL, sink, &e->info);
+  e->info.stored_read = got < stored ? got : stored;
   PackageFree(in);
-  if (status == ENTRY_OK && produced < FILE_HEADER_SIZE) {
-    status = Fail(e, ENTRY_SHORT_PAYLOAD, "payload is shorter than its 28-byte file header");
-  }
+  status = CheckPayloadLength(status, &e->info);
   if (status != ENTRY_OK) {
     PackageFree(out);
     return status;
   }
   e->payload = out;
-  e->length = produced;
+  e->length = e->info.produced;
   return ENTRY_OK;
 }
 

@@ -51,15 +51,26 @@ struct EntryInfo {
   const char *reason;     // failure in words (zlib's message where it gave one); NULL when ok
 };
 
+// Reads the 8-byte entry record into info->declared and info->stored (the rest of `info`
+// cleared). Returns ENTRY_OK, ENTRY_READ_FAILED, ENTRY_TRUNCATED_RECORD, or ENTRY_NO_MEMORY
+// when the sizes add up to more than ENTRY_SIZE_MAX (reason kEntryTooLarge); info->reason
+// says which.
+int ReadEntryRecord(struct ByteReader *r, struct EntryInfo *info);
+
+// The verdict on an inflated entry: `status`, except that a good stream whose payload is
+// shorter than its file header gives ENTRY_SHORT_PAYLOAD (with info->reason).
+int CheckPayloadLength(int status, struct EntryInfo *info);
+
 // Inflates one zlib stream from in[0..in_len) into out[0..out_cap) exactly as the bootstrapper
-// does: one inflate stream, success only at the stream's end with a good Adler-32 inside
-// out_cap bytes; trailing input ignored. Reports go to `sink` when it is non-NULL (and its
-// report procedure non-NULL). On success *produced is the payload length; on failure the
-// bytes produced before it. in and out may be NULL when their lengths are 0.
+// does: the entry decoder (entry_stream.h) fed the whole buffer in one piece and inflating
+// in place; success only at the stream's end with a good Adler-32 inside out_cap bytes;
+// trailing input ignored. Reports go to `sink` when it is non-NULL (and its report procedure
+// non-NULL). On success *produced is the payload length; on failure the bytes produced
+// before it. in and out may be NULL when their lengths are 0.
 // Returns ENTRY_OK, ENTRY_BAD_STREAM or ENTRY_TOO_LONG (or ENTRY_NO_MEMORY when zlib cannot
 // allocate its state). `info` (may be NULL) receives produced, stream_used, blocks, reports
 // and reason.
-int InflateEntryStream(const unsigned char *in, uint32_t in_len, unsigned char *out,
+int InflateEntryBuffer(const unsigned char *in, uint32_t in_len, unsigned char *out,
                        uint32_t out_cap, uint32_t *produced, const struct ProgressSink *sink,
                        struct EntryInfo *info);
 

@@ -30,7 +30,7 @@ Inflated InflateAll(const Bytes& stream, uint32_t cap) {
   Recorder rec;
   r.out.assign(cap ? cap : 1, 0);
   uint32_t produced = 0;
-  r.status = InflateEntryStream(stream.data(), (uint32_t)stream.size(), r.out.data(), cap,
+  r.status = InflateEntryBuffer(stream.data(), (uint32_t)stream.size(), r.out.data(), cap,
                                 &produced, &rec.sink, &r.info);
   r.out.resize(produced);
   r.reports = rec.reports;

@@ -123,7 +123,7 @@ TEST(DatapackPacker, StoredStreamInflatesWithOneBlockPerChunk) {
     Bytes out(c.size + 1);
     uint32_t produced = 0;
     EntryInfo info;
-    ASSERT_EQ(InflateEntryStream(stream.data(), (uint32_t)stream.size(), out.data(),
+    ASSERT_EQ(InflateEntryBuffer(stream.data(), (uint32_t)stream.size(), out.data(),
                                  (uint32_t)out.size(), &produced, nullptr, &info),
               ENTRY_OK)
         << c.size;

@@ -21,7 +21,7 @@ Outcome Inflate(const Bytes &stream, uint32_t cap) {
   Outcome o{};
   Recorder rec;
   o.out.assign(cap + 1, 0xEE);  // one guard byte past the capacity
-  o.status = InflateEntryStream(stream.data(), (uint32_t)stream.size(), o.out.data(), cap,
+  o.status = InflateEntryBuffer(stream.data(), (uint32_t)stream.size(), o.out.data(), cap,
                                 &o.produced, &rec.sink, &o.info);
   o.reports = rec.reports;
   EXPECT_EQ(o.out[cap], 0xEE) << "wrote past the output buffer";
@@ -215,7 +215,7 @@ TEST(InflateEntry, ZeroSizes) {
   EXPECT_EQ(Inflate(ZlibWrap(w.Take(), B("x")), 0).status, ENTRY_TOO_LONG);
   // NULL buffers are acceptable when their sizes are 0.
   uint32_t produced = 7;
-  EXPECT_EQ(InflateEntryStream(nullptr, 0, nullptr, 0, &produced, nullptr, nullptr),
+  EXPECT_EQ(InflateEntryBuffer(nullptr, 0, nullptr, 0, &produced, nullptr, nullptr),
             ENTRY_BAD_STREAM);
   EXPECT_EQ(produced, 0u);
 }

@@ -1,8 +1,8 @@
-// The streaming entry decoder against the whole-buffer one: every stream is decoded both
-// ways, with input and output pieces from one byte up, and everything must agree: status,
-// reason, payload, produced, stream bytes used, blocks by type, and the progress reports in
-// order. Block headers that straddle two pieces of input and full-output checks that need
-// more input are what the small pieces exercise.
+// The entry decoder in pieces against the same decoder fed in one piece (InflateEntryBuffer):
+// every stream is decoded with input and output pieces from one byte up, and where the
+// pieces end must change nothing: status, reason, payload, produced, stream bytes used,
+// blocks by type, and the progress reports in order. Block headers that straddle two pieces
+// of input and full-output checks that need more input are what the small pieces exercise.
 #include <gtest/gtest.h>
 #include <string.h>
 #include <zlib.h>
@@ -28,7 +28,7 @@ Decoded Whole(const Bytes &stream, uint32_t cap) {
   Recorder rec;
   Bytes out(cap ? cap : 1);
   uint32_t produced = 0;
-  run.status = InflateEntryStream(stream.data(), (uint32_t)stream.size(), out.data(), cap,
+  run.status = InflateEntryBuffer(stream.data(), (uint32_t)stream.size(), out.data(), cap,
                                   &produced, &rec.sink, &run.info);
   EXPECT_EQ(produced, run.info.produced);
   run.reason = run.info.reason ? run.info.reason : "";
