@@ -3,14 +3,15 @@
 // Two walks over the same bytes. The first is datapack's (InspectPackage, what `datapack
 // verify` and `list` run), with and without reading past the first failure. The second is
 // written here directly on the package core, step for step as setup.exe goes: header, list
-// entry, ReadListSummary on the list's file data, setup program, uninstaller and one entry per
-// support name, every report of the counted entries going through AddInflateReport. Along
+// entry, the list reader's steps over the list's file data, setup program, uninstaller and one
+// entry per support name, every report of the counted entries going through AddInflateReport. Along
 // that walk the bar's percentage must never exceed 100 nor fall, and after every entry the
 // count must have grown by exactly its payload length, however many reports it made. The two
 // walks must then agree on where the package breaks and on the totals.
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "bootmsg.h"
 #include "fuzz_util.h"
@@ -28,7 +29,7 @@ enum Stop {
   STOP_NONE,        // every entry the list calls for was unpacked
   STOP_HEADER,      // the package header was refused
   STOP_ENTRY,       // an entry did not read or inflate (status)
-  STOP_LIST,        // ReadListSummary refused the list
+  STOP_LIST,        // the list reader refused the list
   STOP_EMPTY_NAME   // a support file named "" inflated but cannot be created
 };
 
@@ -78,15 +79,23 @@ Walk WalkPackage(const uint8_t *data, size_t size) {
   }
   ExactReader list(e.payload + FILE_HEADER_SIZE, e.length - FILE_HEADER_SIZE);
   FreeEntry(&e);
-  ListSummary s;
-  if (ReadListSummary(&list.reader, &s) != LIST_OK) {
+  ListReader s;
+  StartListReader(&s, &list.reader);
+  int list_error = ReadListSizes(&s);
+  if (list_error == LIST_OK) list_error = ReadListCount(&s);
+  std::vector<std::string> names;
+  for (uint32_t i = 0; list_error == LIST_OK && i < s.slots; i++) {
+    char slot[SUPPORT_SLOT_SIZE];
+    list_error = ReadListName(&s, slot);
+    names.push_back(slot);
+  }
+  if (list_error != LIST_OK) {
     w.stop = STOP_LIST;
-    FreeListSummary(&s);
     return w;
   }
   Bar bar;
   StartCount(&bar.count, s.expected);
-  const uint32_t wanted = 2 + s.names;  // setup program, uninstaller, support files
+  const uint32_t wanted = 2 + (uint32_t)names.size();  // setup program, uninstaller, support files
   for (uint32_t i = 0; i < wanted && w.stop == STOP_NONE; i++) {
     w.entries++;
     const uint64_t before = bar.count.done;
@@ -101,13 +110,12 @@ Walk WalkPackage(const uint8_t *data, size_t size) {
                (unsigned long long)(bar.count.done - before));
     FreeEntry(&e);
     // The file is created after its entry inflated; a name of "" is the folder itself.
-    if (i >= 2 && !s.name[i - 2][0]) w.stop = STOP_EMPTY_NAME;
+    if (i >= 2 && names[i - 2].empty()) w.stop = STOP_EMPTY_NAME;
   }
   w.reports = bar.reports;
   w.percent = bar.shown;
   if (w.stop == STOP_NONE)
     FUZZ_CHECK(w.percent == PercentOf(w.payload_total, s.expected), "final bar %u %%", w.percent);
-  FreeListSummary(&s);
   return w;
 }
 

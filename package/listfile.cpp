@@ -1,10 +1,9 @@
-// The list file's text rules and the bootstrapper's reading of lines 1 to 10 + count.
+// The list file's text rules and its reading step by step.
 #include "listfile.h"
 
 #include <stdint.h>
 #include <string.h>
 
-#include "core_memory.h"
 
 int ReadListLine(struct ByteReader *r, char *line) {
   uint32_t len = 0;
@@ -131,54 +130,44 @@ int TakeSupportName(char *value, char *name) {
   return 1;
 }
 
-static int Stop(struct ListSummary *s, int error, uint32_t line) {
-  s->error = error;
-  s->error_line = line;
-  return error;
+void StartListReader(struct ListReader *l, struct ByteReader *r) {
+  memset(l, 0, sizeof *l);
+  l->r = r;
 }
 
-int ReadListSummary(struct ByteReader *r, struct ListSummary *s) {
-  char line[LIST_BUFFER_SIZE];
-  uint32_t n;  // 1-based number of the line being read
-  int err;
-  memset(s, 0, sizeof *s);
-  for (n = 1; n <= LIST_COUNT_LINE; n++) {
-    if ((err = ReadValue(r, line)) != LIST_OK) return Stop(s, err, n);
-    if (n == LIST_FIRST_SIZE_LINE) s->size1 = ParseListNumber(line);
-    if (n == LIST_FIRST_SIZE_LINE + 1) s->size2 = ParseListNumber(line);
-    if (n == LIST_COUNT_LINE) s->count = (int32_t)ParseListNumber(line);
-  }
-  s->expected = s->size1 + s->size2;
-  if (s->count == 0) return Stop(s, LIST_ZERO_COUNT, LIST_COUNT_LINE);
+// The next line's value into value[LIST_BUFFER_SIZE], counting the line.
+static int NextValue(struct ListReader *l, char *value) {
+  l->line++;
+  return ReadValue(l->r, value);
+}
 
-  // The table grows as names arrive rather than being sized by the count up front, so that
-  // a list claiming two billion files fails at its first missing line, not in the allocator.
-  uint32_t capacity = 0;
-  for (; s->count > 0 && s->names < (uint32_t)s->count; n++) {
-    if ((err = ReadValue(r, line)) != LIST_OK) return Stop(s, err, n);
-    if (s->names == capacity) {
-      uint32_t grown = capacity ? capacity * 2 : 16;
-      if (grown > (uint32_t)s->count) grown = (uint32_t)s->count;
-      // On a 32-bit build grown * 26 could wrap around to a small size.
-      void *p = (uint64_t)grown * SUPPORT_SLOT_SIZE > (uint64_t)SIZE_MAX
-                    ? NULL
-                    : PackageAllocZeroed((size_t)grown * SUPPORT_SLOT_SIZE);
-      if (!p) return Stop(s, LIST_NO_MEMORY, n);
-      if (s->names) memcpy(p, s->name, (size_t)s->names * SUPPORT_SLOT_SIZE);
-      PackageFree(s->name);
-      s->name = (char(*)[SUPPORT_SLOT_SIZE])p;
-      capacity = grown;
-    }
-    if (!TakeSupportName(line, s->name[s->names])) return Stop(s, LIST_BAD_NAME, n);
-    s->names++;
+int ReadListSizes(struct ListReader *l) {
+  char value[LIST_BUFFER_SIZE];
+  while (l->line < LIST_COUNT_LINE - 1) {
+    int err = NextValue(l, value);
+    if (err != LIST_OK) return err;
+    if (l->line == LIST_FIRST_SIZE_LINE) l->size1 = ParseListNumber(value);
+    if (l->line == LIST_FIRST_SIZE_LINE + 1) l->size2 = ParseListNumber(value);
   }
+  l->expected = l->size1 + l->size2;
   return LIST_OK;
 }
 
-void FreeListSummary(struct ListSummary *s) {
-  PackageFree(s->name);
-  s->name = NULL;
-  s->names = 0;
+int ReadListCount(struct ListReader *l) {
+  char value[LIST_BUFFER_SIZE];
+  int err = NextValue(l, value);
+  if (err != LIST_OK) return err;
+  l->count = (int32_t)ParseListNumber(value);
+  if (l->count == 0) return LIST_ZERO_COUNT;
+  l->slots = l->count > 0 ? (uint32_t)l->count : 0;
+  return LIST_OK;
+}
+
+int ReadListName(struct ListReader *l, char *slot) {
+  char value[LIST_BUFFER_SIZE];
+  int err = NextValue(l, value);
+  if (err != LIST_OK) return err;
+  return TakeSupportName(value, slot) ? LIST_OK : LIST_BAD_NAME;
 }
 
 const char *ListErrorText(int error) {
@@ -188,7 +177,6 @@ const char *ListErrorText(int error) {
     case LIST_NO_EQUALS: return "line without \"=\"";
     case LIST_ZERO_COUNT: return "count of support files is 0";
     case LIST_BAD_NAME: return "support file name too long or not a plain file name";
-    case LIST_NO_MEMORY: return "not enough memory for the file table";
     default: return "unknown list error";
   }
 }

@@ -64,32 +64,42 @@ int IsPlainFileName(const char *name);
 // caller's to treat (the bootstrapper then fails to create the file).
 int TakeSupportName(char *value, char *name);
 
-// The whole list as the bootstrapper reads it, for checking a list before packing or while
-// verifying (setup.exe reads step by step, with its disk check between lines 9 and 10).
+// Why reading a list stopped.
 enum ListError {
   LIST_OK = 0,
   LIST_UNREADABLE_LINE,  // missing, unterminated, or longer than 519 characters
   LIST_NO_EQUALS,        // a needed line without "="
   LIST_ZERO_COUNT,       // line 10 reads as 0
-  LIST_BAD_NAME,         // a support name field too long, or not a plain file name
-  LIST_NO_MEMORY
+  LIST_BAD_NAME          // a support name field too long, or not a plain file name
 };
 
-struct ListSummary {
+// A list read step by step, as the bootstrapper reads it: the sizes (lines 1 to 9), the count
+// (line 10), then one support file name per line. setup.exe checks the disk between the sizes
+// and the count and allocates its file table between the count and the names; datapack's list
+// check takes the same steps, so both stop at the same line for the same reason.
+struct ListReader {
+  struct ByteReader *r;
+  uint32_t line;      // 1-based number of the last line read; where reading stopped on failure
   uint32_t size1;     // line 8
   uint32_t size2;     // line 9
-  uint32_t expected;  // size1 + size2, wrapping as the bootstrapper adds them
+  uint32_t expected;  // size1 + size2, wrapping as every list number does
   int32_t count;      // line 10; negative names no support files
-  uint32_t names;     // support names read (count when positive, else 0)
-  char (*name)[SUPPORT_SLOT_SIZE];  // PackageAllocZeroed'd table of `names` slots; NULL when none
-  int error;          // ListError
-  uint32_t error_line;  // 1-based line number where reading stopped, 0 when ok
+  uint32_t slots;     // support file names the list holds: count when positive, else 0
 };
 
-// Reads a list file as the bootstrapper does. Returns the ListError (also in s->error).
-// Free with FreeListSummary whatever it returned.
-int ReadListSummary(struct ByteReader *r, struct ListSummary *s);
-void FreeListSummary(struct ListSummary *s);
+void StartListReader(struct ListReader *l, struct ByteReader *r);
+
+// Lines 1 to 9: lines 1 to 7 are not used but must each be a key=value line; lines 8 and 9
+// give size1, size2 and expected. Returns a ListError.
+int ReadListSizes(struct ListReader *l);
+
+// Line 10: count and slots. A count of 0 is LIST_ZERO_COUNT. Returns a ListError.
+int ReadListCount(struct ListReader *l);
+
+// The next support file name (TakeSupportName) into slot[SUPPORT_SLOT_SIZE], which is written
+// only with a complete name. Returns a ListError.
+int ReadListName(struct ListReader *l, char *slot);
+
 const char *ListErrorText(int error);
 
 #endif

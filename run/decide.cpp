@@ -135,12 +135,6 @@ int IsUninstallerPath(const char *path) {
   return len >= name_len && strcmp(path + len - name_len, UNINSTALLER_NAME) == 0;
 }
 
-int SupportSlots(uint32_t raw_count, uint32_t *slots) {
-  if (raw_count == 0) return 0;
-  *slots = (int32_t)raw_count < 0 ? 0 : raw_count;
-  return 1;
-}
-
 uint32_t FileTableBytes(uint32_t slots) {
   if (slots > 0x7FFFFFFFu / SUPPORT_SLOT_SIZE) return 0;
   return slots * SUPPORT_SLOT_SIZE;

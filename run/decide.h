@@ -83,12 +83,6 @@ int IsUninstallerPath(const char *path);
 
 // --- File table -------------------------------------------------------------------------
 
-// Turns list line 10 (read as a wrapping 32-bit number) into the number of file table
-// slots. Returns 0 for a count of 0, which makes the list corrupt. A count that is negative
-// as a signed 32-bit number names no support files: *slots = 0, returns 1. Otherwise
-// *slots = count, returns 1.
-int SupportSlots(uint32_t raw_count, uint32_t *slots);
-
 // Bytes of a file table of `slots` 26-byte slots; 0 for no slots, and 0 when the table would
 // exceed 2^31 - 1 bytes, which no 32-bit process can allocate (and which would wrap a 32-bit
 // size in the multiplication).

@@ -19,7 +19,6 @@ uint32_t g_file_slots = 0;
 
 // The list file while it is read; only RunListStage and its helpers use it.
 static HANDLE s_list = INVALID_HANDLE_VALUE;
-static struct ByteReader s_list_reader;
 
 // Closes the list before reporting: FatalError's clean-up deletes the list file, which an
 // open handle without sharing would prevent.
@@ -27,20 +26,6 @@ static int ListFailure(int failure) {
   CloseHandle(s_list);
   s_list = INVALID_HANDLE_VALUE;
   return ReportFailure(failure, NULL);
-}
-
-// Reads the next line's value into value[LIST_BUFFER_SIZE]; a missing line, one without "=",
-// or one longer than the line buffer makes the list corrupt.
-static int NextValue(char *value) {
-  if (ReadListValue(&s_list_reader, value)) return 1;
-  return ListFailure(FAIL_LIST_CORRUPT);
-}
-
-static int NextNumber(uint32_t *number) {
-  char value[LIST_BUFFER_SIZE];
-  if (!NextValue(value)) return 0;
-  *number = ParseListNumber(value);
-  return 1;
 }
 
 // Refuses to unpack when the working folder's disk cannot hold the expected total. When the
@@ -58,23 +43,19 @@ static int CheckDiskSpace(uint32_t expected_total) {
 
 // Allocates the file table and fills it from the support file lines, in list order (which is
 // the order of the entries in the package).
-static int ReadFileTable(uint32_t slots) {
-  if (slots == 0) return 1;  // a negative count: setup program and uninstaller only
-  uint32_t bytes = FileTableBytes(slots);
+static int ReadFileTable(struct ListReader *list) {
+  if (list->slots == 0) return 1;  // a negative count: setup program and uninstaller only
+  uint32_t bytes = FileTableBytes(list->slots);
   // Our decision: a table that cannot be allocated (a count no real list has) is reported
   // as a corrupt list rather than written through a null pointer.
   g_file_table = bytes ? (char (*)[SUPPORT_SLOT_SIZE])GlobalAlloc(GPTR, bytes) : NULL;
   if (!g_file_table) return ListFailure(FAIL_LIST_CORRUPT);
-  g_file_slots = slots;
-  for (uint32_t i = 0; i < slots; ++i) {
-    char value[LIST_BUFFER_SIZE];
-    char name[SUPPORT_SLOT_SIZE];
-    if (!NextValue(value)) return 0;
-    // TakeSupportName refuses fields and names too long for their buffers, and names that
-    // would leave the working folder ("..", "a\b", "C:x"). The slot is only written with a
-    // complete name, so the clean-up never deletes a half-copied one.
-    if (!TakeSupportName(value, name)) return ListFailure(FAIL_LIST_CORRUPT);
-    memcpy(g_file_table[i], name, SUPPORT_SLOT_SIZE);
+  g_file_slots = list->slots;
+  for (uint32_t i = 0; i < list->slots; ++i) {
+    // The reader refuses fields and names too long for their buffers, and names that would
+    // leave the working folder ("..", "a\b", "C:x") or open a device. The slot is only
+    // written with a complete name, so the clean-up never deletes a half-copied one.
+    if (ReadListName(list, g_file_table[i]) != LIST_OK) return ListFailure(FAIL_LIST_CORRUPT);
   }
   return 1;
 }
@@ -85,23 +66,20 @@ int RunListStage(void) {
   s_list = CreateFileA(list_path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                        NULL);
   if (s_list == INVALID_HANDLE_VALUE) return ReportFailure(FAIL_NO_LIST, g_base_name);
-  InitHandleReader(&s_list_reader, s_list);
+  struct ByteReader reader;
+  InitHandleReader(&reader, s_list);
+  struct ListReader list;
+  StartListReader(&list, &reader);
 
-  // Lines 1 to 7 are not used, but each must still be a key=value line.
-  char value[LIST_BUFFER_SIZE];
-  for (int line = 1; line < LIST_FIRST_SIZE_LINE; ++line) {
-    if (!NextValue(value)) return 0;
-  }
-  uint32_t size1, size2, raw_count, slots;
-  if (!NextNumber(&size1) || !NextNumber(&size2)) return 0;
-  uint32_t expected_total = size1 + size2;  // wraps like every list number
-  if (!CheckDiskSpace(expected_total)) return 0;
-  if (!NextNumber(&raw_count)) return 0;
-  if (!SupportSlots(raw_count, &slots)) return ListFailure(FAIL_LIST_CORRUPT);
+  // A line that cannot be read, a line without "=", a count of 0 or an unusable name: the
+  // list is corrupt, whichever step finds it.
+  if (ReadListSizes(&list) != LIST_OK) return ListFailure(FAIL_LIST_CORRUPT);
+  if (!CheckDiskSpace(list.expected)) return 0;
+  if (ReadListCount(&list) != LIST_OK) return ListFailure(FAIL_LIST_CORRUPT);
 
   // From here on every inflated byte counts; the list file itself, unpacked before, does not.
-  StartProgress(GetDlgItem(g_setup_window, IDC_PROGRESS), expected_total);
-  if (!ReadFileTable(slots)) return 0;
+  StartProgress(GetDlgItem(g_setup_window, IDC_PROGRESS), list.expected);
+  if (!ReadFileTable(&list)) return 0;
 
   CloseHandle(s_list);
   s_list = INVALID_HANDLE_VALUE;

@@ -195,25 +195,39 @@ TEST(SupportName, TakesSecondFieldAndRefusesUnsafe) {
   EXPECT_EQ(IsPlainFileName("N UL"), 1);
 }
 
-TEST(ListSummary, SameResultForEveryLineEnding) {
+// A whole list read through the steps, as far as they go.
+struct WholeList {
+  ListReader l;
+  int error;
+  std::vector<std::string> names;
+  explicit WholeList(ByteReader *r) {
+    StartListReader(&l, r);
+    error = ReadListSizes(&l);
+    if (error == LIST_OK) error = ReadListCount(&l);
+    for (uint32_t i = 0; error == LIST_OK && i < l.slots; i++) {
+      char slot[SUPPORT_SLOT_SIZE];
+      error = ReadListName(&l, slot);
+      if (error == LIST_OK) names.push_back(slot);
+    }
+  }
+};
+
+TEST(ListReader, SameResultForEveryLineEnding) {
   for (const char *eol : {"\r\n", "\n", "\r", "\n\r"}) {
     SCOPED_TRACE(testing::PrintToString(std::string(eol)));
     Text t(Join(ListLines("2", {"a,one.dll,1", "b,two.txt"}), eol) + "trailing garbage");
-    ListSummary s;
-    ASSERT_EQ(ReadListSummary(&t.r, &s), LIST_OK) << s.error_line;
-    EXPECT_EQ(s.size1, 1000u);
-    EXPECT_EQ(s.size2, 3000u);
-    EXPECT_EQ(s.expected, 4000u);
-    EXPECT_EQ(s.count, 2);
-    ASSERT_EQ(s.names, 2u);
-    EXPECT_STREQ(s.name[0], "one.dll");
-    EXPECT_STREQ(s.name[1], "two.txt");
-    EXPECT_EQ(s.error_line, 0u);
-    FreeListSummary(&s);
+    WholeList w(&t.r);
+    ASSERT_EQ(w.error, LIST_OK) << w.l.line;
+    EXPECT_EQ(w.l.size1, 1000u);
+    EXPECT_EQ(w.l.size2, 3000u);
+    EXPECT_EQ(w.l.expected, 4000u);
+    EXPECT_EQ(w.l.count, 2);
+    EXPECT_EQ(w.names, (std::vector<std::string>{"one.dll", "two.txt"}));
+    EXPECT_EQ(w.l.line, 12u);
   }
 }
 
-TEST(ListSummary, MalformedLists) {
+TEST(ListReader, MalformedLists) {
   auto with = [](int line, const std::string &text) {
     std::vector<std::string> l = ListLines("2", {"a,one.dll", "b,two.dll"});
     l[line - 1] = text;
@@ -240,36 +254,46 @@ TEST(ListSummary, MalformedLists) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.line);
     Text t(c.text);
-    ListSummary s;
-    EXPECT_EQ(ReadListSummary(&t.r, &s), c.error);
-    EXPECT_EQ(s.error, c.error);
-    EXPECT_EQ(s.error_line, c.line);
-    FreeListSummary(&s);
+    WholeList w(&t.r);
+    EXPECT_EQ(w.error, c.error);
+    EXPECT_EQ(w.l.line, c.line);
   }
 }
 
-TEST(ListSummary, CountsAndSizes) {
+TEST(ListReader, CountsAndSizes) {
   // A negative count names no support files; the sizes wrap when added.
   std::vector<std::string> l = ListLines("-3", {});
   l[7] = "Size1=4294967295";
   l[8] = "Size2=2";
   Text t(Join(l, "\n"));
-  ListSummary s;
-  ASSERT_EQ(ReadListSummary(&t.r, &s), LIST_OK);
-  EXPECT_EQ(s.count, -3);
-  EXPECT_EQ(s.names, 0u);
-  EXPECT_EQ(s.name, nullptr);
-  EXPECT_EQ(s.expected, 1u);
-  FreeListSummary(&s);
+  WholeList negative(&t.r);
+  ASSERT_EQ(negative.error, LIST_OK);
+  EXPECT_EQ(negative.l.count, -3);
+  EXPECT_EQ(negative.l.slots, 0u);
+  EXPECT_EQ(negative.l.expected, 1u);
+
+  // Line 10 read as a wrapping 32-bit number and then as signed: its sign decides.
+  struct {
+    const char *count;
+    uint32_t slots;
+  } counts[] = {{"3", 3}, {"2147483647", 0x7FFFFFFFu}, {"2147483648", 0}, {"4294967291", 0}};
+  for (const auto &c : counts) {
+    Text big(Join(ListLines(c.count, {}), "\n"));
+    ListReader r;
+    StartListReader(&r, &big.r);
+    ASSERT_EQ(ReadListSizes(&r), LIST_OK);
+    EXPECT_EQ(ReadListCount(&r), LIST_OK) << c.count;
+    EXPECT_EQ(r.slots, c.slots) << c.count;
+  }
 
   std::vector<std::string> names;
   for (int i = 0; i < 40; i++) names.push_back("x,f" + std::to_string(i) + ".dat");
   Text many(Join(ListLines("40", names), "\n"));
-  ASSERT_EQ(ReadListSummary(&many.r, &s), LIST_OK);
-  ASSERT_EQ(s.names, 40u);
-  EXPECT_STREQ(s.name[0], "f0.dat");
-  EXPECT_STREQ(s.name[39], "f39.dat");
-  FreeListSummary(&s);
+  WholeList w(&many.r);
+  ASSERT_EQ(w.error, LIST_OK);
+  ASSERT_EQ(w.names.size(), 40u);
+  EXPECT_EQ(w.names[0], "f0.dat");
+  EXPECT_EQ(w.names[39], "f39.dat");
 }
 
 }  // namespace

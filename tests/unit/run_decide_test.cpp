@@ -240,19 +240,6 @@ TEST(RunFolders, UninstallerIsRecognisedByItsLastTwelveCharacters) {
 
 // --- File table ---------------------------------------------------------------------------
 
-TEST(RunFileTable, CountDecidesTheSlots) {
-  uint32_t slots = 99;
-  EXPECT_FALSE(SupportSlots(0, &slots));  // a count of 0 makes the list corrupt
-  EXPECT_TRUE(SupportSlots(3, &slots));
-  EXPECT_EQ(slots, 3u);
-  EXPECT_TRUE(SupportSlots((uint32_t)-5, &slots));  // negative: no support files
-  EXPECT_EQ(slots, 0u);
-  EXPECT_TRUE(SupportSlots(0x80000000u, &slots));
-  EXPECT_EQ(slots, 0u);
-  EXPECT_TRUE(SupportSlots(0x7FFFFFFFu, &slots));
-  EXPECT_EQ(slots, 0x7FFFFFFFu);
-}
-
 TEST(RunFileTable, TableSizeNeverWraps) {
   EXPECT_EQ(FileTableBytes(0), 0u);
   EXPECT_EQ(FileTableBytes(3), 78u);

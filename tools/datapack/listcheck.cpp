@@ -129,22 +129,28 @@ ListCheck CheckList(const unsigned char* data, size_t size, const std::string& l
   MemoryReader m;
   ByteReader r;
   InitMemoryReader(&m, &r, data, size);
-  ListSummary s;
-  memset(&s, 0, sizeof s);
-  int error = ReadListSummary(&r, &s);
-  c.size1 = s.size1;
-  c.size2 = s.size2;
-  c.expected = s.expected;
-  c.count = s.count;
-  std::vector<ListLineSpan> lines = SplitListLines(data, size);
+  const std::vector<ListLineSpan> lines = SplitListLines(data, size);
+  ListReader l;
+  StartListReader(&l, &r);
+  // The bootstrapper's own steps, without its disk check and file table between them.
+  int error = ReadListSizes(&l);
+  if (error == LIST_OK) {
+    error = ReadListCount(&l);
+    if (error == LIST_OK || error == LIST_ZERO_COUNT) c.expected = l.expected;
+  }
+  c.size1 = l.size1;
+  c.size2 = l.size2;
+  c.count = l.count;
+  for (uint32_t i = 0; error == LIST_OK && i < l.slots; ++i) {
+    char slot[SUPPORT_SLOT_SIZE];
+    error = ReadListName(&l, slot);
+    if (error == LIST_OK) c.names.push_back(slot);
+  }
   if (error != LIST_OK) {
-    c.issues.push_back(
-        {Severity::kFail, s.error_line, DescribeFailure(error, s.error_line, data, lines)});
-    FreeListSummary(&s);
+    c.names.clear();
+    c.issues.push_back({Severity::kFail, l.line, DescribeFailure(error, l.line, data, lines)});
     return c;
   }
-  for (uint32_t i = 0; i < s.names; ++i) c.names.push_back(s.name[i]);
-  FreeListSummary(&s);
   c.readable = true;
 
   if (c.count < 0)

@@ -3,9 +3,9 @@
 //
 // The bootstrapper reads lines 1..10 and then one line per support file; a line it cannot
 // read, a line without "=", a count of 0 or a name it cannot use stops it. Those failures are
-// found by the package core's own reader (ReadListSummary), so this check and setup.exe can
-// never disagree; this file adds the line-precise reasons and the things that do not stop the
-// bootstrapper but break the installation.
+// found by taking the steps of the package core's list reader that setup.exe takes; this file
+// adds the line-precise reasons and the things that do not stop the bootstrapper but break
+// the installation.
 #ifndef DATAPACK_LISTCHECK_H
 #define DATAPACK_LISTCHECK_H
 
