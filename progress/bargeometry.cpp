@@ -1,4 +1,4 @@
-// Geometry of the progress bar and the link label: integer arithmetic only, so that every
+// Geometry of the progress bar and of font heights: integer arithmetic only, so that every
 // pixel the window shows can be predicted by the tests.
 #include "bargeometry.h"
 

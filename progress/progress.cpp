@@ -22,3 +22,24 @@ unsigned PercentOf(uint64_t done, uint32_t expected) {
   // done < expected < 2^32 here, so done * 100 fits easily in 64 bits.
   return (unsigned)(done * 100u / expected);
 }
+
+int WaitIsOver(uint32_t start, uint32_t now, uint32_t ms) {
+  return (uint32_t)(now - start) >= ms;
+}
+
+int FormatPercentLabel(int value, char *label) {
+  if (value < 0) value = 0;
+  if (value > 100) value = 100;
+  char digits[4];
+  int n = 0;
+  int rest = value;
+  do {
+    digits[n++] = (char)('0' + rest % 10);
+    rest /= 10;
+  } while (rest > 0);
+  int pos = 0;
+  while (n > 0) label[pos++] = digits[--n];
+  label[pos++] = '%';
+  label[pos] = '\0';
+  return value;
+}

@@ -23,4 +23,14 @@ unsigned AddInflateReport(struct ProgressCount *c, uint32_t bytes_out, int end);
 // An expected total of 0 shows 100 (nothing to wait for; never a division by zero).
 unsigned PercentOf(uint64_t done, uint32_t expected);
 
+// The progress bar's label: the value clamped to 0..100, in decimal, followed by "%", in
+// label[PERCENT_LABEL_SIZE]. Returns the clamped value.
+enum { PERCENT_LABEL_SIZE = 8 };  // "100%" and its terminating zero fit with room to spare
+int FormatPercentLabel(int value, char *label);
+
+// Whether a wait that began at tick `start` and lasts `ms` milliseconds is over at tick `now`.
+// Tick counts wrap every 49.7 days; the difference is taken modulo 2^32, so a wrap during
+// the wait does not end or prolong it.
+int WaitIsOver(uint32_t start, uint32_t now, uint32_t ms);
+
 #endif

@@ -1,7 +1,6 @@
 // Win32 side of progress: percentage to the bar, waits that dispatch messages.
 #include "progress_win.h"
 
-#include "decide.h"
 #include "progress.h"
 #include "resource.h"  // WM_SETPERCENT
 

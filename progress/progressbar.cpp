@@ -7,7 +7,7 @@
 #include "progress_win.h"
 
 #include "bargeometry.h"
-#include "decide.h"    // FormatPercentLabel
+#include "progress.h"  // FormatPercentLabel
 #include "resource.h"  // WM_SETPERCENT
 
 // --- Module state ------------------------------------------------------------------------

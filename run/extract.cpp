@@ -4,6 +4,7 @@
 #include "format.h"
 #include "handlereader.h"
 #include "package.h"
+#include "paths.h"
 #include "progress_win.h"
 #include "run.h"
 #include "runstate.h"

@@ -1,7 +1,8 @@
 // Fatal errors, the message catalogue and the clean-up of unpacked files.
 //
 // Every failure of the run ends here, the same way: message box, clean-up, window destroyed.
-#include "decide.h"
+#include "buffers.h"
+#include "failure.h"
 #include "format.h"
 #include "resource.h"
 #include "run.h"

@@ -1,6 +1,8 @@
 // The list stage: sizes, disk space, progress count and the file table from the list file.
 #include <string.h>
 
+#include "diskspace.h"
+#include "filetable.h"
 #include "format.h"
 #include "handlereader.h"
 #include "listfile.h"

@@ -1,7 +1,8 @@
 // The setup run: prepares the working folder, opens and checks "_Data.001", unpacks the list
 // file, checks disk space, unpacks the setup program, the uninstaller and the support files,
 // launches the setup program, watches it, and cleans up. Every failure ends the program
-// through FatalError. Win32 only; the decisions it takes are in decide.h.
+// through FatalError. Win32 only; the decisions it takes are in the portable headers beside
+// it (diskspace.h, failure.h, paths.h, filetable.h, digest.h).
 //
 // Everything runs on the window's thread: StartRun is called from the setup window's
 // WM_INITDIALOG and returns once the setup program has been launched or the run has failed;
@@ -43,7 +44,7 @@ int DirectoryExists(char *path);
 // message loop quits. Returns 0, so that the failing step can return its result directly.
 int FatalError(const char *text);
 
-// Composes the message for a RunFailure (decide.h) with its argument (base name or path, as
+// Composes the message for a RunFailure (failure.h) with its argument (base name or path, as
 // the failure needs) and calls FatalError with it. Returns 0.
 int ReportFailure(int failure, const char *arg);
 
@@ -61,7 +62,7 @@ void CleanUpFiles(void);
 // Reads the next entry record from the open package, inflates it and writes its file data to
 // `path`, then applies the stored times and attributes (the uninstaller is always made
 // read-only and hidden). When `written` is not NULL, it receives the length and Adler-32 of
-// the data written (decide.h). Returns 1; on failure the package has been closed and the
+// the data written (digest.h). Returns 1; on failure the package has been closed and the
 // failure reported (corrupt package, or could not copy `path`), and 0 is returned.
 struct FileDigest;
 int ExtractEntry(const char *path, struct FileDigest *written);

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "decide.h"
+#include "buffers.h"
 #include "listfile.h"
 
 // fatal.cpp

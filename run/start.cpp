@@ -2,6 +2,7 @@
 #include "format.h"
 #include "handlereader.h"
 #include "package.h"
+#include "paths.h"
 #include "run.h"
 #include "runstate.h"
 

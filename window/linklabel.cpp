@@ -5,7 +5,8 @@
 
 #include <shellapi.h>
 
-#include "bargeometry.h"  // CentredStart, CharHeightForPoints
+#include "bargeometry.h"  // CharHeightForPoints
+#include "linkgeometry.h"
 #include "resource.h"
 
 // Dark red: readable on the dialog's grey and recognisable as a link without the blue the
@@ -82,9 +83,6 @@ void InstallLinkLabel(HWND label) {
 
 void FitLinkLabel(HWND window, HWND label) {
   if (!label) return;
-  // Centred on the outer width (frame included) while positioned in client coordinates, so
-  // the label sits right of the client area's centre by the left frame's few pixels: the
-  // placement the window's layout was drawn for.
   RECT outer;
   GetWindowRect(window, &outer);
   RECT box;
@@ -112,7 +110,7 @@ void FitLinkLabel(HWND window, HWND label) {
     SendMessageA(label, WM_SETFONT, (WPARAM)s_link_font, FALSE);
   }
   // As wide as the text, so that the hand and the click cover the text and nothing beside.
-  MoveWindow(label, CentredStart(outer.right - outer.left, size.cx), top_left.y, size.cx,
+  MoveWindow(label, LinkLabelLeft(outer.right - outer.left, size.cx), top_left.y, size.cx,
              box.bottom - box.top, TRUE);
 }
 

@@ -1,5 +1,6 @@
 // The setup window's dialog procedure: one small handler per message.
-#include "decide.h"
+#include "buffers.h"
+#include "failure.h"
 #include "progress_win.h"
 #include "resource.h"
 #include "run.h"

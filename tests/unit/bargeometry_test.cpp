@@ -6,7 +6,8 @@
 #include <string>
 
 #include "bargeometry.h"
-#include "decide.h"  // FormatPercentLabel: the bar's label and its value come from it
+#include "linkgeometry.h"
+#include "progress.h"  // FormatPercentLabel: the bar's label and its value come from it
 
 namespace {
 
@@ -64,12 +65,12 @@ TEST(BarGeometry, LabelIsCentredWithEachHalvingTruncated) {
   EXPECT_EQ(at.y, -6);
 }
 
-TEST(BarGeometry, CentredStartServesTheLinkLabel) {
+TEST(LinkGeometry, CentredOnTheWindowsOuterWidth) {
   // A 346-pixel window and a 160-pixel address: 173 - 80.
-  EXPECT_EQ(CentredStart(346, 160), 93);
-  EXPECT_EQ(CentredStart(345, 161), 92);  // 172 - 80
+  EXPECT_EQ(LinkLabelLeft(346, 160), 93);
+  EXPECT_EQ(LinkLabelLeft(345, 161), 92);  // 172 - 80
   // An address wider than the window starts left of it.
-  EXPECT_EQ(CentredStart(346, 500), -77);
+  EXPECT_EQ(LinkLabelLeft(346, 500), -77);
 }
 
 TEST(BarGeometry, FontHeightsRoundLikeMulDiv) {

@@ -4,11 +4,16 @@
 
 #include <string.h>
 
-#include <map>
 #include <string>
 
 #include "bytereader.h"
-#include "decide.h"
+#include "buffers.h"
+#include "digest.h"
+#include "diskspace.h"
+#include "failure.h"
+#include "filetable.h"
+#include "paths.h"
+#include "progress.h"
 #include "messages.h"
 #include "resource.h"
 
@@ -47,37 +52,16 @@ TEST(RunDiskSpace, NoFreeSpaceOnlyFitsNothing) {
 
 // --- Messages -----------------------------------------------------------------------------
 
-// The catalogue as the string table holds it (same texts: messages.h).
-const std::map<unsigned, const char *> kCatalogue = {
-    {IDS_TITLE, TEXT_TITLE},
-    {IDS_NEED_WIN32, TEXT_NEED_WIN32},
-    {IDS_NO_PACKAGE, TEXT_NO_PACKAGE},
-    {IDS_CORRUPT_HEAD, TEXT_CORRUPT_HEAD},
-    {IDS_CORRUPT_TAIL, TEXT_CORRUPT_TAIL},
-    {IDS_NO_LIST, TEXT_NO_LIST},
-    {IDS_CANNOT_COPY, TEXT_CANNOT_COPY},
-    {IDS_LIST_CORRUPT, TEXT_LIST_CORRUPT},
-    {IDS_CANNOT_RUN, TEXT_CANNOT_RUN},
-    {IDS_NO_SPACE, TEXT_NO_SPACE},
-    {IDS_NO_TEMP, TEXT_NO_TEMP},
-};
-
-// Behaves like LoadStringA: copies at most size - 1 characters and terminates.
-int LoadFromCatalogue(void *, unsigned id, char *buf, int size) {
-  auto found = kCatalogue.find(id);
-  if (found == kCatalogue.end()) {
-    buf[0] = '\0';
-    return 0;
-  }
-  strncpy(buf, found->second, (size_t)size - 1);
-  buf[size - 1] = '\0';
-  return (int)strlen(buf);
-}
+// Every text of the catalogue.
+const unsigned kCatalogueIds[] = {IDS_TITLE,       IDS_NEED_WIN32,   IDS_NO_PACKAGE,
+                                  IDS_CORRUPT_HEAD, IDS_CORRUPT_TAIL, IDS_NO_LIST,
+                                  IDS_CANNOT_COPY,  IDS_LIST_CORRUPT, IDS_CANNOT_RUN,
+                                  IDS_NO_SPACE,     IDS_NO_TEMP};
 
 std::string Compose(int failure, const char *arg = nullptr) {
   char out[MESSAGE_BUFFER_SIZE];
   memset(out, 'x', sizeof out);
-  size_t len = ComposeFailure(failure, arg, LoadFromCatalogue, nullptr, out);
+  size_t len = ComposeFailure(failure, arg, LoadCompiledText, nullptr, out);
   EXPECT_EQ(len, strlen(out));
   return out;
 }
@@ -106,7 +90,7 @@ TEST(RunMessages, EveryFailureComposesItsExactText) {
             "Setup program cannot continue because it could not run file C:\\TEMP\\Setup1.exe");
   // The caption keeps its leading space.
   char title[TEXT_LOAD_SIZE];
-  LoadFromCatalogue(nullptr, IDS_TITLE, title, TEXT_LOAD_SIZE);
+  LoadCompiledText(nullptr, IDS_TITLE, title, TEXT_LOAD_SIZE);
   EXPECT_STREQ(title, " Setup program");
 }
 
@@ -137,13 +121,15 @@ TEST(RunMessages, MissingCatalogueTextsLeaveOnlyTheFixedParts) {
   EXPECT_STREQ(out, " '_Data.001'.");
   ComposeFailure(FAIL_NO_SPACE, nullptr, nullptr, nullptr, out);
   EXPECT_STREQ(out, "");
-  ComposeFailure(12345, nullptr, LoadFromCatalogue, nullptr, out);
+  ComposeFailure(12345, nullptr, LoadCompiledText, nullptr, out);
   EXPECT_STREQ(out, "");
 }
 
 TEST(RunMessages, CatalogueTextsFitTheirLoadBuffers) {
-  for (const auto &entry : kCatalogue) {
-    EXPECT_LT(strlen(entry.second), (size_t)TEXT_LOAD_SIZE) << "text " << entry.first;
+  for (unsigned id : kCatalogueIds) {
+    char text[2 * TEXT_LOAD_SIZE];
+    EXPECT_GT(LoadCompiledText(nullptr, id, text, sizeof text), 0) << "text " << id;
+    EXPECT_LT(strlen(text), (size_t)TEXT_LOAD_SIZE) << "text " << id;
   }
 }
 

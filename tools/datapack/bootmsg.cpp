@@ -1,26 +1,25 @@
 #include "bootmsg.h"
 
-#include "format.h"
+#include "buffers.h"
+#include "failure.h"
 
 namespace datapack {
 
-// The bootstrapper's string table entries these messages are made of.
-static const char kCorruptHead[] = "Setup program cannot continue because file";
-static const char kCorruptTail[] = "is corrupted.";
-static const char kListCorrupt[] =
-    "Setup program cannot continue because file Setup.lst is corrupted.";
-static const char kCannotCopy[] = "Setup program cannot continue because it could not copy file";
-
 const char kWorkingFolderPlaceholder[] = "%TEMP%\\";
 
-std::string CorruptPackageMessage() {
-  return std::string(kCorruptHead) + " " + PACKAGE_FILE_NAME + " " + kCorruptTail;
+// The bootstrapper's own composition, from the texts its string table is compiled from.
+static std::string Compose(int failure, const char* arg) {
+  char message[MESSAGE_BUFFER_SIZE];
+  ComposeFailure(failure, arg, LoadCompiledText, nullptr, message);
+  return message;
 }
 
-std::string ListCorruptMessage() { return kListCorrupt; }
+std::string CorruptPackageMessage() { return Compose(FAIL_CORRUPT_PACKAGE, nullptr); }
+
+std::string ListCorruptMessage() { return Compose(FAIL_LIST_CORRUPT, nullptr); }
 
 std::string CannotCopyMessage(const std::string& path) {
-  return std::string(kCannotCopy) + " " + path;
+  return Compose(FAIL_CANNOT_COPY, path.c_str());
 }
 
 }  // namespace datapack

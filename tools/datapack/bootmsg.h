@@ -1,5 +1,6 @@
-// The texts the bootstrapper shows when it stops, composed exactly as it composes them, so
-// that `datapack verify` can print what a user of a broken package would see.
+// The texts the bootstrapper shows when it stops, composed by its own ComposeFailure from the
+// texts its string table is compiled from, so that `datapack verify` can print what a user of
+// a broken package would see.
 #ifndef DATAPACK_BOOTMSG_H
 #define DATAPACK_BOOTMSG_H
 
@@ -15,7 +16,8 @@ std::string CorruptPackageMessage();
 // name: always names "Setup.lst", whatever the base name.
 std::string ListCorruptMessage();
 
-// A file that cannot be created; `path` is the full destination path.
+// A file that cannot be created; `path` is the full destination path (the message is cut at
+// 519 characters, as the bootstrapper cuts it).
 std::string CannotCopyMessage(const std::string& path);
 
 // How verify writes the working folder it cannot know: the message then reads
