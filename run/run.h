@@ -19,6 +19,10 @@
 
 #include <windows.h>
 
+#include "buffers.h"
+#include "digest.h"
+#include "failure.h"
+
 // Gives the run the instance whose resources hold the message catalogue and the setup window,
 // which owns every message box and receives the watch timer. Called by the window's
 // initialisation before anything there can fail.
