@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <thread>
 
 #include "datapack_fixture.h"
 #include "filetime.h"
@@ -371,6 +372,13 @@ TEST(DatapackCli, CreateWarnsAboutPackagesThatSurprise) {
          WriteFile(s.dir / "Setup.lst", s.list_text);
        },
        "Setup.lst: line 11: bytes above 0x7F"},
+      {"a name cut at a space",
+       [](Sources& s) {
+         s.list_text.replace(s.list_text.find("ro.dat"), 6, "ro.dat old copy");
+         WriteFile(s.dir / "Setup.lst", s.list_text);
+       },
+       "line 12: the name field \"ro.dat old copy\" is cut at its first space: the file packed "
+       "and unpacked is \"ro.dat\""},
       {"lines 8 + 9 past 4 GiB",
        [](Sources& s) {
          s.list_text.replace(s.list_text.find("Size2=0"), 7, "Size2=4294967295");
@@ -566,6 +574,110 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
   }
 }
 
+// RunTool with `input` as standard input: through a pipe (fed by a thread, as a package does
+// not fit the pipe's buffer), or from a regular file standing at `skip` bytes, as after a
+// redirection that something else already read from.
+Result RunWithInput(const std::vector<std::string>& args, const Bytes& input, bool pipe_it,
+                    size_t skip = 0) {
+  std::ostringstream out, err;
+  datapack::Console console{out, err, false, ""};
+  int fds[2] = {-1, -1};
+  FILE* in = nullptr;
+  std::thread feeder;
+  if (pipe_it) {
+    if (pipe(fds) != 0) return {-1, "", "pipe failed"};
+    feeder = std::thread([&] {
+      (void)!write(fds[1], input.data(), input.size());
+      close(fds[1]);
+    });
+    in = fdopen(fds[0], "rb");
+  } else {
+    in = tmpfile();
+    fwrite(input.data(), 1, input.size(), in);
+    fseek(in, (long)skip, SEEK_SET);
+  }
+  console.in = in;
+  const int code = datapack::RunDatapack(args, console);
+  if (feeder.joinable()) feeder.join();
+  fclose(in);
+  return {code, out.str(), err.str()};
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// "-" is standard input for list, verify and extract, from a pipe or a redirected file: the
+// verdicts and messages, offsets and sizes included, are those of the same package read as a
+// file. For create it is standard output.
+TEST(DatapackCli, DashIsStandardInputOrStandardOutput) {
+  Sources src;
+  TempDir dir;
+  ASSERT_EQ(RunTool(src.Create(dir / "p.001")).code, 0);
+  const Bytes good = ReadFile(dir / "p.001");
+  Bytes cut(good.begin(), good.end() - 300), trailing = good;
+  trailing.insert(trailing.end(), 7, 0);
+  struct {
+    const char* what;
+    std::vector<std::string> args;  // the package last
+    const Bytes* package;
+  } cases[] = {
+      {"verify good", {"verify"}, &good},
+      {"verify cut", {"verify"}, &cut},
+      {"verify trailing bytes", {"verify", "-S"}, &trailing},
+      {"list json", {"list", "-J"}, &good},
+      {"list cut", {"list"}, &cut},
+  };
+  for (const auto& c : cases) {
+    WriteFile(dir / "q.001", *c.package);
+    std::vector<std::string> args = c.args;
+    args.push_back((dir / "q.001").string());
+    Result file = RunTool(args);
+    file.out = Replace(file.out, (dir / "q.001").string(), "-");
+    file.err = Replace(file.err, (dir / "q.001").string(), "-");
+    args.back() = "-";
+    for (bool pipe_it : {true, false}) {
+      Bytes shifted = *c.package;
+      shifted.insert(shifted.begin(), 5, 'x');  // read by someone else before
+      const Result r = RunWithInput(args, pipe_it ? *c.package : shifted, pipe_it, pipe_it ? 0 : 5);
+      EXPECT_EQ(r.code, file.code) << c.what << pipe_it;
+      EXPECT_EQ(r.out, file.out) << c.what << pipe_it;
+      EXPECT_EQ(r.err, file.err) << c.what << pipe_it;
+    }
+  }
+  Result r = RunWithInput({"verify", "-", "-"}, good, false);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("standard input (-) can be read only once"), std::string::npos) << r.err;
+
+  // create -o -: the same bytes as the file, the summary on standard error; never onto a
+  // terminal, and with --strict nothing when there is a warning.
+  r = RunTool(src.Create("-"));
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ToBytes(r.out), good);
+  EXPECT_NE(r.err.find("-: 5 entries, "), std::string::npos) << r.err;
+  EXPECT_TRUE(RunTool(src.Create("-", {"-q"})).err.empty());
+  std::ostringstream o, e;
+  datapack::Console tty{o, e, false, ""};
+  tty.out_is_terminal = true;
+  EXPECT_EQ(datapack::RunDatapack(src.Create("-"), tty), 1);
+  EXPECT_EQ(o.str(), "");
+  EXPECT_NE(e.str().find("standard output is a terminal"), std::string::npos) << e.str();
+  r = RunTool(src.Create("-", {"--strict"}));
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ToBytes(r.out), good) << "through the scratch file";
+  WriteFile(src.dir / "uninst.exe", std::string("#!/bin/sh\n"));
+  r = RunTool(src.Create("-", {"--strict"}));
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.out, "") << "--strict writes nothing";
+
+  TempDir x;  // last: reading the sources changes their access times
+  r = RunWithInput({"extract", "-q", "-C", x.path().string(), "-"}, good, true);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadFile(x / "ro.dat"), ReadFile(src.dir / "files/ro.dat"));
+}
+
 TEST(DatapackCli, HelpVersionAndUsageErrors) {
   struct {
     std::vector<std::string> args;
@@ -673,6 +785,8 @@ TEST(DatapackExe, ExitStatusesOfTheRealProgram) {
        "datapack: write error: No space left on device\n"},
       {"verify good.001 >/dev/full", 3, "", "datapack: write error: No space left on device\n"},
       {"verify good.001 bad.001", 2, "good.001: good"},
+      {"verify - <good.001", 0, "-: good"},
+      {"list -J - <bad.001", 2, "{\n  \"package\": \"-\""},
       {"verify bad.001 absent.001 good.001", 3, "Setup program cannot continue"},
       {"verify -qS good.001 good.001", 0, ""},
       {"list -qJ good.001 good.001", 0, "[\n{\n  \"package\": \"good.001\""},

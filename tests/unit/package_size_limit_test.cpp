@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "entry_stream.h"
+#include "entrylimit.h"
 #include "package.h"
 #include "packer.h"
 
@@ -60,6 +61,7 @@ TEST(EntrySizeLimit, SizesAddingUpTo2GiBAreRefusedByBothReaders) {
     EXPECT_EQ(Streamed(bytes, &streamed), ENTRY_NO_MEMORY);
     EXPECT_STREQ(whole.reason, kEntryTooLarge);
     EXPECT_STREQ(streamed.reason, kEntryTooLarge);
+    EXPECT_NE(datapack::EntrySizeRefusal(h.stored, h.declared), "") << "create writes none";
     // Decided on the record alone: nothing of the stream was read.
     EXPECT_EQ(whole.stored_read, 0u);
     EXPECT_EQ(streamed.stored_read, 0u);
@@ -70,6 +72,11 @@ TEST(EntrySizeLimit, JustBelowTheLimitTheStreamDecides) {
   // Only the streaming reader here: the whole-buffer one would allocate 2 GiB. A stored size
   // past the end of the data; the stream is complete in what is there.
   const uint32_t kStored[] = {0x1000u, 0x40000000u, 0x7FFFFF00u};
+  // Before compressing, create checks the inflated size alone (stored 0): a file whose
+  // payload reaches the limit by itself is refused before anything is read.
+  EXPECT_EQ(datapack::EntrySizeRefusal(0, ENTRY_SIZE_MAX), "");
+  EXPECT_NE(datapack::EntrySizeRefusal(0, uint64_t(ENTRY_SIZE_MAX) + 1), "");
+  EXPECT_NE(datapack::EntrySizeRefusal(0, uint64_t(5) << 30), "") << "past 32 bits";
   for (uint32_t stored : kStored) {
     SCOPED_TRACE(stored);
     std::vector<unsigned char> bytes = Record(ENTRY_SIZE_MAX - stored, stored);
@@ -77,6 +84,8 @@ TEST(EntrySizeLimit, JustBelowTheLimitTheStreamDecides) {
     EXPECT_EQ(Streamed(bytes, &streamed), ENTRY_OK);
     EXPECT_EQ(streamed.produced, 40u);
     EXPECT_EQ(streamed.declared, ENTRY_SIZE_MAX - stored);
+    EXPECT_EQ(datapack::EntrySizeRefusal(stored, ENTRY_SIZE_MAX - stored), "")
+        << "create writes it";
   }
 }
 

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <memory>
+#include <ostream>
 
 #include "commands.h"
 #include "encode.h"
@@ -29,7 +30,9 @@ const char kCreateHelp[] =
     "  -d, --files DIR         folder of the support files (default: the list file's folder)\n"
     "  -k, --kind KIND         base name: Instal, Setup or Instalar (or 1, 2, 3); default:\n"
     "                          the list file's name when it is one of them (Setup.lst)\n"
-    "  -o, --output FILE       the package to write (default: _Data.001)\n"
+    "  -o, --output FILE       the package to write (default: _Data.001); - for standard\n"
+    "                          output (never a terminal; the summary then goes to standard\n"
+    "                          error)\n"
     "  -f, --force             replace an existing output file\n"
     "      --fix-sizes         if list lines 8 + 9 do not add up to the payload total, pack\n"
     "                          the list with line 8 set to the total and line 9 to 0 (keys\n"
@@ -73,10 +76,16 @@ const char kCreateHelp[] =
     "file it leads to replaced. Temporary files that an ended run left behind (killed, for\n"
     "example) are removed.\n"
     "Warnings: a setup program or uninstaller that is empty or does not start with \"MZ\",\n"
-    "a list with bytes above 0x7F or lines 8 + 9 adding up past 4 GiB, sizes that do not\n"
-    "add up, a support file named like the uninstaller.\n"
+    "a list with bytes above 0x7F or lines 8 + 9 adding up past 4 GiB, a name cut at a\n"
+    "space (the bootstrapper keeps what comes before it), sizes that do not add up, a\n"
+    "support file named like the uninstaller.\n"
+    "With -o - the package is written to standard output as it is made (with --strict\n"
+    "through a temporary file, so that a warning still means nothing written).\n"
+    "An entry whose stored and inflated sizes reach 2 GiB together is refused (exit status\n"
+    "2, nothing written): setup.exe and 'datapack verify' call it a corrupt package.\n"
     "Exit status: 0 done, 1 usage error, OUTPUT exists or is not a regular file or is an\n"
-    "input, 2 list refused, 3 I/O error (with the system's reason).\n";
+    "input or standard output is a terminal, 2 list refused or a file too large for an\n"
+    "entry, 3 I/O error (with the system's reason).\n";
 
 namespace {
 
@@ -225,9 +234,147 @@ void WarnAboutList(Console& console, const std::string& list_arg,
              "): the bootstrapper's free-space check is wrong too, not only its bar");
 }
 
-}  // namespace
+// Warns about support names the bootstrapper cuts at a space: it keeps only what comes before
+// the first space of the value's second field, so "read me.txt" packs and unpacks as "read".
+// Spaces at the end of the field only are left alone: nothing is lost there.
+void WarnAboutCutNames(Console& console, const std::string& list_arg,
+                       const std::vector<unsigned char>& data, const ListCheck& check) {
+  const std::vector<ListLineSpan> lines = SplitListLines(data.data(), data.size());
+  for (size_t i = 0; i < check.names.size(); ++i) {
+    const size_t index = LIST_FIRST_NAME_LINE - 1 + i;
+    if (index >= lines.size()) break;
+    const std::string line(data.begin() + (long)lines[index].begin,
+                           data.begin() + (long)lines[index].end);
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos || line.size() - equals > LIST_BUFFER_SIZE) continue;
+    char rest[LIST_BUFFER_SIZE], field[LIST_FIELD_SIZE];
+    snprintf(rest, sizeof rest, "%s", line.c_str() + equals + 1);
+    if (!SplitField(field, rest) || !SplitField(field, rest)) continue;
+    const std::string text = field;
+    const size_t space = text.find(' ');
+    if (space == std::string::npos || text.find_first_not_of(' ', space) == std::string::npos)
+      continue;
+    Warn(console, list_arg,
+         "line " + std::to_string(index + 1) + ": the name field \"" + text +
+             "\" is cut at its first space: the file packed and unpacked is \"" + check.names[i] +
+             "\"");
+  }
+}
 
-int CommandCreate(const std::vector<std::string>& args, Console& console) {
+// What the command line asks for.
+struct CreateRequest {
+  std::string list_arg;  // as given, for messages
+  fs::path list_path, setup, uninstaller;
+  fs::path folder;  // of the support files
+  int kind = 0;
+  CompressionOptions compression;
+  unsigned threads = 1;
+  bool fixed_times = false;  // every file gets epoch_time
+  uint64_t epoch_time = 0;   // FILETIME
+  bool force = false, quiet = false, strict = false, fix_sizes = false;
+  bool to_stdout = false;  // -o -: the package goes to standard output
+  fs::path output;
+  std::string out_name;  // for messages
+};
+
+// Everything the package holds, examined before anything is written.
+struct Contents {
+  std::string base, list_name, setup_name;  // "Setup", "Setup.lst", "Setup1.exe"
+  Input list;
+  ListCheck check;
+  std::vector<Input> inputs;   // setup program, uninstaller, support files, in package order
+  uint64_t payload_total = 0;  // payload bytes of every entry after the list
+  uint64_t source_total = 0;   // bytes of every source file, the list included
+};
+
+// What writing made, for the summary.
+struct WriteStats {
+  uint64_t package_size = 0;
+  uint32_t reports = 0;  // reports of the entries the bar counts
+  size_t kinds[kStreamKinds] = {0};
+  size_t more_blocks = 0;  // optimal streams that needed more blocks to beat zlib's
+};
+
+// Where the package's bytes go: a file (the temporary beside OUTPUT, or a scratch copy) or
+// standard output.
+struct PackageSink {
+  FILE* file = nullptr;
+  std::ostream* stream = nullptr;
+
+  // Returns false with `error` set; "" for standard output, whose failure main reports as
+  // "datapack: write error: REASON" when it flushes.
+  bool Write(const std::vector<unsigned char>& bytes, std::string& error) {
+    if (file) {
+      if (fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size()) return true;
+      error = ErrnoText();
+      return false;
+    }
+    stream->write((const char*)bytes.data(), (std::streamsize)bytes.size());
+    error = "";
+    return stream->good();
+  }
+};
+
+int ParseCompression(Console& console, const Options& o, CreateRequest& req) {
+  CompressionOptions& c = req.compression;
+  int64_t n;
+  if (o.Has("level")) {
+    if (!ParseNumber(o.Get("level"), 0, 9, n))
+      return UsageError(console, "create", "--level must be 0 to 9");
+    c.level = (int)n;
+  }
+  if (o.Has("mem-level")) {
+    if (!ParseNumber(o.Get("mem-level"), 1, 9, n))
+      return UsageError(console, "create", "--mem-level must be 1 to 9");
+    c.mem_level = (int)n;
+  }
+  c.best = o.Has("best");
+  c.few_blocks = !c.best && !o.Has("level") && !o.Has("mem-level");
+  if (o.Has("max-blocks-per-mib") || o.Has("iterations")) {
+    if (!c.best)
+      return UsageError(console, "create", "--max-blocks-per-mib and --iterations need --best");
+    if (o.Has("max-blocks-per-mib") &&
+        !ParseNumber(o.Get("max-blocks-per-mib"), 1, kMaxBlocksPerPart, n))
+      return UsageError(console, "create",
+                        "--max-blocks-per-mib must be 1 to " + std::to_string(kMaxBlocksPerPart));
+    if (o.Has("max-blocks-per-mib")) c.blocks_per_mib = (int)n;
+    if (o.Has("iterations") && !ParseNumber(o.Get("iterations"), 1, kMaxIterations, n))
+      return UsageError(console, "create",
+                        "--iterations must be 1 to " + std::to_string(kMaxIterations));
+    if (o.Has("iterations")) c.iterations = (int)n;
+  }
+  std::string error;
+  if (c.best && !BestAvailable(&error)) return UsageError(console, "create", error);
+  req.threads = DefaultThreads();
+  if (o.Has("jobs")) {
+    if (!ParseNumber(o.Get("jobs"), 1, 256, n))
+      return UsageError(console, "create", "--jobs must be 1 to 256");
+    req.threads = (unsigned)n;
+  }
+  return kExitOk;
+}
+
+// --epoch, or else SOURCE_DATE_EPOCH: one time for every file.
+int ParseEpoch(Console& console, const Options& o, CreateRequest& req) {
+  const bool from_option = o.Has("epoch");
+  const std::string text = from_option ? o.Get("epoch") : console.source_date_epoch;
+  if (!from_option && text.empty()) return kExitOk;
+  // From 1601 (the first FILETIME) to the year 30000.
+  const std::string what = from_option ? "--epoch" : "SOURCE_DATE_EPOCH";
+  int64_t n;
+  if (!ParseNumber(text, INT64_MIN / 10, INT64_MAX / 10, n))
+    return UsageError(console, "create", what + " must be a whole number of seconds since 1970");
+  if (!ParseNumber(text, -11644473600ll, 884541340800ll, n))
+    return UsageError(console, "create",
+                      what +
+                          " must be -11644473600 (1601, the first time a file can hold) "
+                          "to 884541340800 (the year 30000)");
+  req.fixed_times = true;
+  req.epoch_time = FileTimeFromUnix(n, 0);
+  return kExitOk;
+}
+
+int ParseCreate(const std::vector<std::string>& args, Console& console, CreateRequest& req) {
   static const std::vector<OptionSpec> kSpecs = {
       {"list", 'l', true},        {"setup", 's', true},
       {"uninstaller", 'u', true}, {"files", 'd', true},
@@ -246,210 +393,169 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   for (const char* needed : {"list", "setup", "uninstaller"})
     if (o.Get(needed).empty())
       return UsageError(console, "create", std::string("--") + needed + " FILE is required");
-
-  const std::string list_arg = o.Get("list");
-  const fs::path list_path = PathFromNative(list_arg);
-  int kind = 0;
+  req.list_arg = o.Get("list");
+  req.list_path = PathFromNative(req.list_arg);
+  req.setup = PathFromNative(o.Get("setup"));
+  req.uninstaller = PathFromNative(o.Get("uninstaller"));
+  req.folder = o.Has("files") ? PathFromNative(o.Get("files")) : req.list_path.parent_path();
   if (o.Has("kind")) {
-    if (!ParseKind(o.Get("kind"), kind))
+    if (!ParseKind(o.Get("kind"), req.kind))
       return UsageError(console, "create", "--kind must be Instal, Setup or Instalar");
-  } else if (!ParseKind(DisplayPath(list_path.stem()), kind)) {
+  } else if (!ParseKind(DisplayPath(req.list_path.stem()), req.kind)) {
     return UsageError(console, "create",
                       "--kind is required (the list file is not named Instal.lst, Setup.lst "
                       "or Instalar.lst)");
   }
-  CompressionOptions compression;
-  int64_t n;
-  if (o.Has("level")) {
-    if (!ParseNumber(o.Get("level"), 0, 9, n))
-      return UsageError(console, "create", "--level must be 0 to 9");
-    compression.level = (int)n;
-  }
-  if (o.Has("mem-level")) {
-    if (!ParseNumber(o.Get("mem-level"), 1, 9, n))
-      return UsageError(console, "create", "--mem-level must be 1 to 9");
-    compression.mem_level = (int)n;
-  }
-  compression.best = o.Has("best");
-  compression.few_blocks = !compression.best && !o.Has("level") && !o.Has("mem-level");
-  if (o.Has("max-blocks-per-mib") || o.Has("iterations")) {
-    if (!compression.best)
-      return UsageError(console, "create", "--max-blocks-per-mib and --iterations need --best");
-    if (o.Has("max-blocks-per-mib") &&
-        !ParseNumber(o.Get("max-blocks-per-mib"), 1, kMaxBlocksPerPart, n))
-      return UsageError(console, "create",
-                        "--max-blocks-per-mib must be 1 to " + std::to_string(kMaxBlocksPerPart));
-    if (o.Has("max-blocks-per-mib")) compression.blocks_per_mib = (int)n;
-    if (o.Has("iterations") && !ParseNumber(o.Get("iterations"), 1, kMaxIterations, n))
-      return UsageError(console, "create",
-                        "--iterations must be 1 to " + std::to_string(kMaxIterations));
-    if (o.Has("iterations")) compression.iterations = (int)n;
-  }
-  if (compression.best && !BestAvailable(&error)) return UsageError(console, "create", error);
-  unsigned threads = DefaultThreads();
-  if (o.Has("jobs")) {
-    if (!ParseNumber(o.Get("jobs"), 1, 256, n))
-      return UsageError(console, "create", "--jobs must be 1 to 256");
-    threads = (unsigned)n;
-  }
-  bool fixed_times = false;
-  uint64_t epoch_time = 0;
-  {
-    const bool from_option = o.Has("epoch");
-    const std::string text = from_option ? o.Get("epoch") : console.source_date_epoch;
-    if (from_option || !text.empty()) {
-      // From 1601 (the first FILETIME) to the year 30000.
-      const std::string what = from_option ? "--epoch" : "SOURCE_DATE_EPOCH";
-      if (!ParseNumber(text, INT64_MIN / 10, INT64_MAX / 10, n))
-        return UsageError(console, "create",
-                          what + " must be a whole number of seconds since 1970");
-      if (!ParseNumber(text, -11644473600ll, 884541340800ll, n))
-        return UsageError(console, "create",
-                          what +
-                              " must be -11644473600 (1601, the first time a file can hold) "
-                              "to 884541340800 (the year 30000)");
-      fixed_times = true;
-      epoch_time = FileTimeFromUnix(n, 0);
-    }
-  }
-  const bool force = o.Has("force"), quiet = o.Has("quiet");
-  if (quiet) console.err_is_terminal = false;  // no progress line either
-  const fs::path output = PathFromNative(o.Get("output", PACKAGE_FILE_NAME));
-  const std::string out_name = DisplayPath(output);
+  if (int code = ParseCompression(console, o, req)) return code;
+  if (int code = ParseEpoch(console, o, req)) return code;
+  req.force = o.Has("force");
+  req.quiet = o.Has("quiet");
+  req.strict = o.Has("strict");
+  req.fix_sizes = o.Has("fix-sizes");
+  if (req.quiet) console.err_is_terminal = false;  // no progress line either
+  const std::string output = o.Get("output", PACKAGE_FILE_NAME);
+  req.to_stdout = output == "-";
+  req.output = PathFromNative(output);
+  req.out_name = DisplayPath(req.output);
+  if (req.to_stdout && console.out_is_terminal)
+    return Fail(console, kExitUsage, "-o -",
+                "standard output is a terminal: redirect it to a file or a pipe, or give -o FILE");
+  return kExitOk;
+}
 
-  // The list, checked as the bootstrapper will read it.
-  const std::string base = BaseNameForKind(kind);
-  const std::string list_name = base + LIST_SUFFIX;
-  const std::string setup_name = std::string(ProgramStem(base.c_str())) + PROGRAM_SUFFIX;
-  Input list;
-  list.path = list_path;
+// Reads the list and checks it as the bootstrapper will read it: failures refuse, surprises
+// warn.
+int ReadList(Console& console, const CreateRequest& req, Contents& c) {
+  c.base = BaseNameForKind(req.kind);
+  c.list_name = c.base + LIST_SUFFIX;
+  c.setup_name = std::string(ProgramStem(c.base.c_str())) + PROGRAM_SUFFIX;
+  Input& list = c.list;
+  list.path = req.list_path;
   list.list_line = 0;
-  if (!StatSource(list_path, list.st, error))
-    return Fail(console, kExitIo, "list file " + list_arg, error);
+  std::string error;
+  if (!StatSource(list.path, list.st, error))
+    return Fail(console, kExitIo, "list file " + req.list_arg, error);
   if (!list.st.regular)
-    return Fail(console, kExitIo, "list file " + list_arg, "not a regular file");
-  if (!ReadSource(list_path, list.st.size, list.file.data, error))
-    return Fail(console, kExitIo, list_arg, error);
-  list.file.name = list_name;
-  ListCheck check = CheckList(list.file.data.data(), list.file.data.size(), list_name, setup_name);
-  for (const ListIssue& issue : check.issues) {
+    return Fail(console, kExitIo, "list file " + req.list_arg, "not a regular file");
+  if (!ReadSource(list.path, list.st.size, list.file.data, error))
+    return Fail(console, kExitIo, req.list_arg, error);
+  list.file.name = c.list_name;
+  c.check = CheckList(list.file.data.data(), list.file.data.size(), c.list_name, c.setup_name);
+  for (const ListIssue& issue : c.check.issues) {
     if (issue.severity == Severity::kWarn)
-      Warn(console, list_arg, IssueText(issue));
+      Warn(console, req.list_arg, IssueText(issue));
     else
-      Fail(console, kExitInvalid, list_arg, IssueText(issue));
+      Fail(console, kExitInvalid, req.list_arg, IssueText(issue));
   }
-  if (check.Refused()) return kExitInvalid;
-  if (const uint32_t line = UninstallerNameLine(check))
-    Warn(console, list_arg,
+  if (c.check.Refused()) return kExitInvalid;
+  if (const uint32_t line = UninstallerNameLine(c.check))
+    Warn(console, req.list_arg,
          "line " + std::to_string(line) + ": support file \"" +
-             check.names[line - LIST_FIRST_NAME_LINE] + "\" has the uninstaller's name: " +
+             c.check.names[line - LIST_FIRST_NAME_LINE] + "\" has the uninstaller's name: " +
              "the bootstrapper keeps both, but 'datapack extract' refuses the package");
+  WarnAboutCutNames(console, req.list_arg, list.file.data, c.check);
+  WarnAboutList(console, req.list_arg, list.file.data, c.check);
+  return kExitOk;
+}
 
-  WarnAboutList(console, list_arg, list.file.data, check);
-
-  // The files, in package order, examined before anything is written.
-  std::vector<Input> inputs(2);
-  inputs[0].path = PathFromNative(o.Get("setup"));
-  inputs[0].file.name = setup_name;
-  inputs[0].role = "setup program";
-  inputs[1].path = PathFromNative(o.Get("uninstaller"));
-  inputs[1].file.name = UNINSTALLER_NAME;
-  inputs[1].role = "uninstaller";
-  const fs::path folder = o.Has("files") ? PathFromNative(o.Get("files")) : list_path.parent_path();
-  for (size_t i = 0; i < check.names.size(); ++i) {
+// Finds and examines every file in package order: each must exist, be a regular file and fit
+// an entry.
+int GatherInputs(Console& console, const CreateRequest& req, Contents& c) {
+  c.inputs.resize(2);
+  c.inputs[0].path = req.setup;
+  c.inputs[0].file.name = c.setup_name;
+  c.inputs[0].role = "setup program";
+  c.inputs[1].path = req.uninstaller;
+  c.inputs[1].file.name = UNINSTALLER_NAME;
+  c.inputs[1].role = "uninstaller";
+  for (size_t i = 0; i < c.check.names.size(); ++i) {
     Input in;
-    in.role = "support file";
-    in.file.name = check.names[i];
-    in.path = folder / PathFromNative(check.names[i]);
+    in.file.name = c.check.names[i];
+    in.path = req.folder / PathFromNative(c.check.names[i]);
     in.list_line = (uint32_t)(LIST_FIRST_NAME_LINE + i);
-    inputs.push_back(in);
+    c.inputs.push_back(in);
   }
-  uint64_t payload_total = 0, source_total = list.st.size;
-  for (Input& in : inputs) {
+  c.source_total = c.list.st.size;
+  std::string error;
+  for (Input& in : c.inputs) {
     // "setup program Setup1.exe: No such file or directory": which role the file plays.
     const std::string shown =
         (in.list_line ? std::string() : std::string(in.role) + " ") + DisplayPath(in.path);
     const std::string named =
         in.list_line ? " (named on list line " + std::to_string(in.list_line) + ")" : "";
     if (!StatSource(in.path, in.st, error)) {
-      const std::string hint = in.list_line ? CaseHint(folder, in.file.name) : "";
+      const std::string hint = in.list_line ? CaseHint(req.folder, in.file.name) : "";
       const std::string where =
           in.list_line ? " (named on list line " + std::to_string(in.list_line) + hint + ")" : "";
       return Fail(console, kExitIo, shown, error + where);
     }
     if (!in.st.regular) return Fail(console, kExitIo, shown, "not a regular file" + named);
-    if (in.st.size > (uint64_t)UINT32_MAX - FILE_HEADER_SIZE)
-      return Fail(console, kExitInvalid, shown,
-                  "larger than 4 GiB - 29 bytes: an entry cannot hold it");
+    const std::string too_large = EntrySizeRefusal(0, FILE_HEADER_SIZE + in.st.size);
+    if (!too_large.empty()) return Fail(console, kExitInvalid, shown, too_large);
     if (!in.list_line) WarnIfNotAProgram(console, shown, in.path, in.st.size);
-    payload_total += FILE_HEADER_SIZE + in.st.size;
-    source_total += in.st.size;
+    c.payload_total += FILE_HEADER_SIZE + in.st.size;
+    c.source_total += in.st.size;
   }
+  return kExitOk;
+}
 
-  fs::path target;
-  if (int code = CheckOutput(console, output, force, list, inputs, target)) return code;
-
-  const std::string mismatch = SizeMismatchText(check.expected, payload_total);
-  if (!mismatch.empty() && o.Has("fix-sizes")) {
-    if (payload_total > UINT32_MAX)
-      return Fail(console, kExitInvalid, list_arg,
-                  "the payload total " + std::to_string(payload_total) +
-                      " does not fit the list's 32-bit sizes");
-    if (!RewriteListSizes(list.file.data, (uint32_t)payload_total, 0, error))
-      return Fail(console, kExitInvalid, list_arg, error);
-    ListCheck again =
-        CheckList(list.file.data.data(), list.file.data.size(), list_name, setup_name);
-    if (again.Refused() || again.expected != payload_total)
-      return Fail(console, kExitInvalid, list_arg,
-                  "rewriting lines 8 and 9 makes the list unreadable" +
-                      (again.Failure() ? ": " + IssueText(*again.Failure()) : std::string()));
-    if (!quiet)
-      console.err << "datapack: " << list_arg << ": lines 8 and 9 set to " << payload_total
-                  << " and 0 in the package\n";
-  } else if (!mismatch.empty()) {
-    Warn(console, list_arg, mismatch + " (--fix-sizes rewrites them)");
+// Lines 8 + 9 against the payload total: rewritten in the packed list with --fix-sizes,
+// otherwise warned about.
+int SettleSizes(Console& console, const CreateRequest& req, Contents& c) {
+  const std::string mismatch = SizeMismatchText(c.check.expected, c.payload_total);
+  if (mismatch.empty()) return kExitOk;
+  if (!req.fix_sizes) {
+    Warn(console, req.list_arg, mismatch + " (--fix-sizes rewrites them)");
+    return kExitOk;
   }
+  if (c.payload_total > UINT32_MAX)
+    return Fail(console, kExitInvalid, req.list_arg,
+                "the payload total " + std::to_string(c.payload_total) +
+                    " does not fit the list's 32-bit sizes");
+  std::vector<unsigned char>& data = c.list.file.data;
+  std::string error;
+  if (!RewriteListSizes(data, (uint32_t)c.payload_total, 0, error))
+    return Fail(console, kExitInvalid, req.list_arg, error);
+  ListCheck again = CheckList(data.data(), data.size(), c.list_name, c.setup_name);
+  if (again.Refused() || again.expected != c.payload_total)
+    return Fail(console, kExitInvalid, req.list_arg,
+                "rewriting lines 8 and 9 makes the list unreadable" +
+                    (again.Failure() ? ": " + IssueText(*again.Failure()) : std::string()));
+  if (!req.quiet)
+    console.err << "datapack: " << req.list_arg << ": lines 8 and 9 set to " << c.payload_total
+                << " and 0 in the package\n";
+  return kExitOk;
+}
 
-  // Everything checked: write the package under a temporary name beside the file it replaces.
-  RemoveStaleTemporaries(target.parent_path());
-  TempSeries temps(target.parent_path());
-  fs::path temp;
-  FILE* f = temps.Create(temp, error);
-  if (!f) return Fail(console, kExitIo, out_name, "cannot create a temporary file: " + error);
-  auto abandon = [&](int code, const std::string& what, const std::string& why) {
-    if (f) fclose(f);
-    return Fail(console, code, what, why);
-  };
+// Writes the package header and every entry to `sink`. Entries are read and compressed in
+// batches of about kBatchBytes, every task of a batch on the threads at once, and written in
+// package order: memory stays bounded, and the bytes do not depend on the number of threads.
+int WriteEntries(Console& console, const CreateRequest& req, Contents& c, PackageSink& sink,
+                 WriteStats& stats) {
+  std::string error;
   std::vector<unsigned char> bytes;
-  AppendPackageHeader(bytes, kind);
-  uint64_t package_size = bytes.size();
-  if (fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
-    return abandon(kExitIo, out_name, ErrnoText());
-  TakeHeader(list, fixed_times, epoch_time);
-  ProgressLine progress(console, "creating " + out_name, source_total);
-  // Entries are read and compressed in batches of about kBatchBytes, every task of a batch
-  // on the threads at once, and written in package order: memory stays bounded, and the
-  // bytes do not depend on the number of threads.
+  AppendPackageHeader(bytes, req.kind);
+  if (!sink.Write(bytes, error)) return Fail(console, kExitIo, req.out_name, error);
+  stats.package_size = bytes.size();
+  TakeHeader(c.list, req.fixed_times, req.epoch_time);
+  ProgressLine progress(console, "creating " + req.out_name, c.source_total);
   const uint64_t kBatchBytes = uint64_t(64) << 20;
   uint64_t done = 0;
-  uint32_t reports = 0;  // reports of the entries the bar counts
-  size_t kinds[kStreamKinds] = {0};
-  size_t more_blocks = 0;  // optimal streams that needed more blocks to beat zlib's
   // Warnings for entries too large for the 32-bit bootstrapper, given after the progress line.
   std::vector<std::pair<std::string, std::string>> large_entries;
-  for (size_t next = 0; next <= inputs.size();) {
+  for (size_t next = 0; next <= c.inputs.size();) {
     std::vector<std::unique_ptr<EntryWork>> batch;
     std::vector<Input*> batch_inputs;
     uint64_t batch_bytes = 0;
-    while (next <= inputs.size() && (batch.empty() || batch_bytes < kBatchBytes)) {
-      Input& in = next == 0 ? list : inputs[next - 1];
+    while (next <= c.inputs.size() && (batch.empty() || batch_bytes < kBatchBytes)) {
+      Input& in = next == 0 ? c.list : c.inputs[next - 1];
       if (next > 0) {
         if (!ReadSource(in.path, in.st.size, in.file.data, error))
-          return abandon(kExitIo, DisplayPath(in.path), error);
-        TakeHeader(in, fixed_times, epoch_time);
+          return Fail(console, kExitIo, DisplayPath(in.path), error);
+        TakeHeader(in, req.fixed_times, req.epoch_time);
       }
       batch_bytes += in.file.data.size();
-      batch.emplace_back(new EntryWork(MakePayload(in.file), compression, next > 0));
+      batch.emplace_back(new EntryWork(MakePayload(in.file), req.compression, next > 0));
       in.file.data = std::vector<unsigned char>();
       batch_inputs.push_back(&in);
       ++next;
@@ -460,23 +566,23 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
       works.push_back(w.get());
       steps += w->Tasks() + 1;
     }
-    EncodeAll(works, threads, [&]() { progress.Update(done + batch_bytes * ++step / steps); });
+    EncodeAll(works, req.threads, [&]() { progress.Update(done + batch_bytes * ++step / steps); });
     for (size_t i = 0; i < batch.size(); ++i) {
       const EntryWork& w = *batch[i];
-      if (!w.ok()) return abandon(kExitInvalid, DisplayPath(batch_inputs[i]->path), w.error());
-      if (w.stream().size() > UINT32_MAX)
-        return abandon(kExitInvalid, DisplayPath(batch_inputs[i]->path),
-                       "compressed size does not fit the entry record");
+      const std::string shown = DisplayPath(batch_inputs[i]->path);
+      if (!w.ok()) return Fail(console, kExitInvalid, shown, w.error());
+      const std::string too_large = EntrySizeRefusal(w.stream().size(), w.payload_size());
+      if (!too_large.empty()) return Fail(console, kExitInvalid, shown, too_large);
       bytes.clear();
       AppendRecord(bytes, (uint32_t)w.payload_size(), (uint32_t)w.stream().size(), w.stream());
-      if (fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
-        return abandon(kExitIo, out_name, ErrnoText());
-      package_size += bytes.size();
+      if (!sink.Write(bytes, error))
+        return error.empty() ? kExitIo : Fail(console, kExitIo, req.out_name, error);
+      stats.package_size += bytes.size();
       const std::string large = LargeEntryWarning(w.stream().size(), w.payload_size());
-      if (!large.empty()) large_entries.emplace_back(DisplayPath(batch_inputs[i]->path), large);
-      if (batch_inputs[i] != &list) reports += w.reports();
-      kinds[(int)w.kind()]++;
-      if (w.kind() == StreamKind::kOptimal && w.more_blocks()) ++more_blocks;
+      if (!large.empty()) large_entries.emplace_back(shown, large);
+      if (batch_inputs[i] != &c.list) stats.reports += w.reports();
+      stats.kinds[(int)w.kind()]++;
+      if (w.kind() == StreamKind::kOptimal && w.more_blocks()) ++stats.more_blocks;
       batch[i].reset();
     }
     done += batch_bytes;
@@ -484,37 +590,113 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   }
   progress.Finish();
   for (const auto& large : large_entries) Warn(console, large.first, large.second);
-  const bool flushed = FlushToDisk(f);
+  return kExitOk;
+}
+
+int RefuseForStrict(Console& console, const CreateRequest& req) {
+  return Fail(console, kExitInvalid, req.out_name,
+              CountOf(console.warnings, "warning") + ": not written, as --strict asks");
+}
+
+// Writes the package under a temporary name beside `target` and renames it over `target` when
+// complete, so that `target` is never a partial package.
+int WriteToFile(Console& console, const CreateRequest& req, Contents& c, const fs::path& target,
+                WriteStats& stats) {
+  RemoveStaleTemporaries(target.parent_path());
+  TempSeries temps(target.parent_path());  // removes the temporary unless it was renamed
+  fs::path temp;
+  std::string error;
+  PackageSink sink;
+  sink.file = temps.Create(temp, error);
+  if (!sink.file)
+    return Fail(console, kExitIo, req.out_name, "cannot create a temporary file: " + error);
+  int code = WriteEntries(console, req, c, sink, stats);
+  const bool flushed = code == kExitOk && FlushToDisk(sink.file);
   const std::string flush_error = flushed ? "" : ErrnoText();
-  const bool closed = fclose(f) == 0;
-  f = nullptr;
-  if (!flushed || !closed) return abandon(kExitIo, out_name, flushed ? ErrnoText() : flush_error);
-  if (o.Has("strict") && console.warnings)
-    return abandon(kExitInvalid, out_name,
-                   CountOf(console.warnings, "warning") + ": not written, as --strict asks");
-  bool exists = false;
+  const bool closed = fclose(sink.file) == 0;
+  if (code != kExitOk) return code;
+  if (!flushed || !closed)
+    return Fail(console, kExitIo, req.out_name, flushed ? ErrnoText() : flush_error);
+  if (req.strict && console.warnings) return RefuseForStrict(console, req);
   const std::string special = SpecialFileKind(target);  // appeared while it was written
   if (!special.empty())
-    return abandon(kExitUsage, out_name, "is " + special + ", not a regular file");
-  const bool moved = MoveIntoPlace(temp, target, force, exists, error);
-  if (!moved)
-    return abandon(exists ? kExitUsage : kExitIo, out_name,
-                   exists ? "already exists (--force replaces it)" : error);
-  if (!quiet)
-    console.out << out_name << ": " << inputs.size() + 1 << " entries, " << package_size
-                << " bytes (payload total " << payload_total << ", kind " << kind << " " << base
-                << ")\n"
-                << out_name << ": " << ReportsText(reports) << "\n";
-  if (!quiet && compression.best)
-    console.out << out_name << ": streams: " << kinds[(int)StreamKind::kOptimal] << " optimal ("
-                << more_blocks << " with more blocks per MiB to stay below zlib's size), "
-                << kinds[(int)StreamKind::kZlib] << " zlib (smaller than optimal), "
-                << kinds[(int)StreamKind::kStored] << " stored\n";
-  if (!quiet && compression.few_blocks)
-    console.out << out_name << ": streams: " << kinds[(int)StreamKind::kFewBlocks]
-                << " in few blocks, " << kinds[(int)StreamKind::kZlib]
-                << " zlib's own (as few blocks and smaller), " << kinds[(int)StreamKind::kStored]
-                << " stored\n";
+    return Fail(console, kExitUsage, req.out_name, "is " + special + ", not a regular file");
+  bool exists = false;
+  if (!MoveIntoPlace(temp, target, req.force, exists, error))
+    return Fail(console, exists ? kExitUsage : kExitIo, req.out_name,
+                exists ? "already exists (--force replaces it)" : error);
+  return kExitOk;
+}
+
+// Writes the package to standard output as it is made. With --strict it goes through a
+// private scratch file first, so that a warning found while compressing (an entry too large
+// for the 32-bit bootstrapper) still means nothing written.
+int WriteToStandardOutput(Console& console, const CreateRequest& req, Contents& c,
+                          WriteStats& stats) {
+  UseBinaryMode(stdout);
+  PackageSink sink;
+  if (!req.strict) {
+    sink.stream = &console.out;
+    return WriteEntries(console, req, c, sink, stats);
+  }
+  std::string error;
+  sink.file = CreateScratchFile(error);
+  if (!sink.file)
+    return Fail(console, kExitIo, req.out_name, "cannot create a temporary file: " + error);
+  int code = WriteEntries(console, req, c, sink, stats);
+  if (code == kExitOk && console.warnings) code = RefuseForStrict(console, req);
+  if (code == kExitOk && (fflush(sink.file) != 0 || fseek(sink.file, 0, SEEK_SET) != 0))
+    code = Fail(console, kExitIo, req.out_name, ErrnoText());
+  std::vector<char> buffer(size_t(1) << 16);
+  for (size_t n; code == kExitOk && (n = fread(buffer.data(), 1, buffer.size(), sink.file)) > 0;)
+    if (!console.out.write(buffer.data(), (std::streamsize)n)) code = kExitIo;  // main says why
+  if (code == kExitOk && ferror(sink.file))
+    code = Fail(console, kExitIo, req.out_name, ErrnoText());
+  fclose(sink.file);
+  return code;
+}
+
+// The summary: on standard output, or on standard error when the package went there.
+void Report(Console& console, const CreateRequest& req, const Contents& c,
+            const WriteStats& stats) {
+  if (req.quiet) return;
+  std::ostream& out = req.to_stdout ? console.err : console.out;
+  const std::string& name = req.out_name;
+  out << name << ": " << c.inputs.size() + 1 << " entries, " << stats.package_size
+      << " bytes (payload total " << c.payload_total << ", kind " << req.kind << " " << c.base
+      << ")\n"
+      << name << ": " << ReportsText(stats.reports) << "\n";
+  const size_t* kinds = stats.kinds;
+  if (req.compression.best)
+    out << name << ": streams: " << kinds[(int)StreamKind::kOptimal] << " optimal ("
+        << stats.more_blocks << " with more blocks per MiB to stay below zlib's size), "
+        << kinds[(int)StreamKind::kZlib] << " zlib (smaller than optimal), "
+        << kinds[(int)StreamKind::kStored] << " stored\n";
+  if (req.compression.few_blocks)
+    out << name << ": streams: " << kinds[(int)StreamKind::kFewBlocks] << " in few blocks, "
+        << kinds[(int)StreamKind::kZlib] << " zlib's own (as few blocks and smaller), "
+        << kinds[(int)StreamKind::kStored] << " stored\n";
+}
+
+}  // namespace
+
+int CommandCreate(const std::vector<std::string>& args, Console& console) {
+  CreateRequest req;
+  if (int code = ParseCreate(args, console, req)) return code;
+  Contents c;
+  if (int code = ReadList(console, req, c)) return code;
+  if (int code = GatherInputs(console, req, c)) return code;
+  fs::path target;
+  if (!req.to_stdout)
+    if (int code = CheckOutput(console, req.output, req.force, c.list, c.inputs, target))
+      return code;
+  if (int code = SettleSizes(console, req, c)) return code;
+  if (req.strict && console.warnings) return RefuseForStrict(console, req);
+  WriteStats stats;
+  const int code = req.to_stdout ? WriteToStandardOutput(console, req, c, stats)
+                                 : WriteToFile(console, req, c, target, stats);
+  if (code != kExitOk) return code;
+  Report(console, req, c, stats);
   return kExitOk;
 }
 

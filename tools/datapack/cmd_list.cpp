@@ -22,7 +22,8 @@ const char kListHelp[] =
     "dynamic) and its progress reports; then the number of reports the progress bar receives\n"
     "and the waiting they cost (the bootstrapper waits at least 10 ms at each), the expected\n"
     "total (list lines 8 + 9) against the payload total, where the bar ends, and the bytes\n"
-    "after the last entry.\n"
+    "after the last entry. PACKAGE - reads standard input (a pipe is first copied to a\n"
+    "temporary file, removed when done, so that sizes and offsets are exact).\n"
     "\n"
     "  -J, --json   one JSON object instead of text (names: bytes above 0x7F as \\u00XX);\n"
     "               with several packages, an array of them\n"
@@ -141,6 +142,8 @@ int CommandList(const std::vector<std::string>& args, Console& console) {
   std::string error;
   if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "list", error);
   if (o.operands.empty()) o.operands.push_back(PACKAGE_FILE_NAME);
+  if (ReadsStandardInputTwice(o.operands))
+    return UsageError(console, "list", "standard input (-) can be read only once");
   const bool json = o.Has("json"), quiet = o.Has("quiet");
   if (quiet) console.err_is_terminal = false;
   // Several packages in JSON: one array of their objects.

@@ -2,6 +2,7 @@
 #include <errno.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "commands.h"
 #include "filereader.h"
@@ -18,6 +19,8 @@ const char kVerifyHelp[] =
     "A good package is summed up with the progress reports its bar receives and the waiting\n"
     "they cost (the bootstrapper waits at least 10 ms at each). Entries are read and\n"
     "inflated piece by piece: memory stays small whatever the package's size.\n"
+    "PACKAGE - reads standard input (a pipe is first copied to a temporary file, removed\n"
+    "when done, so that every size and offset in the messages is exact).\n"
     "\n"
     "  -S, --strict  count warnings as failures (exit status 2)\n"
     "  -q, --quiet   print nothing when the package is good (no progress line either)\n"
@@ -36,27 +39,78 @@ const char kVerifyHelp[] =
     "--strict), 3 the package cannot be read (or standard output cannot be written); with\n"
     "several packages, the highest of theirs.\n";
 
+namespace {
+
+// Standard input as a file the walk can read by position: itself when it was redirected from
+// a regular file, otherwise a private copy in the temporary folder. The walk steps back a
+// byte, which a pipe cannot, and its messages about cut records and trailing bytes need the
+// size; the copy keeps memory small and those messages exact. Returns nullptr with `error`
+// set; `owned` says whether the caller closes the file.
+FILE* OpenStandardInput(Console& console, uint64_t& size, bool& owned, std::string& error) {
+  UseBinaryMode(console.in);
+  owned = false;
+  if (SeekableFile(console.in, size)) return console.in;
+  FILE* copy = CreateScratchFile(error);
+  if (!copy) {
+    error = "cannot create a temporary copy: " + error;
+    return nullptr;
+  }
+  std::vector<char> buffer(size_t(1) << 16);
+  size = 0;
+  for (size_t n; (n = fread(buffer.data(), 1, buffer.size(), console.in)) > 0; size += n) {
+    if (fwrite(buffer.data(), 1, n, copy) != n) {
+      error = "cannot copy it to a temporary file: " + ErrnoText();
+      fclose(copy);
+      return nullptr;
+    }
+  }
+  if (ferror(console.in) || fflush(copy) != 0 || fseek(copy, 0, SEEK_SET) != 0) {
+    error = ErrnoText();
+    fclose(copy);
+    return nullptr;
+  }
+  owned = true;
+  return copy;
+}
+
+}  // namespace
+
+bool ReadsStandardInputTwice(const std::vector<std::string>& operands) {
+  return std::count(operands.begin(), operands.end(), "-") > 1;
+}
+
 int InspectFile(Console& console, const std::string& arg, const InspectOptions& options,
                 PackageReport& report, const std::string& doing) {
-  const fs::path path = PathFromNative(arg);
   std::string error;
-  SourceStat st;
-  if (!StatSource(path, st, error)) return Fail(console, kExitIo, arg, error);
-  if (!st.regular) return Fail(console, kExitIo, arg, "not a regular file");
-  FILE* f = OpenRead(path, error);
+  uint64_t size = 0;
+  bool owned = true;
+  FILE* f = nullptr;
+  if (arg == "-") {
+    if (IsTerminal(console.in))
+      return Fail(console, kExitUsage, arg,
+                  "standard input is a terminal (a package is read from a file or a pipe)");
+    f = OpenStandardInput(console, size, owned, error);
+  } else {
+    const fs::path path = PathFromNative(arg);
+    SourceStat st;
+    if (!StatSource(path, st, error)) return Fail(console, kExitIo, arg, error);
+    if (!st.regular) return Fail(console, kExitIo, arg, "not a regular file");
+    size = st.size;
+    f = OpenRead(path, error);
+  }
   if (!f) return Fail(console, kExitIo, arg, error);
   FileReader file;
   ByteReader reader;
   InitFileReader(&file, &reader, f);
-  ProgressLine progress(console, doing + " " + arg, st.size);
+  ProgressLine progress(console, doing + " " + arg, size);
   InspectOptions walk = options;
   walk.on_progress = [&](uint64_t offset) {
     progress.Update(offset);
     if (options.on_progress) options.on_progress(offset);
   };
-  InspectPackage(reader, st.size, walk, report);
+  InspectPackage(reader, size, walk, report);
   progress.Finish();
-  fclose(f);
+  if (owned) fclose(f);
   if (file.failed) {
     errno = file.error;
     return Fail(console, kExitIo, arg, ErrnoText());
@@ -99,6 +153,8 @@ int CommandVerify(const std::vector<std::string>& args, Console& console) {
   std::string error;
   if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "verify", error);
   if (o.operands.empty()) o.operands.push_back(PACKAGE_FILE_NAME);
+  if (ReadsStandardInputTwice(o.operands))
+    return UsageError(console, "verify", "standard input (-) can be read only once");
   if (o.Has("quiet")) console.err_is_terminal = false;
   int worst = kExitOk;
   for (const std::string& arg : o.operands)

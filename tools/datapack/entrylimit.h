@@ -1,4 +1,5 @@
-// The warning for an entry too large for the 32-bit setup.exe to hold in memory.
+// The warning for an entry too large for the 32-bit setup.exe to hold in memory, and the
+// refusal for one that no reader accepts at all.
 //
 // setup.exe allocates an entry's stored stream and its inflated payload at once, so in its
 // 32-bit address space an entry whose two buffers together come near the space's largest
@@ -11,6 +12,8 @@
 #include <stdint.h>
 
 #include <string>
+
+#include "format.h"
 
 namespace datapack {
 
@@ -32,6 +35,21 @@ inline std::string LargeEntryWarning(uint64_t stored, uint64_t inflated) {
          " MiB and failed, reporting a corrupt package, from " +
          std::to_string(kSmallestFailedMiB) + " MiB (this warning starts at " +
          std::to_string(kLargeEntryWarnAt >> 20) + " MiB: other systems leave less room)";
+}
+
+// Why create must not write an entry of these sizes, or "" when they fit: every reader
+// (setup.exe, datapack verify) calls an entry whose stored and inflated sizes reach 2 GiB
+// together a corrupt package (EntrySizesFit). Before compressing, `stored` 0 tests the
+// inflated size alone.
+inline std::string EntrySizeRefusal(uint64_t stored, uint64_t inflated) {
+  if (stored <= UINT32_MAX && inflated <= UINT32_MAX &&
+      EntrySizesFit((uint32_t)inflated, (uint32_t)stored))
+    return "";
+  return (stored ? "stored and inflated sizes together reach "
+                 : "inflated size (the file and its 28-byte header) reaches ") +
+         std::to_string(stored + inflated) +
+         " bytes, 2 GiB or more: setup.exe and 'datapack verify' call such an entry a corrupt "
+         "package, so it is not written";
 }
 
 }  // namespace datapack

@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   datapack::Console console{std::cout, std::cerr, false, ""};
   console.err_is_terminal = datapack::IsTerminal(stderr);
+  console.out_is_terminal = datapack::IsTerminal(stdout);
   if (console.err_is_terminal) console.width = datapack::TerminalWidth(stderr);
   if (const char* epoch = getenv("SOURCE_DATE_EPOCH")) console.source_date_epoch = epoch;
   int code = datapack::RunDatapack(args, console);

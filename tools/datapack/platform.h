@@ -89,6 +89,20 @@ std::string HostName();
 // abandoned temporary files are not left behind. One series at a time; count 0 clears it.
 void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsigned count);
 
+// Standard input and output as packages ("-"): Windows opens them in text mode, which would
+// turn every LF byte of a package into CR LF (or back); binary mode leaves bytes alone. A
+// no-op elsewhere.
+void UseBinaryMode(FILE* f);
+
+// Whether `f` is a regular file that can be read by position (standard input redirected from
+// a file, not a pipe or a terminal); then `remaining` is its size from the current position.
+bool SeekableFile(FILE* f, uint64_t& remaining);
+
+// A new file in the system's temporary folder (TMPDIR; on Windows TMP or TEMP) open for
+// reading and writing, without a name anyone else sees: the system removes it when it is
+// closed or the process ends in any way, killed included. Returns nullptr with `error` set.
+FILE* CreateScratchFile(std::string& error);
+
 // Whether the stream is an interactive terminal (progress lines are shown only then).
 bool IsTerminal(FILE* f);
 // The columns of the terminal (console window) `f` is; 80 when unknown.

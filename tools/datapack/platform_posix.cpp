@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -214,6 +215,43 @@ void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsign
   if (!installed)
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, RemoveAndDie);
   installed = true;
+}
+
+void UseBinaryMode(FILE*) {}
+
+bool SeekableFile(FILE* f, uint64_t& remaining) {
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const off_t at = ftello(f);
+  if (at < 0 || at > st.st_size) return false;
+  remaining = (uint64_t)(st.st_size - at);
+  return true;
+}
+
+FILE* CreateScratchFile(std::string& error) {
+  const char* tmpdir = getenv("TMPDIR");
+  const std::string dir = tmpdir && *tmpdir ? tmpdir : "/tmp";
+  int fd = -1;
+#ifdef O_TMPFILE
+  // No name at all: nothing to remove, even after SIGKILL.
+  fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+  if (fd < 0) {
+    // Systems or file systems without O_TMPFILE: a name that is gone right after creation.
+    std::string pattern = dir + "/.datapack-scratch-XXXXXX";
+    fd = mkostemp(&pattern[0], O_CLOEXEC);
+    if (fd < 0) {
+      error = dir + ": " + SystemError();
+      return nullptr;
+    }
+    unlink(pattern.c_str());
+  }
+  FILE* f = fdopen(fd, "w+b");
+  if (!f) {
+    error = SystemError();
+    close(fd);
+  }
+  return f;
 }
 
 bool IsTerminal(FILE* f) { return isatty(fileno(f)) != 0; }

@@ -220,6 +220,61 @@ void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsign
   if (!installed) installed = SetConsoleCtrlHandler(RemoveOnControl, TRUE) != 0;
 }
 
+void UseBinaryMode(FILE* f) {
+  fflush(f);
+  _setmode(_fileno(f), _O_BINARY);
+}
+
+bool SeekableFile(FILE* f, uint64_t& remaining) {
+  HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
+  LARGE_INTEGER size;
+  if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size))
+    return false;
+  const long long at = _ftelli64(f);
+  if (at < 0 || at > size.QuadPart) return false;
+  remaining = (uint64_t)(size.QuadPart - at);
+  return true;
+}
+
+FILE* CreateScratchFile(std::string& error) {
+  wchar_t dir[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, dir);
+  if (n == 0 || n > MAX_PATH) {
+    error = "no temporary folder: " + SystemError();
+    return nullptr;
+  }
+  // Deleted when its last handle closes, which Windows does for a process that ends in any
+  // way; nobody else may open it meanwhile.
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (unsigned k = 0; h == INVALID_HANDLE_VALUE && k < 1000; ++k) {
+    wchar_t name[MAX_PATH + 64];
+    swprintf(name, sizeof name / sizeof name[0], L"%ls.datapack-scratch-%lu-%u.tmp", dir,
+             (unsigned long)GetCurrentProcessId(), k);
+    h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+      error = DisplayPath(fs::path(dir)) + ": " + SystemError();
+      return nullptr;
+    }
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    error = "cannot create a temporary file";
+    return nullptr;
+  }
+  int fd = _open_osfhandle((intptr_t)h, _O_BINARY | _O_RDWR);
+  if (fd < 0) {
+    error = "cannot attach the file to the C runtime";
+    CloseHandle(h);
+    return nullptr;
+  }
+  FILE* f = _fdopen(fd, "w+b");
+  if (!f) {
+    error = "cannot attach the file to the C runtime";
+    _close(fd);
+  }
+  return f;
+}
+
 bool IsTerminal(FILE* f) { return _isatty(_fileno(f)) != 0; }
 
 unsigned TerminalWidth(FILE* f) {
