@@ -65,6 +65,36 @@ bool ClickAt(POINT p) {
   return SendInput(2, in, sizeof(INPUT)) == 2;
 }
 
+// Why a click opened nothing, for the failure message: which window the click point is over
+// (and whose it is), and the command the shell finds for the address's scheme in both
+// registry views.
+std::string WhyNothingOpened(POINT p, const StalledSetup& setup, const std::string& url) {
+  std::string out;
+  HWND hit = WindowFromPoint(p);
+  DWORD pid = 0;
+  if (hit) GetWindowThreadProcessId(hit, &pid);
+  char cls[256] = "";
+  if (hit) GetClassNameA(hit, cls, sizeof cls);
+  out += "\n  the point " + std::to_string(p.x) + "," + std::to_string(p.y) + " is over " +
+         (hit == setup.link()
+              ? std::string("the label")
+              : "window class " + std::string(cls) + " of process " + std::to_string(pid) +
+                    " (setup.exe is " + std::to_string(setup.process().pid()) + ")");
+  std::string scheme = url.substr(0, url.find(':'));
+  for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+    char buf[1024] = "";
+    DWORD size = sizeof buf - 1;
+    std::string key = "Software\\Classes\\" + scheme + "\\shell\\open\\command";
+    LONG rc = RegGetValueA(
+        HKEY_LOCAL_MACHINE, key.c_str(), nullptr,
+        RRF_RT_REG_SZ | (view == KEY_WOW64_32KEY ? RRF_SUBKEY_WOW6432KEY : RRF_SUBKEY_WOW6464KEY),
+        nullptr, buf, &size);
+    out += std::string("\n  ") + (view == KEY_WOW64_32KEY ? "32" : "64") +
+           "-bit view: " + (rc == ERROR_SUCCESS ? std::string(buf) : "error " + std::to_string(rc));
+  }
+  return out;
+}
+
 // The release as built, and as a packager branded it with datapack brand (another address;
 // the BrandedRelease rows run once brand_sign_release.sh has made it, the fixture
 // signed_release).
@@ -167,7 +197,8 @@ TEST_P(LinkLabel, ClickOpensTheAddressWithTheShellAndTheRunGoesOn) {
     MouseReachesWindow mouse(setup.window());
     ASSERT_TRUE(ClickAt(Centre(box)));
     FakeSetupRecord rec;
-    ASSERT_TRUE(WaitForFakeSetupRecord(cfg.record, &rec, true)) << "nothing was opened";
+    ASSERT_TRUE(WaitForFakeSetupRecord(cfg.record, &rec, true))
+        << "nothing was opened" << WhyNothingOpened(Centre(box), setup, GetParam().url);
     EXPECT_EQ(rec.cmdline, "\"" + FakeSetupExe() + "\" \"" + GetParam().url + "\"");
     if (rec.startup_flags & STARTF_USESHOWWINDOW) {
       EXPECT_EQ(rec.show_window, static_cast<DWORD>(SW_SHOWNORMAL));
