@@ -43,6 +43,16 @@ mkdir -p folder
 expect_rc 1 "${create[@]}" -o folder --force
 grep -qF "folder: is a folder, not a regular file" err.txt || fail "a folder output was not refused"
 
+# "-" as standard output and input: the same bytes (binary mode, no CR LF translation), from a
+# redirected file and from a pipe (copied to a temporary file first).
+"$emulator" "$exe" "${create[@]}" -q --epoch 1700000000 -o - >piped.001 2>err.txt ||
+  fail "create -o - failed: $(cat err.txt)"
+cmp -s _Data.001 piped.001 || fail "create -o - wrote other bytes than create -o FILE"
+expect_rc 0 verify - <_Data.001
+contains "-: good: kind 2 (Setup), 5 entries"
+cat _Data.001 | expect_rc 0 extract -q -C piped -
+cmp -s piped/table.dat "$data/files/table.dat" || fail "extract - from a pipe differs"
+
 expect_rc 0 verify _Data.001
 contains "_Data.001: good: kind 2 (Setup), 5 entries, payload total 20249 bytes, the progress bar ends at 100 %"
 
