@@ -34,8 +34,16 @@
 enum {
   PACKAGE_HEADER_SIZE = 4,
   PACKAGE_SIGNATURE = 0x4B5A,  // "ZK" read as a little-endian u16
+  PACKAGE_RESERVED_AT = 2,     // package header: the reserved byte, ignored by readers
+  PACKAGE_KIND_AT = 3,         // package header: the kind byte
   ENTRY_RECORD_SIZE = 8,       // inflated size + stored size
-  FILE_HEADER_SIZE = 28        // attributes + three FILETIMEs
+  RECORD_DECLARED_AT = 0,      // entry record: inflated size
+  RECORD_STORED_AT = 4,        // entry record: stored size
+  FILE_HEADER_SIZE = 28,       // attributes + three FILETIMEs
+  HEADER_ATTRIBUTES_AT = 0,    // file header fields
+  HEADER_CREATED_AT = 4,
+  HEADER_ACCESSED_AT = 12,
+  HEADER_WRITTEN_AT = 20
 };
 static_assert(FILE_HEADER_SIZE == 4 + 3 * 8, "attributes and three 8-byte FILETIMEs");
 static_assert(ENTRY_RECORD_SIZE == 2 * 4, "two u32 sizes");
@@ -73,6 +81,15 @@ static inline void PutLE32(unsigned char *p, uint32_t v) {
   p[1] = (unsigned char)(v >> 8);
   p[2] = (unsigned char)(v >> 16);
   p[3] = (unsigned char)(v >> 24);
+}
+
+static inline uint64_t GetLE64(const unsigned char *p) {
+  return (uint64_t)GetLE32(p) | ((uint64_t)GetLE32(p + 4) << 32);
+}
+
+static inline void PutLE64(unsigned char *p, uint64_t v) {
+  PutLE32(p, (uint32_t)v);
+  PutLE32(p + 4, (uint32_t)(v >> 32));
 }
 
 #endif

@@ -25,8 +25,8 @@ int ReadPackageHeader(struct ByteReader *r, int *kind) {
   uint32_t got = 0;
   if (!r->read(r->ctx, h, PACKAGE_HEADER_SIZE, &got) || got < PACKAGE_HEADER_SIZE) return 0;
   if ((h[0] | (h[1] << 8)) != PACKAGE_SIGNATURE) return 0;
-  if (!BaseNameForKind(h[3])) return 0;  // h[2] is reserved and ignored
-  *kind = h[3];
+  if (!BaseNameForKind(h[PACKAGE_KIND_AT])) return 0;  // the reserved byte is ignored
+  *kind = h[PACKAGE_KIND_AT];
   return 1;
 }
 
@@ -50,6 +50,8 @@ static int ReadRecordField(struct ByteReader *r, struct EntryInfo *info, uint32_
 }
 
 int ReadEntryRecord(struct ByteReader *r, struct EntryInfo *info) {
+  // Field by field, so that a record cut in its second half fails as cut, not as unreadable.
+  static_assert(RECORD_DECLARED_AT == 0 && RECORD_STORED_AT == 4, "declared, then stored");
   memset(info, 0, sizeof *info);
   int status = ReadRecordField(r, info, &info->declared);
   if (status == ENTRY_OK) status = ReadRecordField(r, info, &info->stored);
@@ -104,16 +106,12 @@ void FreeEntry(struct Entry *e) {
   e->length = 0;
 }
 
-static uint64_t GetLE64(const unsigned char *p) {
-  return (uint64_t)GetLE32(p) | ((uint64_t)GetLE32(p + 4) << 32);
-}
-
 int ParseFileHeader(const unsigned char *payload, uint32_t length, struct FileHeader *h) {
   if (!payload || length < FILE_HEADER_SIZE) return 0;
-  h->attributes = GetLE32(payload);
-  h->created = GetLE64(payload + 4);
-  h->accessed = GetLE64(payload + 12);
-  h->written = GetLE64(payload + 20);
+  h->attributes = GetLE32(payload + HEADER_ATTRIBUTES_AT);
+  h->created = GetLE64(payload + HEADER_CREATED_AT);
+  h->accessed = GetLE64(payload + HEADER_ACCESSED_AT);
+  h->written = GetLE64(payload + HEADER_WRITTEN_AT);
   return 1;
 }
 

@@ -105,6 +105,17 @@ struct FileHeader {
 // Decodes the file header. Returns 0 when fewer than 28 bytes are given.
 int ParseFileHeader(const unsigned char *payload, uint32_t length, struct FileHeader *h);
 
+// ---- Writers (package_write.cpp), each beside the reader above that reads what it writes
+
+// The package header: signature, `reserved`, `kind` (written as given, valid or not).
+void WritePackageHeader(unsigned char out[PACKAGE_HEADER_SIZE], int kind, unsigned char reserved);
+
+// An entry record: the inflated size, then the stored size of the stream that follows it.
+void WriteEntryRecord(unsigned char out[ENTRY_RECORD_SIZE], uint32_t declared, uint32_t stored);
+
+// The file header at the start of a payload, as ParseFileHeader reads it.
+void WriteFileHeader(unsigned char out[FILE_HEADER_SIZE], const struct FileHeader *h);
+
 // Short description of an EntryStatus, for messages ("stream is not valid zlib data", ...).
 const char *EntryStatusText(int status);
 

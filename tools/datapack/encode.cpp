@@ -95,20 +95,6 @@ bool CheckCompressionOptions(const CompressionOptions& o, std::string& error) {
   return true;
 }
 
-const char* StreamKindName(StreamKind kind) {
-  switch (kind) {
-    case StreamKind::kZlib:
-      return "zlib";
-    case StreamKind::kOptimal:
-      return "optimal";
-    case StreamKind::kStored:
-      return "stored";
-    case StreamKind::kFewBlocks:
-      return "few-block";
-  }
-  return "?";
-}
-
 std::vector<unsigned char> AssembleZlibStream(const std::vector<BitRun>& parts, uint32_t adler) {
   std::vector<unsigned char> out(kZlibHeader, kZlibHeader + 2);
   BitWriter w{out, 16};

@@ -61,8 +61,6 @@ bool CheckCompressionOptions(const CompressionOptions& options, std::string& err
 enum class StreamKind { kZlib, kOptimal, kStored, kFewBlocks };
 const int kStreamKinds = 4;
 
-// "zlib", "optimal", "stored", "few-block".
-const char* StreamKindName(StreamKind kind);
 
 // The work for one payload, cut into tasks that may run on different threads.
 //   EntryWork w(payload, options, true);

@@ -7,28 +7,15 @@
 
 namespace datapack {
 
-namespace {
-
-void PutLE64(unsigned char* p, uint64_t v) {
-  PutLE32(p, (uint32_t)v);
-  PutLE32(p + 4, (uint32_t)(v >> 32));
-}
-
-}  // namespace
-
 void AppendPackageHeader(std::vector<unsigned char>& out, int kind, unsigned char reserved) {
-  out.push_back('Z');
-  out.push_back('K');
-  out.push_back(reserved);
-  out.push_back((unsigned char)kind);
+  out.resize(out.size() + PACKAGE_HEADER_SIZE);
+  WritePackageHeader(&out[out.size() - PACKAGE_HEADER_SIZE], kind, reserved);
 }
 
 std::vector<unsigned char> MakePayload(const PackedFile& file) {
   std::vector<unsigned char> payload(FILE_HEADER_SIZE + file.data.size());
-  PutLE32(&payload[0], file.attributes);
-  PutLE64(&payload[4], file.created);
-  PutLE64(&payload[12], file.accessed);
-  PutLE64(&payload[20], file.written);
+  const FileHeader header = {file.attributes, file.created, file.accessed, file.written};
+  WriteFileHeader(&payload[0], &header);
   if (!file.data.empty())
     std::copy(file.data.begin(), file.data.end(), payload.begin() + FILE_HEADER_SIZE);
   return payload;
@@ -101,8 +88,7 @@ void AppendRecord(std::vector<unsigned char>& out, uint32_t declared, uint32_t s
                   const std::vector<unsigned char>& stream) {
   size_t at = out.size();
   out.resize(at + ENTRY_RECORD_SIZE);
-  PutLE32(&out[at], declared);
-  PutLE32(&out[at + 4], stored);
+  WriteEntryRecord(&out[at], declared, stored);
   out.insert(out.end(), stream.begin(), stream.end());
 }
 

@@ -30,6 +30,7 @@
 #include "encode.h"
 #include "filetime.h"
 #include "format.h"
+#include "package.h"
 
 namespace datapack {
 
