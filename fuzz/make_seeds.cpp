@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "packer.h"
+#include "testpack.h"
 #include "test_util.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "harness.h"
-#include "packer.h"
+#include "testpack.h"
 
 namespace e2e {
 

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "packer.h"
+#include "testpack.h"
 
 namespace e2e {
 

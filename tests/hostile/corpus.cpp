@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "packer.h"
+#include "testpack.h"
 
 namespace hostile {
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "cli.h"
-#include "packer.h"
+#include "testpack.h"
 
 namespace dptest {
 

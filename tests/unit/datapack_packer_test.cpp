@@ -8,7 +8,7 @@
 #include "filetime.h"
 #include "listcheck.h"
 #include "package.h"
-#include "packer.h"
+#include "testpack.h"
 
 using namespace dptest;
 using datapack::PackedFile;
