@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "bootmsg.h"
+#include "setup_messages.h"
 #include "fuzz_util.h"
 #include "inspect.h"
 #include "listfile.h"

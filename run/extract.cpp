@@ -7,7 +7,7 @@
 #include "paths.h"
 #include "progress_win.h"
 #include "run.h"
-#include "runstate.h"
+#include "internal.h"
 
 static FILETIME ToFileTime(uint64_t t) {
   FILETIME ft;

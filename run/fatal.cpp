@@ -6,7 +6,7 @@
 #include "format.h"
 #include "resource.h"
 #include "run.h"
-#include "runstate.h"
+#include "internal.h"
 
 // --- Module state ------------------------------------------------------------------------
 // g_instance      set by AttachSetupWindow (window initialisation); never cleared. Its

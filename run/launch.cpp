@@ -7,7 +7,7 @@
 #include "progress_win.h"
 #include "resource.h"
 #include "run.h"
-#include "runstate.h"
+#include "internal.h"
 
 // --- Module state ------------------------------------------------------------------------
 // g_program_path  working folder + program stem + "1.exe"; set by UnpackAndLaunch before the

@@ -9,7 +9,7 @@
 #include "progress_win.h"
 #include "resource.h"
 #include "run.h"
-#include "runstate.h"
+#include "internal.h"
 
 // --- Module state ------------------------------------------------------------------------
 // g_file_table  one zero-filled slot per support file, each a NUL-terminated name of at most

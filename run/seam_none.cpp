@@ -1,5 +1,5 @@
-// The release's BeforeProgramHold (runstate.h): nothing happens between unpacking the setup
+// The release's BeforeProgramHold (internal.h): nothing happens between unpacking the setup
 // program and holding it.
-#include "runstate.h"
+#include "internal.h"
 
 void BeforeProgramHold(const char *) {}

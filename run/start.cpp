@@ -4,7 +4,7 @@
 #include "package.h"
 #include "paths.h"
 #include "run.h"
-#include "runstate.h"
+#include "internal.h"
 
 // --- Module state ------------------------------------------------------------------------
 // g_start_folder    the current directory when the run began; set by StartRun, never cleared.

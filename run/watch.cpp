@@ -6,7 +6,7 @@
 #include "progress_win.h"
 #include "resource.h"
 #include "run.h"
-#include "runstate.h"
+#include "internal.h"
 
 // Whether the setup program is still running: its process handle is signalled once it has
 // ended. Not its exit code: a program may well end with 259, the value of STILL_ACTIVE, and

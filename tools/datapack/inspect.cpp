@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "bootmsg.h"
+#include "setup_messages.h"
 #include "entrylimit.h"
 #include "entry_stream.h"
 #include "listfile.h"

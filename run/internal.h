@@ -1,8 +1,8 @@
 // State and steps shared by the files of the setup run; not for use outside run/.
 // Each variable is defined, and documented (who sets it, who clears it), in the file that
 // owns it.
-#ifndef RUN_RUNSTATE_H
-#define RUN_RUNSTATE_H
+#ifndef RUN_INTERNAL_H
+#define RUN_INTERNAL_H
 
 #include <windows.h>
 

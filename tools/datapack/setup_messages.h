@@ -1,8 +1,8 @@
 // The texts the bootstrapper shows when it stops, composed by its own ComposeFailure from the
 // texts its string table is compiled from, so that `datapack verify` can print what a user of
 // a broken package would see.
-#ifndef DATAPACK_BOOTMSG_H
-#define DATAPACK_BOOTMSG_H
+#ifndef DATAPACK_SETUP_MESSAGES_H
+#define DATAPACK_SETUP_MESSAGES_H
 
 #include <string>
 

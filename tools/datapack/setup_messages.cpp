@@ -1,4 +1,4 @@
-#include "bootmsg.h"
+#include "setup_messages.h"
 
 #include "buffers.h"
 #include "failure.h"
