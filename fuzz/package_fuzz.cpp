@@ -124,14 +124,25 @@ datapack::PackageReport Inspect(const uint8_t *data, size_t size, bool keep_goin
   ExactReader src(data, size);
   datapack::InspectOptions options;
   options.keep_going = keep_going;
-  options.on_entry = [](const datapack::EntryReport &er, const unsigned char *file,
-                        uint32_t file_size, std::string &) {
-    FUZZ_CHECK(er.status == ENTRY_OK && er.has_header, "entry %u handed over", er.index);
-    FUZZ_CHECK(file_size == er.info.produced - FILE_HEADER_SIZE, "file data of %u bytes",
-               file_size);
-    unsigned sum = 0;  // every byte must be readable
+  // Every byte handed over must be readable, and an entry that inflated must have handed
+  // over exactly its file data.
+  uint64_t handed = 0;
+  options.on_start = [&handed](const datapack::EntryReport &, std::string &) {
+    handed = 0;
+    return true;
+  };
+  options.on_data = [&handed](const unsigned char *file, uint32_t file_size, std::string &) {
+    unsigned sum = 0;
     for (uint32_t i = 0; i < file_size; i++) sum += file[i];
     (void)sum;
+    handed += file_size;
+    return true;
+  };
+  options.on_done = [&handed](const datapack::EntryReport &er, std::string &) {
+    if (er.status != ENTRY_OK) return true;
+    FUZZ_CHECK(er.has_header, "entry %u handed over without its header", er.index);
+    FUZZ_CHECK(handed == er.info.produced - FILE_HEADER_SIZE, "entry %u: file data of %llu bytes",
+               er.index, (unsigned long long)handed);
     return true;
   };
   datapack::PackageReport rep;

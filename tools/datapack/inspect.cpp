@@ -137,190 +137,235 @@ std::string DescribeEntry(const EntryReport& e) {
          (e.name.empty() ? std::string("with an empty name") : e.name) + ")";
 }
 
-bool InspectPackage(ByteReader& source, uint64_t file_size, const InspectOptions& options,
-                    PackageReport& rep) {
-  rep = PackageReport();
-  rep.file_size = file_size;
-  CountingReader counter = {&source, 0};
-  ByteReader r = {&counter, CountingRead, CountingBack};
-  bool stopped = false;  // on_entry said stop
-  auto fail = [&rep](const std::string& message, const std::string& reason) {
-    if (rep.failed) return;
-    rep.failed = true;
-    rep.message = message;
-    rep.reason = reason;
-  };
-  auto progress = [&]() {
-    if (options.on_progress) options.on_progress(counter.pos);
-  };
+namespace {
 
-  // The header is read here to say what is wrong with it; the verdict is the core's.
+// One walk over a package: the state its steps share, each step a member.
+class Walk {
+ public:
+  Walk(ByteReader& source, uint64_t file_size, const InspectOptions& options, PackageReport& rep)
+      : source_(source),
+        file_size_(file_size),
+        options_(options),
+        rep_(rep),
+        counter_{&source, 0},
+        reader_{&counter_, CountingRead, CountingBack},
+        in_piece_(kPieceSize),
+        out_piece_(kPieceSize),
+        buffers_{in_piece_.data(), kPieceSize, out_piece_.data(), kPieceSize},
+        sink_{CountReport, &count_} {
+    rep_ = PackageReport();
+    rep_.file_size = file_size;
+    StartCount(&count_, 0);
+  }
+
+  bool Run();
+
+ private:
+  bool ReadHeader();
+  int ReadNext(Role role, const std::string& name, bool counted);
+  void Warn(const EntryReport& er);
+  void CheckListEntry();
+  void Deliver();
+  void Finish();
+  void Fail(const std::string& message, const std::string& reason) {
+    if (rep_.failed) return;
+    rep_.failed = true;
+    rep_.message = message;
+    rep_.reason = reason;
+  }
+  void Stop(const std::string& error) {
+    stopped_ = true;
+    rep_.reason = error;
+  }
+  void Progress() {
+    if (options_.on_progress) options_.on_progress(counter_.pos);
+  }
+  bool GoOn() const { return !stopped_ && (!rep_.failed || options_.keep_going); }
+  bool Verdict() const { return !rep_.failed && !stopped_; }
+
+  ByteReader& source_;
+  const uint64_t file_size_;
+  const InspectOptions& options_;
+  PackageReport& rep_;
+  CountingReader counter_;
+  ByteReader reader_;
+  // Entries stream through these whatever their size; only the list's data is kept whole.
+  std::vector<unsigned char> in_piece_, out_piece_;
+  const StreamBuffers buffers_;
+  ProgressCount count_;
+  const ProgressSink sink_;
+  std::vector<unsigned char> kept_;  // the list's file data
+  std::string list_name_, setup_name_;
+  const ListIssue* name_failure_ = nullptr;  // a support name the bootstrapper cannot create
+  bool stopped_ = false;  // a consumer said stop
+  bool started_ = false;  // on_start was called for the entry just read
+};
+
+// The header is read here to say what is wrong with it; the verdict is the core's.
+bool Walk::ReadHeader() {
   unsigned char h[PACKAGE_HEADER_SIZE] = {0};
   uint32_t got = 0;
-  if (!source.read(source.ctx, h, PACKAGE_HEADER_SIZE, &got)) got = 0;
-  counter.pos = got;
+  if (!source_.read(source_.ctx, h, PACKAGE_HEADER_SIZE, &got)) got = 0;
+  counter_.pos = got;
   MemoryReader hm;
   ByteReader hr;
   InitMemoryReader(&hm, &hr, h, got);
-  if (!ReadPackageHeader(&hr, &rep.kind)) {
-    fail(CorruptPackageMessage(), HeaderFailure(h, got));
+  if (!ReadPackageHeader(&hr, &rep_.kind)) {
+    Fail(CorruptPackageMessage(), HeaderFailure(h, got));
     return false;
   }
-  rep.header_ok = true;
-  rep.base_name = BaseNameForKind(rep.kind);
-  const std::string list_name = rep.base_name + LIST_SUFFIX;
-  const std::string setup_name = std::string(ProgramStem(rep.base_name.c_str())) + PROGRAM_SUFFIX;
+  rep_.header_ok = true;
+  rep_.base_name = BaseNameForKind(rep_.kind);
+  list_name_ = rep_.base_name + LIST_SUFFIX;
+  setup_name_ = std::string(ProgramStem(rep_.base_name.c_str())) + PROGRAM_SUFFIX;
+  return true;
+}
 
-  ProgressCount count;
-  StartCount(&count, 0);
-  const ProgressSink sink = {CountReport, &count};
-
-  // Entries stream through these whatever their size; only the list's data (and, for
-  // on_entry, every entry's) is kept whole.
-  std::vector<unsigned char> in_piece(kPieceSize), out_piece(kPieceSize);
-  const StreamBuffers buffers = {in_piece.data(), kPieceSize, out_piece.data(), kPieceSize};
-  std::vector<unsigned char> kept;  // file data of the entry just read, when wanted whole
-  bool started = false;             // on_start was called for the entry just read
-
-  // Reads the next entry. Returns 1 when it inflated, 0 when it did not but the next record
-  // can still be found, -1 when the walk cannot go on.
-  auto read_entry = [&](Role role, const std::string& name, bool counted) -> int {
-    EntryReport er;
-    er.index = (uint32_t)rep.entries.size() + 1;
-    er.role = role;
-    er.name = name;
-    er.offset = counter.pos;
-    const bool live = !rep.failed && !stopped;  // consumers hear of entries until a failure
-    PayloadRoute route;
-    kept.clear();
-    route.keep = (role == Role::kList || (live && options.on_entry)) ? &kept : nullptr;
-    route.on_data = live && role != Role::kList && options.on_data ? &options.on_data : nullptr;
-    route.progress = progress;
-    if (route.on_data && options.on_start) {
-      std::string error;
-      if (!options.on_start(er, error)) {
-        stopped = true;
-        rep.reason = error;
-        return -1;
-      }
-    }
-    started = route.on_data != nullptr;
-    const PayloadSink payload = {PayloadRoute::Write, &route};
-    er.status = ReadEntryStream(&r, counted ? &sink : nullptr, &buffers, &payload, &er.info);
-    if (er.info.reason) er.reason = er.info.reason;
-    er.info.reason = nullptr;
-    if (er.status == ENTRY_OK)
-      er.has_header = ParseFileHeader(route.header, route.header_have, &er.header);
-    if (counted) {
-      rep.progress_reports += er.info.reports;
-      er.percent = PercentOf(count.done, count.expected);
-      if (er.status == ENTRY_OK) rep.payload_total += er.info.produced;
-    }
-    if (er.status == ENTRY_OK && er.info.stored_read < er.info.stored)
-      rep.warnings.push_back(DescribeEntry(er) + ": the package ends " +
-                             CountOf(er.info.stored - er.info.stored_read, "byte") +
-                             " short of the entry's stored size (its stream is complete)");
-    if (er.status == ENTRY_OK) {
-      const std::string large = LargeEntryWarning(er.info.stored, er.info.declared);
-      if (!large.empty()) rep.warnings.push_back(DescribeEntry(er) + ": " + large);
-    }
-    rep.entries.push_back(er);
-    progress();
-    if (er.status == ENTRY_OK) return 1;
-    if (er.status == ENTRY_SINK_STOPPED) {
-      stopped = true;
-      rep.reason = route.error;
+// Reads the next entry. Returns 1 when it inflated, 0 when it did not but the next record
+// can still be found, -1 when the walk cannot go on.
+int Walk::ReadNext(Role role, const std::string& name, bool counted) {
+  EntryReport er;
+  er.index = (uint32_t)rep_.entries.size() + 1;
+  er.role = role;
+  er.name = name;
+  er.offset = counter_.pos;
+  const bool live = !rep_.failed && !stopped_;  // consumers hear of entries until a failure
+  PayloadRoute route;
+  kept_.clear();
+  route.keep = role == Role::kList ? &kept_ : nullptr;
+  route.on_data = live && role != Role::kList && options_.on_data ? &options_.on_data : nullptr;
+  route.progress = [this]() { Progress(); };
+  if (route.on_data && options_.on_start) {
+    std::string error;
+    if (!options_.on_start(er, error)) {
+      Stop(error);
       return -1;
     }
-    fail(CorruptPackageMessage(), EntryFailure(er, file_size));
-    const bool can_go_on = er.status == ENTRY_BAD_STREAM || er.status == ENTRY_TOO_LONG ||
-                           er.status == ENTRY_SHORT_PAYLOAD;
-    return can_go_on ? 0 : -1;
-  };
-  // Hands the entry just read to the consumers: on_done after on_start; on_entry with the
-  // whole data when it inflated and nothing has failed.
-  auto deliver = [&](int state) {
-    std::string error;
-    if (started && options.on_done && !options.on_done(rep.entries.back(), error) && !stopped) {
-      stopped = true;
-      rep.reason = error;
-    }
-    started = false;
-    if (state != 1 || rep.failed || stopped || !options.on_entry) return;
-    if (!options.on_entry(rep.entries.back(), kept.data(), (uint32_t)kept.size(), error)) {
-      stopped = true;
-      rep.reason = error;
-    }
-  };
-  auto go_on = [&]() { return !stopped && (!rep.failed || options.keep_going); };
-
-  // 1. The list file, unpacked before the bar starts counting. Its consumers hear of it only
-  // once it has been checked, so that they may refuse a list before anything is written.
-  int state = read_entry(Role::kList, list_name, false);
-  const ListIssue* name_failure = nullptr;  // a support name the bootstrapper cannot create
-  if (state == 1) {
-    rep.list = CheckList(kept.data(), kept.size(), list_name, setup_name);
-    rep.list_read = true;
-    for (const ListIssue& issue : rep.list.issues) {
-      if (issue.severity == Severity::kFail) {
-        if (!rep.list.readable)
-          fail(ListCorruptMessage(), "list " + IssueText(issue));
-        else
-          name_failure = &issue;
-      } else {
-        rep.warnings.push_back("list " + IssueText(issue));
-      }
-    }
-    if (!rep.failed && options.on_data) {
-      std::string error;
-      bool ok = !options.on_start || options.on_start(rep.entries.back(), error);
-      started = ok;
-      ok = ok && (kept.empty() || options.on_data(kept.data(), (uint32_t)kept.size(), error));
-      if (!ok) {
-        stopped = true;
-        rep.reason = error;
-      }
-    }
-    deliver(state);
-    StartCount(&count, rep.list.expected);
   }
-  kept = std::vector<unsigned char>();
-  if (state < 0 || !go_on()) return !rep.failed && !stopped;
+  started_ = route.on_data != nullptr;
+  const PayloadSink payload = {PayloadRoute::Write, &route};
+  er.status = ReadEntryStream(&reader_, counted ? &sink_ : nullptr, &buffers_, &payload, &er.info);
+  if (er.info.reason) er.reason = er.info.reason;
+  er.info.reason = nullptr;
+  if (er.status == ENTRY_OK)
+    er.has_header = ParseFileHeader(route.header, route.header_have, &er.header);
+  if (counted) {
+    rep_.progress_reports += er.info.reports;
+    er.percent = PercentOf(count_.done, count_.expected);
+    if (er.status == ENTRY_OK) rep_.payload_total += er.info.produced;
+  }
+  Warn(er);
+  rep_.entries.push_back(er);
+  Progress();
+  if (er.status == ENTRY_OK) return 1;
+  if (er.status == ENTRY_SINK_STOPPED) {
+    Stop(route.error);
+    return -1;
+  }
+  Fail(CorruptPackageMessage(), EntryFailure(er, file_size_));
+  const bool can_go_on = er.status == ENTRY_BAD_STREAM || er.status == ENTRY_TOO_LONG ||
+                         er.status == ENTRY_SHORT_PAYLOAD;
+  return can_go_on ? 0 : -1;
+}
+
+// Problems of an entry that inflated which do not stop the bootstrapper.
+void Walk::Warn(const EntryReport& er) {
+  if (er.status != ENTRY_OK) return;
+  if (er.info.stored_read < er.info.stored)
+    rep_.warnings.push_back(DescribeEntry(er) + ": the package ends " +
+                            CountOf(er.info.stored - er.info.stored_read, "byte") +
+                            " short of the entry's stored size (its stream is complete)");
+  const std::string large = LargeEntryWarning(er.info.stored, er.info.declared);
+  if (!large.empty()) rep_.warnings.push_back(DescribeEntry(er) + ": " + large);
+}
+
+// Checks the list entry just read. Its consumers hear of it only once it has been checked,
+// so that they may refuse a list before anything is written.
+void Walk::CheckListEntry() {
+  rep_.list = CheckList(kept_.data(), kept_.size(), list_name_, setup_name_);
+  rep_.list_read = true;
+  for (const ListIssue& issue : rep_.list.issues) {
+    if (issue.severity == Severity::kFail) {
+      if (!rep_.list.readable)
+        Fail(ListCorruptMessage(), "list " + IssueText(issue));
+      else
+        name_failure_ = &issue;
+    } else {
+      rep_.warnings.push_back("list " + IssueText(issue));
+    }
+  }
+  if (!rep_.failed && options_.on_data) {
+    std::string error;
+    bool ok = !options_.on_start || options_.on_start(rep_.entries.back(), error);
+    started_ = ok;
+    ok = ok && (kept_.empty() || options_.on_data(kept_.data(), (uint32_t)kept_.size(), error));
+    if (!ok) Stop(error);
+  }
+}
+
+// Hands the end of the entry just read to the consumer: on_done after on_start.
+void Walk::Deliver() {
+  std::string error;
+  if (started_ && options_.on_done && !options_.on_done(rep_.entries.back(), error) &&
+      !stopped_)
+    Stop(error);
+  started_ = false;
+}
+
+void Walk::Finish() {
+  rep_.complete = true;
+  rep_.end_offset = counter_.pos;
+  rep_.trailing = file_size_ > counter_.pos ? file_size_ - counter_.pos : 0;
+  rep_.final_percent = PercentOf(count_.done, count_.expected);
+  if (rep_.trailing)
+    rep_.warnings.push_back(CountOf(rep_.trailing, "byte") + " after the last entry (offset " +
+                            std::to_string(rep_.end_offset) + ") are never read");
+  std::string mismatch = SizeMismatchText(rep_.list.expected, rep_.payload_total);
+  if (!mismatch.empty()) rep_.warnings.push_back(mismatch);
+}
+
+bool Walk::Run() {
+  if (!ReadHeader()) return false;
+  // 1. The list file, unpacked before the bar starts counting.
+  int state = ReadNext(Role::kList, list_name_, false);
+  if (state == 1) {
+    CheckListEntry();
+    Deliver();
+    StartCount(&count_, rep_.list.expected);
+  }
+  kept_ = std::vector<unsigned char>();
+  if (state < 0 || !GoOn()) return Verdict();
 
   // 2. and 3. The setup program and the uninstaller.
-  state = read_entry(Role::kSetupProgram, setup_name, true);
-  deliver(state);
-  if (state < 0 || !go_on()) return !rep.failed && !stopped;
-  state = read_entry(Role::kUninstaller, UNINSTALLER_NAME, true);
-  deliver(state);
-  if (state < 0 || !go_on()) return !rep.failed && !stopped;
+  state = ReadNext(Role::kSetupProgram, setup_name_, true);
+  Deliver();
+  if (state < 0 || !GoOn()) return Verdict();
+  state = ReadNext(Role::kUninstaller, UNINSTALLER_NAME, true);
+  Deliver();
+  if (state < 0 || !GoOn()) return Verdict();
 
   // 4. One entry per support file, as many as the list names (none when it is unreadable).
-  const std::vector<std::string>& names = rep.list.names;
+  const std::vector<std::string>& names = rep_.list.names;
   for (size_t i = 0; i < names.size(); ++i) {
-    state = read_entry(Role::kSupport, names[i], true);
+    state = ReadNext(Role::kSupport, names[i], true);
     // The entry is inflated before its file is created, so a broken stream is reported
     // before a name that cannot be created.
-    if (state == 1 && name_failure && name_failure->line == LIST_FIRST_NAME_LINE + i)
-      fail(CannotCopyMessage(kWorkingFolderPlaceholder + names[i]),
-           DescribeEntry(rep.entries.back()) + ": cannot be created: list " +
-               IssueText(*name_failure));
-    deliver(state);
-    if (state < 0 || !go_on()) return !rep.failed && !stopped;
+    if (state == 1 && name_failure_ && name_failure_->line == LIST_FIRST_NAME_LINE + i)
+      Fail(CannotCopyMessage(kWorkingFolderPlaceholder + names[i]),
+           DescribeEntry(rep_.entries.back()) + ": cannot be created: list " +
+               IssueText(*name_failure_));
+    Deliver();
+    if (state < 0 || !GoOn()) return Verdict();
   }
+  if (Verdict()) Finish();
+  return Verdict();
+}
 
-  if (!rep.failed && !stopped) {
-    rep.complete = true;
-    rep.end_offset = counter.pos;
-    rep.trailing = file_size > counter.pos ? file_size - counter.pos : 0;
-    rep.final_percent = PercentOf(count.done, count.expected);
-    if (rep.trailing)
-      rep.warnings.push_back(CountOf(rep.trailing, "byte") + " after the last entry (offset " +
-                             std::to_string(rep.end_offset) + ") are never read");
-    std::string mismatch = SizeMismatchText(rep.list.expected, rep.payload_total);
-    if (!mismatch.empty()) rep.warnings.push_back(mismatch);
-  }
-  return !rep.failed && !stopped;
+}  // namespace
+
+bool InspectPackage(ByteReader& source, uint64_t file_size, const InspectOptions& options,
+                    PackageReport& rep) {
+  return Walk(source, file_size, options, rep).Run();
 }
 
 }  // namespace datapack

@@ -65,21 +65,13 @@ struct InspectOptions {
   // broken list still lets the setup program and uninstaller be shown, and an entry that
   // does not inflate still has a known length.
   bool keep_going = false;
-  // Called with every entry that inflated, with its file data (the payload after the file
-  // header), in package order, while no failure has been met; the list entry's call comes
-  // after the list was checked. Returning false stops the walk (`error` then becomes the
-  // report's reason, with an empty message). Each entry is then held whole in memory: for
-  // large packages use on_start / on_data / on_done.
-  std::function<bool(const EntryReport&, const unsigned char* data, uint32_t size,
-                     std::string& error)>
-      on_entry;
-  // The streaming alternative to on_entry, for entries of any size. For each entry, while
-  // no failure has been met: on_start when it begins (its report holds index, role, name
-  // and offset), on_data with its file data in pieces as it inflates, before the entry is
-  // known to be good, and on_done when it has ended (with its whole report: status, file
-  // header), also when it failed or a callback refused. The list's calls come only after it
-  // has been read and checked, its data in one piece. Returning false stops the walk, as
-  // for on_entry. on_start and on_done are used only together with on_data.
+  // For each entry, while no failure has been met: on_start when it begins (its report
+  // holds index, role, name and offset), on_data with its file data (the payload after the
+  // file header) in pieces as it inflates, before the entry is known to be good, and on_done
+  // when it has ended (with its whole report: status, file header), also when it failed or a
+  // callback refused. The list's calls come only after it has been read and checked, its
+  // data in one piece. Returning false stops the walk (`error` then becomes the report's
+  // reason, with an empty message). on_start and on_done are used only together with on_data.
   std::function<bool(const EntryReport&, std::string& error)> on_start;
   std::function<bool(const unsigned char* data, uint32_t size, std::string& error)> on_data;
   std::function<bool(const EntryReport&, std::string& error)> on_done;
@@ -89,7 +81,7 @@ struct InspectOptions {
 
 // Walks the package read from `r` (positioned at its start; `file_size` is its length).
 // Returns true when the bootstrapper would unpack everything (report.failed is false);
-// false otherwise, or when on_entry stopped the walk.
+// false otherwise, or when a callback stopped the walk.
 bool InspectPackage(ByteReader& r, uint64_t file_size, const InspectOptions& options,
                     PackageReport& report);
 
