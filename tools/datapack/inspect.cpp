@@ -197,8 +197,8 @@ class Walk {
   std::vector<unsigned char> kept_;  // the list's file data
   std::string list_name_, setup_name_;
   const ListIssue* name_failure_ = nullptr;  // a support name the bootstrapper cannot create
-  bool stopped_ = false;  // a consumer said stop
-  bool started_ = false;  // on_start was called for the entry just read
+  bool stopped_ = false;                     // a consumer said stop
+  bool started_ = false;                     // on_start was called for the entry just read
 };
 
 // The header is read here to say what is wrong with it; the verdict is the core's.
@@ -306,8 +306,7 @@ void Walk::CheckListEntry() {
 // Hands the end of the entry just read to the consumer: on_done after on_start.
 void Walk::Deliver() {
   std::string error;
-  if (started_ && options_.on_done && !options_.on_done(rep_.entries.back(), error) &&
-      !stopped_)
+  if (started_ && options_.on_done && !options_.on_done(rep_.entries.back(), error) && !stopped_)
     Stop(error);
   started_ = false;
 }
