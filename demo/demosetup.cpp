@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
-static void ListFolder(char *text, size_t size) {
+static void ListFolder(char* text, size_t size) {
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA("*", &found);
   if (search == INVALID_HANDLE_VALUE) return;

@@ -7,9 +7,9 @@
 
 #include "fuzz_util.h"
 
-extern "C" void *__real_calloc(size_t count, size_t size);
+extern "C" void* __real_calloc(size_t count, size_t size);
 
-extern "C" void *__wrap_calloc(size_t count, size_t size) {
+extern "C" void* __wrap_calloc(size_t count, size_t size) {
   if (size && count > FUZZ_ALLOC_LIMIT / size) return NULL;
   return __real_calloc(count, size);
 }

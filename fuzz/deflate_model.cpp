@@ -7,7 +7,7 @@ namespace {
 enum { MAX_BITS = 15, MAX_LIT = 288, MAX_DIST = 32 };
 
 struct BitSource {
-  const unsigned char *in;
+  const unsigned char* in;
   size_t len;
   size_t pos = 0;        // next byte to take
   uint32_t buf = 0;      // bits taken but not used, least significant first
@@ -44,7 +44,7 @@ struct Huffman {
 // decodes: not over-subscribed, and complete unless it has at most one code, of length 1
 // (allowed for literal/length and distance codes, never for the code length code). A code
 // with no symbols at all is accepted here and fails at its first use, as in zlib.
-bool Build(Huffman &h, const uint16_t *lengths, int n, bool code_length_code) {
+bool Build(Huffman& h, const uint16_t* lengths, int n, bool code_length_code) {
   for (int len = 0; len <= MAX_BITS; len++) h.count[len] = 0;
   for (int s = 0; s < n; s++) h.count[lengths[s]]++;
   int max = 0;
@@ -71,7 +71,7 @@ bool Build(Huffman &h, const uint16_t *lengths, int n, bool code_length_code) {
 }
 
 // The next symbol, or -1 for a bit pattern the code does not assign (or the input's end).
-int Decode(BitSource &b, const Huffman &h) {
+int Decode(BitSource& b, const Huffman& h) {
   int code = 0, first = 0, index = 0;
   for (int len = 1; len <= MAX_BITS; len++) {
     code |= (int)b.Take(1);
@@ -90,8 +90,8 @@ const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15, 
                                   31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 const uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                   2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-const uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
+const uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
                                 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 const uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
@@ -113,7 +113,7 @@ struct Decoder {
     return true;
   }
 
-  bool Codes(const Huffman &lit, const Huffman &dist) {
+  bool Codes(const Huffman& lit, const Huffman& dist) {
     for (;;) {
       int sym = Decode(bits, lit);
       if (sym < 0 || sym > 285) return false;  // 286, 287 exist only in the fixed code
@@ -152,7 +152,7 @@ struct Decoder {
   }
 
   bool Dynamic() {
-    static const uint8_t kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
+    static const uint8_t kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                        11, 4,  12, 3, 13, 2, 14, 1, 15};
     const int nlen = (int)bits.Take(5) + 257;
     const int ndist = (int)bits.Take(5) + 1;
@@ -193,7 +193,7 @@ struct Decoder {
 
 }  // namespace
 
-ModelResult ModelZlibStream(const unsigned char *in, size_t len, uint64_t out_limit) {
+ModelResult ModelZlibStream(const unsigned char* in, size_t len, uint64_t out_limit) {
   ModelResult r;
   if (len < 2) return r;
   unsigned cmf = in[0], flg = in[1];

@@ -36,6 +36,6 @@ struct ModelResult {
 // Decodes the zlib stream in[0..len). Stops after the final block, at the first invalid
 // field, at the end of the input, or when the output would exceed out_limit bytes (ok is then
 // false).
-ModelResult ModelZlibStream(const unsigned char *in, size_t len, uint64_t out_limit);
+ModelResult ModelZlibStream(const unsigned char* in, size_t len, uint64_t out_limit);
 
 #endif

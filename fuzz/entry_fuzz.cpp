@@ -51,19 +51,19 @@ struct Run {
 // The rules every inflation obeys, whatever the stream: reports never fall, at most one end
 // report and only as the last, the counters agree with the reports made, nothing beyond the
 // buffer. `stream_len` is the input length given to the inflater.
-void CheckRun(const Run &r, uint32_t stream_len) {
-  FUZZ_CHECK(r.reports.size() == r.info.reports, "%zu reports made, info says %u",
-             r.reports.size(), r.info.reports);
+void CheckRun(const Run& r, uint32_t stream_len) {
+  FUZZ_CHECK(r.reports.size() == r.info.reports, "%zu reports made, info says %u", r.reports.size(),
+             r.info.reports);
   FUZZ_CHECK(r.produced <= r.cap, "produced %u > capacity %u", r.produced, r.cap);
   FUZZ_CHECK(r.info.produced == r.produced, "info.produced %u, produced %u", r.info.produced,
              r.produced);
   FUZZ_CHECK(r.info.stream_used <= stream_len, "used %u of %u stream bytes", r.info.stream_used,
              stream_len);
-  FUZZ_CHECK((r.status == ENTRY_OK) == (r.info.reason == nullptr), "status %d, reason %s",
-             r.status, r.info.reason ? r.info.reason : "(none)");
+  FUZZ_CHECK((r.status == ENTRY_OK) == (r.info.reason == nullptr), "status %d, reason %s", r.status,
+             r.info.reason ? r.info.reason : "(none)");
   uint32_t ends = 0, block_ends = 0, last = 0;
   for (size_t i = 0; i < r.reports.size(); i++) {
-    const Report &p = r.reports[i];
+    const Report& p = r.reports[i];
     FUZZ_CHECK(p.end == 0 || p.end == 1, "end flag %d", p.end);
     FUZZ_CHECK(p.bytes >= last, "report %zu falls from %u to %u", i, last, p.bytes);
     FUZZ_CHECK(p.bytes <= r.produced, "report %zu of %u bytes, only %u produced", i, p.bytes,
@@ -80,8 +80,8 @@ void CheckRun(const Run &r, uint32_t stream_len) {
   FUZZ_CHECK(ends <= 1, "%u end reports", ends);
   // A block-end report is made exactly when a fixed or dynamic block has been counted.
   FUZZ_CHECK(block_ends == r.info.blocks[1] + r.info.blocks[2],
-             "%u block-end reports for %u fixed + %u dynamic blocks", block_ends,
-             r.info.blocks[1], r.info.blocks[2]);
+             "%u block-end reports for %u fixed + %u dynamic blocks", block_ends, r.info.blocks[1],
+             r.info.blocks[2]);
   if (r.status == ENTRY_OK) {
     FUZZ_CHECK(ends == 1, "success without an end report");
     FUZZ_CHECK(r.reports.back().bytes == r.produced, "end report %u, payload %u",
@@ -98,7 +98,7 @@ void CheckRun(const Run &r, uint32_t stream_len) {
 }
 
 // Inflates the stream into `out`, or into a new buffer of exactly `cap` bytes.
-Run Inflate(const ExactCopy &stream, uint32_t cap, unsigned char *out = nullptr) {
+Run Inflate(const ExactCopy& stream, uint32_t cap, unsigned char* out = nullptr) {
   Run r;
   r.cap = cap;
   std::unique_ptr<unsigned char[]> buffer(out ? nullptr : new unsigned char[cap]);
@@ -114,7 +114,7 @@ Run Inflate(const ExactCopy &stream, uint32_t cap, unsigned char *out = nullptr)
 // full.cap >= cap bytes. Up to the point where the smaller buffer is full both runs do the
 // same; a buffer that holds everything full produced changes nothing, and one that does not
 // stops that run as too long, after exactly the reports whose count still fits.
-void CheckAgainstLarger(const Run &small, const Run &full, const char *what) {
+void CheckAgainstLarger(const Run& small, const Run& full, const char* what) {
   if (small.cap >= full.produced) {
     if (small.reports != full.reports) {
       PrintReports("with the larger buffer", full.reports);
@@ -127,7 +127,7 @@ void CheckAgainstLarger(const Run &small, const Run &full, const char *what) {
     return;
   }
   std::vector<Report> fitting;
-  for (const Report &p : full.reports)
+  for (const Report& p : full.reports)
     if (p.bytes <= small.cap) fitting.push_back(p);
   if (small.status != ENTRY_TOO_LONG || small.produced != small.cap || small.reports != fitting) {
     PrintReports("with the larger buffer", full.reports);
@@ -146,7 +146,7 @@ void CheckAgainstLarger(const Run &small, const Run &full, const char *what) {
 // the model's, also when the stream fails later (a wrong Adler-32, a bad code further on).
 // Where the model stops earlier (it gives up on an output beyond the 1 MiB buffer, where zlib
 // stops as too long), its reports must still begin the run's.
-void CheckAgainstModel(const Run &full, const ExactCopy &stream) {
+void CheckAgainstModel(const Run& full, const ExactCopy& stream) {
   const ModelResult m = ModelZlibStream(stream.data(), stream.size(), full.cap);
   // The model reads every stream zlib accepts.
   if (full.status == ENTRY_OK)
@@ -157,7 +157,7 @@ void CheckAgainstModel(const Run &full, const ExactCopy &stream) {
   std::vector<Report> expected;
   uint32_t types[3] = {0, 0, 0};
   for (size_t i = 0; i < n; i++) {
-    const ModelBlock &b = m.blocks[i];
+    const ModelBlock& b = m.blocks[i];
     types[b.type]++;
     if (b.type != 0) expected.push_back({(uint32_t)b.end_out, 0});
     if (b.final) expected.push_back({(uint32_t)b.end_out, 1});
@@ -183,8 +183,8 @@ struct Collector {
   size_t stop_after = SIZE_MAX;
   bool refused = false;
   PayloadSink sink{&Collector::Write, this};
-  static int Write(void *ctx, const unsigned char *p, uint32_t n) {
-    Collector *c = static_cast<Collector *>(ctx);
+  static int Write(void* ctx, const unsigned char* p, uint32_t n) {
+    Collector* c = static_cast<Collector*>(ctx);
     FUZZ_CHECK(n > 0 && !c->refused, "write of %u bytes%s", n,
                c->refused ? " after a refusal" : "");
     c->data.insert(c->data.end(), p, p + n);
@@ -193,7 +193,7 @@ struct Collector {
   }
 };
 
-bool SameReason(const char *a, const char *b) {
+bool SameReason(const char* a, const char* b) {
   return (!a && !b) || (a && b && strcmp(a, b) == 0);
 }
 
@@ -201,7 +201,7 @@ bool SameReason(const char *a, const char *b) {
 // never), the stream read `in_size` bytes and written `out_size` bytes at a time. Returns
 // the streamed run's payload length, or UINT32_MAX when ReadEntry ran out of memory (the
 // streaming decoder never allocates, so there is nothing to compare).
-uint32_t CompareStreaming(const uint8_t *data, size_t size, int fail_at, uint32_t in_size,
+uint32_t CompareStreaming(const uint8_t* data, size_t size, int fail_at, uint32_t in_size,
                           uint32_t out_size) {
   ExactReader whole_src(data, size), stream_src(data, size);
   whole_src.memory.fail_at = stream_src.memory.fail_at = fail_at;
@@ -221,7 +221,7 @@ uint32_t CompareStreaming(const uint8_t *data, size_t size, int fail_at, uint32_
     FreeEntry(&e);
     return UINT32_MAX;
   }
-  const EntryInfo &w = e.info;
+  const EntryInfo& w = e.info;
   FUZZ_CHECK(streamed == whole && SameReason(info.reason, w.reason),
              "pieces %u/%u, fail_at %d: status %d (%s), ReadEntry %d (%s)", in_size, out_size,
              fail_at, streamed, info.reason ? info.reason : "-", whole, w.reason ? w.reason : "-");
@@ -230,8 +230,9 @@ uint32_t CompareStreaming(const uint8_t *data, size_t size, int fail_at, uint32_
                  info.stream_used == w.stream_used && info.reports == w.reports &&
                  memcmp(info.blocks, w.blocks, sizeof info.blocks) == 0,
              "pieces %u/%u, fail_at %d: stored_read %u/%u, produced %u/%u, used %u/%u, "
-             "reports %u/%u", in_size, out_size, fail_at, info.stored_read, w.stored_read,
-             info.produced, w.produced, info.stream_used, w.stream_used, info.reports, w.reports);
+             "reports %u/%u",
+             in_size, out_size, fail_at, info.stored_read, w.stored_read, info.produced, w.produced,
+             info.stream_used, w.stream_used, info.reports, w.reports);
   if (stream_log.reports != whole_log.reports) {
     PrintReports("ReadEntry", whole_log.reports);
     PrintReports("streamed", stream_log.reports);
@@ -250,7 +251,7 @@ uint32_t CompareStreaming(const uint8_t *data, size_t size, int fail_at, uint32_
 
 // A receiver that stops the streaming decoder after `stop_after` bytes: the decoding ends
 // there, having made a beginning of the full run's reports and payload.
-void CheckStopped(const uint8_t *data, size_t size, uint32_t in_size, uint32_t out_size,
+void CheckStopped(const uint8_t* data, size_t size, uint32_t in_size, uint32_t out_size,
                   uint32_t produced, uint32_t stop_after) {
   Collector all, some;
   some.stop_after = stop_after;
@@ -265,27 +266,27 @@ void CheckStopped(const uint8_t *data, size_t size, uint32_t in_size, uint32_t o
              produced);
   FUZZ_CHECK((stopped == ENTRY_SINK_STOPPED) == (produced >= stop_after) &&
                  (stopped == ENTRY_SINK_STOPPED || stopped == status),
-             "receiver stopping at %u of %u bytes: status %d, unstopped %d", stop_after,
-             produced, stopped, status);
+             "receiver stopping at %u of %u bytes: status %d, unstopped %d", stop_after, produced,
+             stopped, status);
   FUZZ_CHECK(some.data.size() <= all.data.size() &&
                  std::equal(some.data.begin(), some.data.end(), all.data.begin()),
              "stopped run's payload is not a beginning of the full one");
-  FUZZ_CHECK(some_log.reports.size() <= all_log.reports.size() &&
-                 std::equal(some_log.reports.begin(), some_log.reports.end(),
-                            all_log.reports.begin()),
-             "stopped run's reports are not a beginning of the full ones");
+  FUZZ_CHECK(
+      some_log.reports.size() <= all_log.reports.size() &&
+          std::equal(some_log.reports.begin(), some_log.reports.end(), all_log.reports.begin()),
+      "stopped run's reports are not a beginning of the full ones");
   if (stopped == ENTRY_SINK_STOPPED) FUZZ_CHECK(some_info.reason, "stopped without a reason");
 }
 
 // Chooses from `options` by part of a hash of the input: the streaming runs vary with every
 // input without spending input bytes that the stream itself needs.
-uint32_t Pick(uint64_t hash, int shift, const std::vector<uint32_t> &options) {
+uint32_t Pick(uint64_t hash, int shift, const std::vector<uint32_t>& options) {
   return options[(hash >> shift) % options.size()];
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // 1. As the package reader meets it.
   ExactReader source(data, size);
   ReportLog log;
@@ -319,14 +320,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       if (status == ENTRY_SHORT_PAYLOAD) entry.info.reason = nullptr;  // inflation went well
       entry.reports = log.reports;
       CheckRun(entry, stored);
-      FUZZ_CHECK((status == ENTRY_SHORT_PAYLOAD) == (entry.status == ENTRY_OK &&
-                                                     entry.produced < FILE_HEADER_SIZE),
+      FUZZ_CHECK((status == ENTRY_SHORT_PAYLOAD) ==
+                     (entry.status == ENTRY_OK && entry.produced < FILE_HEADER_SIZE),
                  "status %d for a payload of %u bytes", status, entry.produced);
     }
   }
   if (status == ENTRY_OK) {
-    FUZZ_CHECK(e.payload && e.length == e.info.produced, "payload %p of %u bytes",
-               (void *)e.payload, e.length);
+    FUZZ_CHECK(e.payload && e.length == e.info.produced, "payload %p of %u bytes", (void*)e.payload,
+               e.length);
     FUZZ_CHECK(e.length <= declared, "payload %u > declared %u", e.length, declared);
     FUZZ_CHECK(e.length >= FILE_HEADER_SIZE, "payload %u shorter than its header", e.length);
     FileHeader h;
@@ -350,16 +351,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   // 3. The same into a small buffer: a share of what it produced, by the first input byte.
   const uint32_t share = size ? data[0] : 0;
-  const uint32_t cap = full.status == ENTRY_OK ? (uint32_t)((uint64_t)full.produced * share / 255)
-                                               : share * 16;
+  const uint32_t cap =
+      full.status == ENTRY_OK ? (uint32_t)((uint64_t)full.produced * share / 255) : share * 16;
   CheckAgainstLarger(Inflate(stream, cap), full, "small buffer");
 
   // 4. ReadEntry inflated the first `stored` stream bytes (zeros beyond what the input has)
   // into `declared` bytes. Where its input equals the stream's, or holds all the stream used
   // on its way to a good end, it must have done just what a buffer of that size does (its
   // buffers are never larger than the 1 MiB run's, FUZZ_ALLOC_LIMIT).
-  const bool same_input = stored == available ||
-                          (full.status == ENTRY_OK && full.info.stream_used <= stored);
+  const bool same_input =
+      stored == available || (full.status == ENTRY_OK && full.info.stream_used <= stored);
   if (size >= ENTRY_RECORD_SIZE && status != ENTRY_NO_MEMORY && same_input)
     CheckAgainstLarger(entry, full, "ReadEntry");
 

@@ -28,13 +28,13 @@ struct RefLine {
   size_t next;       // where the following line begins (valid when readable)
 };
 
-RefLine ReferenceLine(const uint8_t *data, size_t size, size_t begin) {
+RefLine ReferenceLine(const uint8_t* data, size_t size, size_t begin) {
   RefLine l{false, "", 0, 0};
   size_t end = begin;
   while (end < size && data[end] != '\r' && data[end] != '\n') end++;
   if (end == size || end - begin > LIST_LINE_MAX) return l;
   l.readable = true;
-  l.text.assign((const char *)data + begin, end - begin);
+  l.text.assign((const char*)data + begin, end - begin);
   l.ending = end;
   const uint8_t partner = data[end] == '\r' ? '\n' : '\r';
   l.next = end + 1 < size && data[end + 1] == partner ? end + 2 : end + 1;
@@ -42,7 +42,7 @@ RefLine ReferenceLine(const uint8_t *data, size_t size, size_t begin) {
 }
 
 // The line as the C string the core keeps: up to its first NUL byte.
-std::string CString(const std::string &s) { return std::string(s.c_str()); }
+std::string CString(const std::string& s) { return std::string(s.c_str()); }
 
 // CON, PRN, AUX, NUL, COM1-9, LPT1-9 in any case, before the first dot, once trailing dots
 // and spaces, and spaces before the dot, are dropped.
@@ -50,19 +50,19 @@ bool ReferenceDevice(std::string n) {
   n.erase(n.find_last_not_of(" .") + 1);
   n = n.substr(0, n.find('.'));
   n.erase(n.find_last_not_of(' ') + 1);
-  for (char &c : n) c = (char)toupper((unsigned char)c);
+  for (char& c : n) c = (char)toupper((unsigned char)c);
   if (n == "CON" || n == "PRN" || n == "AUX" || n == "NUL") return true;
   return n.size() == 4 && (n.compare(0, 3, "COM") == 0 || n.compare(0, 3, "LPT") == 0) &&
          n[3] >= '1' && n[3] <= '9';
 }
 
-bool ReferencePlain(const std::string &n) {
+bool ReferencePlain(const std::string& n) {
   return !n.empty() && n != "." && n != ".." && n.find_first_of("\\/:") == std::string::npos &&
          !ReferenceDevice(n);
 }
 
 // Second comma-separated field, cut at its first space; false where the core refuses it.
-bool ReferenceName(const std::string &value, std::string &name) {
+bool ReferenceName(const std::string& value, std::string& name) {
   size_t c1 = value.find(',');
   if ((c1 == std::string::npos ? value.size() : c1) > LIST_FIELD_MAX) return false;
   std::string rest = c1 == std::string::npos ? "" : value.substr(c1 + 1);
@@ -72,7 +72,7 @@ bool ReferenceName(const std::string &value, std::string &name) {
   return name.size() <= SUPPORT_NAME_MAX && (name.empty() || ReferencePlain(name));
 }
 
-uint32_t ReferenceNumber(const std::string &v) {
+uint32_t ReferenceNumber(const std::string& v) {
   size_t i = v.find_first_not_of(" \t\n\v\f\r");
   if (i == std::string::npos) return 0;
   bool negative = v[i] == '-';
@@ -84,7 +84,7 @@ uint32_t ReferenceNumber(const std::string &v) {
 }
 
 // The value helpers on one value: numbers, fields, names, character search.
-void CheckValue(const std::string &value, uint8_t probe) {
+void CheckValue(const std::string& value, uint8_t probe) {
   FUZZ_CHECK(ParseListNumber(value.c_str()) == ReferenceNumber(value), "number of \"%s\"",
              value.c_str());
   FUZZ_CHECK(IsPlainFileName(value.c_str()) == (int)ReferencePlain(value), "plain \"%s\"",
@@ -101,16 +101,15 @@ void CheckValue(const std::string &value, uint8_t probe) {
   ExactCopy field(LIST_FIELD_SIZE, 'X');
   const size_t comma = value.find(',');
   const size_t len = comma == std::string::npos ? value.size() : comma;
-  const int split = SplitField((char *)field.data(), (char *)rest.data());
-  FUZZ_CHECK(split == (len <= LIST_FIELD_MAX), "SplitField gave %d for a field of %zu", split,
-             len);
+  const int split = SplitField((char*)field.data(), (char*)rest.data());
+  FUZZ_CHECK(split == (len <= LIST_FIELD_MAX), "SplitField gave %d for a field of %zu", split, len);
   if (split) {
-    FUZZ_CHECK(std::string((const char *)field.data()) == value.substr(0, len), "field");
-    FUZZ_CHECK(std::string((const char *)rest.data()) ==
+    FUZZ_CHECK(std::string((const char*)field.data()) == value.substr(0, len), "field");
+    FUZZ_CHECK(std::string((const char*)rest.data()) ==
                    (comma == std::string::npos ? "" : value.substr(comma + 1)),
                "rest after the field");
   } else {
-    FUZZ_CHECK(std::string((const char *)rest.data()) == value, "rest changed by a refusal");
+    FUZZ_CHECK(std::string((const char*)rest.data()) == value, "rest changed by a refusal");
   }
 
   // TakeSupportName into a 26-byte slot.
@@ -118,10 +117,10 @@ void CheckValue(const std::string &value, uint8_t probe) {
   ExactCopy slot(SUPPORT_SLOT_SIZE, 'X');
   std::string expected;
   const bool ok = ReferenceName(value, expected);
-  FUZZ_CHECK(TakeSupportName((char *)scratch.data(), (char *)slot.data()) == (int)ok,
+  FUZZ_CHECK(TakeSupportName((char*)scratch.data(), (char*)slot.data()) == (int)ok,
              "TakeSupportName on \"%s\"", value.c_str());
   if (ok) {
-    const char *name = (const char *)slot.data();
+    const char* name = (const char*)slot.data();
     FUZZ_CHECK(name == expected, "name \"%s\", expected \"%s\"", name, expected.c_str());
     FUZZ_CHECK(strlen(name) <= SUPPORT_NAME_MAX, "name of %zu characters", strlen(name));
     FUZZ_CHECK(!name[0] || IsPlainFileName(name), "name \"%s\" is not plain", name);
@@ -132,11 +131,11 @@ void CheckValue(const std::string &value, uint8_t probe) {
 
 // ReadListLine to the end, without and with a source that fails at `fail_at` (SIZE_MAX:
 // never), against the reference.
-void CheckLines(const uint8_t *data, size_t size, size_t fail_at) {
+void CheckLines(const uint8_t* data, size_t size, size_t fail_at) {
   ExactReader src(data, size);
   if (fail_at < size + 1) src.memory.fail_at = (int)fail_at;
   ExactCopy line(LIST_BUFFER_SIZE, 0xAA);
-  char *text = (char *)line.data();
+  char* text = (char*)line.data();
   size_t pos = 0;
   for (size_t calls = 0;; calls++) {
     FUZZ_CHECK(calls <= size, "more lines than bytes");
@@ -160,7 +159,7 @@ void CheckLines(const uint8_t *data, size_t size, size_t fail_at) {
 }
 
 // The whole list as the bootstrapper reads it, against the reference.
-void CheckSummary(const uint8_t *data, size_t size) {
+void CheckSummary(const uint8_t* data, size_t size) {
   ExactReader src(data, size);
   ListReader s;
   StartListReader(&s, &src.reader);
@@ -186,8 +185,10 @@ void CheckSummary(const uint8_t *data, size_t size) {
     const RefLine l = ReferenceLine(data, size, pos);
     const std::string text = CString(l.text);
     const size_t eq = text.find('=');
-    if (!l.readable) ref_error = LIST_UNREADABLE_LINE;
-    else if (eq == std::string::npos) ref_error = LIST_NO_EQUALS;
+    if (!l.readable)
+      ref_error = LIST_UNREADABLE_LINE;
+    else if (eq == std::string::npos)
+      ref_error = LIST_NO_EQUALS;
     if (ref_error != LIST_OK) {
       ref_line = n;
       break;
@@ -199,8 +200,10 @@ void CheckSummary(const uint8_t *data, size_t size) {
     if (n == LIST_COUNT_LINE && numbers[2] == 0) ref_error = LIST_ZERO_COUNT, ref_line = n;
     if (n > LIST_COUNT_LINE) {
       std::string name;
-      if (!ReferenceName(value, name)) ref_error = LIST_BAD_NAME, ref_line = n;
-      else names.push_back(name);
+      if (!ReferenceName(value, name))
+        ref_error = LIST_BAD_NAME, ref_line = n;
+      else
+        names.push_back(name);
     }
   }
   const uint32_t stop_line = error == LIST_OK ? 0 : s.line;
@@ -216,7 +219,7 @@ void CheckSummary(const uint8_t *data, size_t size) {
     FUZZ_CHECK(s.count != 0, "count 0 accepted");
     FUZZ_CHECK(got.size() == names.size(), "%zu names, expected %zu", got.size(), names.size());
     for (size_t i = 0; i < got.size(); i++) {
-      const char *name = got[i].c_str();
+      const char* name = got[i].c_str();
       FUZZ_CHECK(strlen(name) <= SUPPORT_NAME_MAX && (!name[0] || IsPlainFileName(name)),
                  "slot %zu holds \"%s\"", i, name);
       FUZZ_CHECK(got[i] == names[i], "slot %zu holds \"%s\", expected \"%s\"", i, name,
@@ -227,7 +230,7 @@ void CheckSummary(const uint8_t *data, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckLines(data, size, SIZE_MAX);
   // A source that breaks somewhere: the last byte picks where.
   if (size) CheckLines(data, size, data[size - 1] % (size + 1));
@@ -235,7 +238,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // datapack splits lines by the same rules for its messages; both must agree.
   std::vector<datapack::ListLineSpan> spans = datapack::SplitListLines(data, size);
   size_t pos = 0;
-  for (const datapack::ListLineSpan &span : spans) {
+  for (const datapack::ListLineSpan& span : spans) {
     const RefLine ref = ReferenceLine(data, size, pos);
     FUZZ_CHECK(span.begin == pos, "span at %zu, expected %zu", span.begin, pos);
     if (!span.terminated) {
@@ -257,10 +260,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const RefLine ref = ReferenceLine(data, size, pos);
     const std::string text = CString(ref.text);
     const bool has_value = ref.readable && text.find('=') != std::string::npos;
-    const int got = ReadListValue(&src.reader, (char *)line.data());
+    const int got = ReadListValue(&src.reader, (char*)line.data());
     FUZZ_CHECK(got == (int)has_value, "value at %zu: read %d", pos, got);
     if (!got) break;
-    const std::string value((const char *)line.data());
+    const std::string value((const char*)line.data());
     FUZZ_CHECK(value == text.substr(text.find('=') + 1), "value at %zu differs", pos);
     CheckValue(value, data[calls % size]);
     pos = ref.next;

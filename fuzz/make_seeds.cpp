@@ -22,9 +22,9 @@ namespace {
 
 std::string g_root;
 
-void Write(const std::string &target, const std::string &name, const Bytes &data) {
+void Write(const std::string& target, const std::string& name, const Bytes& data) {
   std::string path = g_root + "/" + target + "/" + name;
-  FILE *f = fopen(path.c_str(), "wb");
+  FILE* f = fopen(path.c_str(), "wb");
   if (!f || (!data.empty() && fwrite(data.data(), 1, data.size(), f) != data.size()) ||
       fclose(f) != 0) {
     fprintf(stderr, "make_seeds: cannot write %s\n", path.c_str());
@@ -32,7 +32,7 @@ void Write(const std::string &target, const std::string &name, const Bytes &data
   }
 }
 
-Bytes Text(const std::string &s) { return Bytes(s.begin(), s.end()); }
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // A payload: the 28-byte file header and `n` bytes of text that compresses somewhat.
 Bytes Payload(size_t n, uint32_t attributes = 0x20) {
@@ -47,15 +47,15 @@ Bytes Payload(size_t n, uint32_t attributes = 0x20) {
   return datapack::MakePayload(f);
 }
 
-Bytes Slice(const Bytes &b, size_t from, size_t n) {
+Bytes Slice(const Bytes& b, size_t from, size_t n) {
   return Bytes(b.begin() + from, b.begin() + from + n);
 }
 
-Bytes Compress(const Bytes &payload, int level, int window_bits, int strategy) {
+Bytes Compress(const Bytes& payload, int level, int window_bits, int strategy) {
   z_stream s{};
   Bytes out(compressBound((uLong)payload.size()) + 64);
   if (deflateInit2(&s, level, Z_DEFLATED, window_bits, 8, strategy) != Z_OK) exit(1);
-  s.next_in = (Bytef *)payload.data();
+  s.next_in = (Bytef*)payload.data();
   s.avail_in = (uInt)payload.size();
   s.next_out = out.data();
   s.avail_out = (uInt)out.size();
@@ -65,7 +65,7 @@ Bytes Compress(const Bytes &payload, int level, int window_bits, int strategy) {
   return out;
 }
 
-void Entry(const std::string &name, const Bytes &stream, uint32_t declared) {
+void Entry(const std::string& name, const Bytes& stream, uint32_t declared) {
   Write("entry", name, EntryRecord(declared, stream, (uint32_t)stream.size()));
 }
 
@@ -73,7 +73,7 @@ void EntrySeeds() {
   // Laid out block by block: every order of stored, fixed and dynamic blocks around a final
   // one of each type, with block lengths that move the next header to other bit positions.
   const Bytes p = Payload(60);
-  const char *kTypes = "sfd";
+  const char* kTypes = "sfd";
   int n = 0;
   for (int first = 0; first < 3; first++)
     for (int second = -1; second < 3; second++)
@@ -113,8 +113,10 @@ void EntrySeeds() {
         payload.insert(payload.end(), tail.begin(), tail.end());
         payload.insert(payload.end(), last.begin(), last.end());
         BitWriter w;
-        if (prev == 1) w.Fixed(Slice(payload, 0, first_len), false);
-        else w.Dynamic(Slice(payload, 0, first_len), false);
+        if (prev == 1)
+          w.Fixed(Slice(payload, 0, first_len), false);
+        else
+          w.Dynamic(Slice(payload, 0, first_len), false);
         if (next == 0) w.Stored(tail, false);
         if (next == 1) w.Fixed(tail, false);
         if (next == 2) w.Dynamic(tail, false);
@@ -147,9 +149,9 @@ void EntrySeeds() {
 
   // Another compressor's streams (the unit test fixtures), whole and broken.
   const Bytes fixture_payload = ReadFixture("payload.bin");
-  const char *kFixtures[] = {"stored_level0.zz", "fixed_chunks.zz", "dynamic_chunks.zz",
+  const char* kFixtures[] = {"stored_level0.zz", "fixed_chunks.zz", "dynamic_chunks.zz",
                              "dictionary.zz", "empty.zz"};
-  for (const char *f : kFixtures) {
+  for (const char* f : kFixtures) {
     Bytes z = ReadFixture(f);
     if (z.empty() || fixture_payload.empty()) {
       fprintf(stderr, "make_seeds: fixture %s or payload.bin missing\n", f);
@@ -174,15 +176,15 @@ void EntrySeeds() {
 
 void ListSeeds() {
   const std::vector<std::string> names = {"readme.txt", "data.cab", "a"};
-  const char *kEols[][2] = {{"crlf", "\r\n"}, {"lf", "\n"}, {"cr", "\r"}, {"lfcr", "\n\r"}};
-  for (auto &eol : kEols) {
+  const char* kEols[][2] = {{"crlf", "\r\n"}, {"lf", "\n"}, {"cr", "\r"}, {"lfcr", "\n\r"}};
+  for (auto& eol : kEols) {
     Write("list", std::string("good_") + eol[0],
           Text(datapack::MakeListFile(1234, 5678, names, eol[1])));
   }
   Write("list", "one_name", Text(datapack::MakeListFile(100, 0, {"x.dll"})));
 
   // The first ten lines by hand, then whatever support lines a case needs.
-  auto head = [](const std::string &size1, const std::string &size2, const std::string &count) {
+  auto head = [](const std::string& size1, const std::string& size2, const std::string& count) {
     std::string s;
     for (int i = 1; i <= 7; i++) s += "Key" + std::to_string(i) + "=v\r\n";
     return s + "Size1=" + size1 + "\r\nSize2=" + size2 + "\r\nFiles=" + count + "\r\n";
@@ -195,8 +197,7 @@ void ListSeeds() {
   Write("list", "no_comma", Text(head("1", "2", "1") + "F=novalue\r\n"));
   Write("list", "unterminated", Text(head("1", "2", "1") + "F=1,last.txt,0"));
   Write("list", "empty_line", Text("K=1\r\n\r\n" + head("1", "2", "1")));
-  Write("list", "mixed_endings",
-        Text("A=1\rB=2\nC=3\r\nD=4\n\rE=5\r\rF=6\n\nG=7\r\n"));
+  Write("list", "mixed_endings", Text("A=1\rB=2\nC=3\r\nD=4\n\rE=5\r\rF=6\n\nG=7\r\n"));
   Write("list", "line_519", Text(head("1", "2", "1") + "F=1," + std::string(512, 'n') + "\n"));
   Write("list", "line_520", Text(head("1", "2", "1") + "F=1," + std::string(513, 'n') + "\n"));
   Write("list", "fields_27_28",
@@ -209,8 +210,8 @@ void ListSeeds() {
 
 // A package with `support` support files, packed with `options`, its list ending lines with
 // `eol`. The list's sizes add up to the payloads unless `expected_delta` says otherwise.
-Bytes Package(int kind, int support, const datapack::CompressionOptions &options,
-              const char *eol = "\r\n", int64_t expected_delta = 0) {
+Bytes Package(int kind, int support, const datapack::CompressionOptions& options,
+              const char* eol = "\r\n", int64_t expected_delta = 0) {
   datapack::PackageSpec plan;
   plan.kind = kind;
   plan.compression = options;
@@ -226,8 +227,8 @@ Bytes Package(int kind, int support, const datapack::CompressionOptions &options
     plan.support.push_back(f);
   }
   uint64_t total = datapack::PayloadTotal(plan) + expected_delta;
-  std::string list = datapack::MakeListFile((uint32_t)(total / 3), (uint32_t)(total - total / 3),
-                                            names, eol);
+  std::string list =
+      datapack::MakeListFile((uint32_t)(total / 3), (uint32_t)(total - total / 3), names, eol);
   plan.list.data = Text(list);
   Bytes out;
   std::string error;
@@ -275,7 +276,7 @@ void PackageSeeds() {
     lf.data = Text(list);
     std::vector<Bytes> payloads = {datapack::MakePayload(lf), Payload(200), Payload(0)};
     if (variant == 1) payloads.push_back(Payload(5));
-    for (const Bytes &pl : payloads) {
+    for (const Bytes& pl : payloads) {
       Bytes z = Compress(pl, 9, 15, Z_DEFAULT_STRATEGY);
       datapack::AppendRecord(pkg, (uint32_t)pl.size(), (uint32_t)z.size(), z);
     }
@@ -290,17 +291,20 @@ void ReblockSeeds() {
       "Key1=\r\nKey2=\r\nSize1=12345\r\nFiles=2\r\nFile1=1,readme.txt,0\r\n"
       "The quick brown fox jumps over the lazy dog. The quick brown fox jumps again.\r\n";
   struct {
-    const char *name;
+    const char* name;
     unsigned char level, mem, strategy, kib;
-  } settings[] = {{"level9_mem8", 9, 8, 0, 0},       {"level9_mem1_tiled", 9, 1, 0, 200},
-                  {"fixed_tiled", 6, 9, Z_FIXED, 70}, {"huffman_only", 9, 9, Z_HUFFMAN_ONLY, 3},
-                  {"rle", 9, 9, Z_RLE, 1},            {"level0_tiled", 0, 9, 0, 130}};
-  for (const auto &s : settings) {
+  } settings[] = {{"level9_mem8", 9, 8, 0, 0},
+                  {"level9_mem1_tiled", 9, 1, 0, 200},
+                  {"fixed_tiled", 6, 9, Z_FIXED, 70},
+                  {"huffman_only", 9, 9, Z_HUFFMAN_ONLY, 3},
+                  {"rle", 9, 9, Z_RLE, 1},
+                  {"level0_tiled", 0, 9, 0, 130}};
+  for (const auto& s : settings) {
     Bytes b = {s.level, s.mem, s.strategy, s.kib};
     b.insert(b.end(), text.begin(), text.end());
     Write("reblock", s.name, b);
   }
-  for (const char *fixture : {"dynamic_chunks.zz", "fixed_chunks.zz", "stored_level0.zz"}) {
+  for (const char* fixture : {"dynamic_chunks.zz", "fixed_chunks.zz", "stored_level0.zz"}) {
     Bytes b = {9, 9, 0, 0};
     Bytes z = ReadFixture(fixture);
     b.insert(b.end(), z.begin(), z.end());
@@ -310,14 +314,15 @@ void ReblockSeeds() {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 2) {
     fprintf(stderr, "usage: make_seeds <folder>\n");
     return 2;
   }
   g_root = argv[1];
   mkdir(g_root.c_str(), 0777);
-  for (const char *t : {"entry", "list", "package", "reblock"}) mkdir((g_root + "/" + t).c_str(), 0777);
+  for (const char* t : {"entry", "list", "package", "reblock"})
+    mkdir((g_root + "/" + t).c_str(), 0777);
   EntrySeeds();
   ListSeeds();
   PackageSeeds();

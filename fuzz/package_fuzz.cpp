@@ -26,11 +26,11 @@ namespace {
 
 // Where the core's walk stopped.
 enum Stop {
-  STOP_NONE,        // every entry the list calls for was unpacked
-  STOP_HEADER,      // the package header was refused
-  STOP_ENTRY,       // an entry did not read or inflate (status)
-  STOP_LIST,        // the list reader refused the list
-  STOP_EMPTY_NAME   // a support file named "" inflated but cannot be created
+  STOP_NONE,       // every entry the list calls for was unpacked
+  STOP_HEADER,     // the package header was refused
+  STOP_ENTRY,      // an entry did not read or inflate (status)
+  STOP_LIST,       // the list reader refused the list
+  STOP_EMPTY_NAME  // a support file named "" inflated but cannot be created
 };
 
 struct Walk {
@@ -39,7 +39,7 @@ struct Walk {
   uint32_t entries = 0;   // entries read, the one it stopped at included
   uint32_t reports = 0;   // reports counted by the bar
   uint64_t payload_total = 0;
-  unsigned percent = 0;   // the bar after the last report
+  unsigned percent = 0;  // the bar after the last report
 };
 
 // The bar: each report through AddInflateReport, checked as it comes.
@@ -48,8 +48,8 @@ struct Bar {
   unsigned shown = 0;
   uint32_t reports = 0;
   ProgressSink sink{&Bar::Report, this};
-  static void Report(void *ctx, uint32_t bytes_out, int end) {
-    Bar *b = static_cast<Bar *>(ctx);
+  static void Report(void* ctx, uint32_t bytes_out, int end) {
+    Bar* b = static_cast<Bar*>(ctx);
     const unsigned percent = AddInflateReport(&b->count, bytes_out, end);
     FUZZ_CHECK(percent <= 100, "bar at %u %%", percent);
     FUZZ_CHECK(percent >= b->shown, "bar falls from %u to %u %%", b->shown, percent);
@@ -59,7 +59,7 @@ struct Bar {
   }
 };
 
-Walk WalkPackage(const uint8_t *data, size_t size) {
+Walk WalkPackage(const uint8_t* data, size_t size) {
   Walk w;
   ExactReader src(data, size);
   int kind = 0;
@@ -120,25 +120,25 @@ Walk WalkPackage(const uint8_t *data, size_t size) {
 }
 
 // datapack's walk: memory-safe with both settings, and its bar in bounds and rising.
-datapack::PackageReport Inspect(const uint8_t *data, size_t size, bool keep_going) {
+datapack::PackageReport Inspect(const uint8_t* data, size_t size, bool keep_going) {
   ExactReader src(data, size);
   datapack::InspectOptions options;
   options.keep_going = keep_going;
   // Every byte handed over must be readable, and an entry that inflated must have handed
   // over exactly its file data.
   uint64_t handed = 0;
-  options.on_start = [&handed](const datapack::EntryReport &, std::string &) {
+  options.on_start = [&handed](const datapack::EntryReport&, std::string&) {
     handed = 0;
     return true;
   };
-  options.on_data = [&handed](const unsigned char *file, uint32_t file_size, std::string &) {
+  options.on_data = [&handed](const unsigned char* file, uint32_t file_size, std::string&) {
     unsigned sum = 0;
     for (uint32_t i = 0; i < file_size; i++) sum += file[i];
     (void)sum;
     handed += file_size;
     return true;
   };
-  options.on_done = [&handed](const datapack::EntryReport &er, std::string &) {
+  options.on_done = [&handed](const datapack::EntryReport& er, std::string&) {
     if (er.status != ENTRY_OK) return true;
     FUZZ_CHECK(er.has_header, "entry %u handed over without its header", er.index);
     FUZZ_CHECK(handed == er.info.produced - FILE_HEADER_SIZE, "entry %u: file data of %llu bytes",
@@ -149,7 +149,7 @@ datapack::PackageReport Inspect(const uint8_t *data, size_t size, bool keep_goin
   const bool good = datapack::InspectPackage(src.reader, size, options, rep);
   FUZZ_CHECK(good == !rep.failed, "verdict %d, failed %d", good, rep.failed);
   unsigned shown = 0;
-  for (const datapack::EntryReport &er : rep.entries) {
+  for (const datapack::EntryReport& er : rep.entries) {
     FUZZ_CHECK(er.percent <= 100 && er.percent >= shown, "entry %u: bar %u %% after %u %%",
                er.index, er.percent, shown);
     shown = er.percent;
@@ -158,13 +158,13 @@ datapack::PackageReport Inspect(const uint8_t *data, size_t size, bool keep_goin
   return rep;
 }
 
-bool StartsWith(const std::string &s, const std::string &prefix) {
+bool StartsWith(const std::string& s, const std::string& prefix) {
   return s.compare(0, prefix.size(), prefix) == 0;
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Walk w = WalkPackage(data, size);
   const datapack::PackageReport rep = Inspect(data, size, false);
   const datapack::PackageReport all = Inspect(data, size, true);
@@ -182,13 +182,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return 0;
   }
   FUZZ_CHECK(rep.failed == (w.stop != STOP_NONE) || cannot_copy,
-             "datapack %s, the core stops with %d at entry %u: %s",
-             rep.failed ? "fails" : "passes", w.stop, w.entries, rep.reason.c_str());
+             "datapack %s, the core stops with %d at entry %u: %s", rep.failed ? "fails" : "passes",
+             w.stop, w.entries, rep.reason.c_str());
   if (cannot_copy) {
     // A name Windows refuses (datapack knows more of those than the core): the core must
     // have inflated that entry, and cannot have stopped before it.
-    FUZZ_CHECK(reached <= w.entries && (reached < w.entries || w.stop == STOP_NONE ||
-                                        w.stop == STOP_EMPTY_NAME),
+    FUZZ_CHECK(reached <= w.entries &&
+                   (reached < w.entries || w.stop == STOP_NONE || w.stop == STOP_EMPTY_NAME),
                "datapack cannot create entry %u, the core stops with %d at %u", reached, w.stop,
                w.entries);
   } else if (w.stop == STOP_ENTRY || w.stop == STOP_HEADER) {

@@ -4,8 +4,8 @@
 
 #include <string.h>
 
-static int MemoryRead(void *ctx, void *buf, uint32_t want, uint32_t *got) {
-  struct MemoryReader *m = (struct MemoryReader *)ctx;
+static int MemoryRead(void* ctx, void* buf, uint32_t want, uint32_t* got) {
+  struct MemoryReader* m = (struct MemoryReader*)ctx;
   size_t left = m->pos < m->size ? m->size - m->pos : 0;
   size_t n = want < left ? want : left;
   int ok = 1;
@@ -27,15 +27,15 @@ static int MemoryRead(void *ctx, void *buf, uint32_t want, uint32_t *got) {
   return ok;
 }
 
-static int MemoryBack(void *ctx) {
-  struct MemoryReader *m = (struct MemoryReader *)ctx;
+static int MemoryBack(void* ctx) {
+  struct MemoryReader* m = (struct MemoryReader*)ctx;
   if (m->pos == 0) return 0;
   m->pos--;
   return 1;
 }
 
-void InitMemoryReader(struct MemoryReader *m, struct ByteReader *r, const void *data, size_t size) {
-  m->data = (const unsigned char *)data;
+void InitMemoryReader(struct MemoryReader* m, struct ByteReader* r, const void* data, size_t size) {
+  m->data = (const unsigned char*)data;
   m->size = size;
   m->pos = 0;
   m->fail_at = -1;

@@ -9,8 +9,8 @@
 
 // `bytes` zero-filled bytes (at least one is allocated, so 0 does not mean failure), or NULL
 // when there is not that much memory.
-void *PackageAllocZeroed(size_t bytes);
+void* PackageAllocZeroed(size_t bytes);
 // Gives back what PackageAllocZeroed returned; NULL is allowed and does nothing.
-void PackageFree(void *p);
+void PackageFree(void* p);
 
 #endif

@@ -3,6 +3,6 @@
 
 #include "core_memory.h"
 
-void *PackageAllocZeroed(size_t bytes) { return calloc(bytes ? bytes : 1, 1); }
+void* PackageAllocZeroed(size_t bytes) { return calloc(bytes ? bytes : 1, 1); }
 
-void PackageFree(void *p) { free(p); }
+void PackageFree(void* p) { free(p); }

@@ -21,16 +21,16 @@ struct PayloadSink {
   // Takes the next `size` (>= 1) payload bytes. They are delivered as they are inflated,
   // before the stream is known to be good: only the final status says whether they form a
   // payload the bootstrapper accepts. Returns 1 to go on, 0 to stop (ENTRY_SINK_STOPPED).
-  int (*write)(void *ctx, const unsigned char *data, uint32_t size);
-  void *ctx;
+  int (*write)(void* ctx, const unsigned char* data, uint32_t size);
+  void* ctx;
 };
 
 // Working memory, owned by the caller: the sizes set how often the source is read and the
 // sink called, never the outcome.
 struct StreamBuffers {
-  unsigned char *in;   // in_size bytes
+  unsigned char* in;   // in_size bytes
   uint32_t in_size;    // >= 2: one byte of it keeps the last byte zlib consumed
-  unsigned char *out;  // out_size bytes
+  unsigned char* out;  // out_size bytes
   uint32_t out_size;   // >= 1
 };
 
@@ -47,17 +47,17 @@ struct StreamBuffers {
 // measures that repetition and works out where it stops instead of inflating it, with the
 // same status and `info`. Such an entry always fails; the sink then receives only the
 // payload's beginning, produced before the skip (info->produced counts it all).
-int InflateEntryReader(struct ByteReader *r, uint32_t in_len, uint32_t out_cap,
-                       const struct StreamBuffers *buf, const struct PayloadSink *out,
-                       const struct ProgressSink *sink, struct EntryInfo *info);
+int InflateEntryReader(struct ByteReader* r, uint32_t in_len, uint32_t out_cap,
+                       const struct StreamBuffers* buf, const struct PayloadSink* out,
+                       const struct ProgressSink* sink, struct EntryInfo* info);
 
 // ReadEntry in pieces: reads the next entry record from `r`, then its stream through
 // InflateEntryReader. Fills `info` as ReadEntry fills e->info and returns the same status,
 // ENTRY_SHORT_PAYLOAD included, except that it never allocates (ENTRY_NO_MEMORY only for
-// sizes adding up to more than ENTRY_SIZE_MAX, which ReadEntry refuses before allocating) and may return
-// ENTRY_SINK_STOPPED.
-int ReadEntryStream(struct ByteReader *r, const struct ProgressSink *sink,
-                    const struct StreamBuffers *buf, const struct PayloadSink *out,
-                    struct EntryInfo *info);
+// sizes adding up to more than ENTRY_SIZE_MAX, which ReadEntry refuses before allocating) and may
+// return ENTRY_SINK_STOPPED.
+int ReadEntryStream(struct ByteReader* r, const struct ProgressSink* sink,
+                    const struct StreamBuffers* buf, const struct PayloadSink* out,
+                    struct EntryInfo* info);
 
 #endif

@@ -72,22 +72,22 @@ enum PackageKind { KIND_INSTAL = 1, KIND_SETUP = 2, KIND_INSTALAR = 3 };
 #define LIST_SUFFIX ".lst"
 #define PROGRAM_SUFFIX "1.exe"
 
-static inline uint32_t GetLE32(const unsigned char *p) {
+static inline uint32_t GetLE32(const unsigned char* p) {
   return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
-static inline void PutLE32(unsigned char *p, uint32_t v) {
+static inline void PutLE32(unsigned char* p, uint32_t v) {
   p[0] = (unsigned char)v;
   p[1] = (unsigned char)(v >> 8);
   p[2] = (unsigned char)(v >> 16);
   p[3] = (unsigned char)(v >> 24);
 }
 
-static inline uint64_t GetLE64(const unsigned char *p) {
+static inline uint64_t GetLE64(const unsigned char* p) {
   return (uint64_t)GetLE32(p) | ((uint64_t)GetLE32(p + 4) << 32);
 }
 
-static inline void PutLE64(unsigned char *p, uint64_t v) {
+static inline void PutLE64(unsigned char* p, uint64_t v) {
   PutLE32(p, (uint32_t)v);
   PutLE32(p + 4, (uint32_t)(v >> 32));
 }

@@ -27,7 +27,7 @@
 
 // Fills dst[0..want) from the source; what it does not deliver reads as zeros, as in
 // ReadEntry's zero-filled buffer. After a short or failed read the source is not asked again.
-static void Take(struct Feed *f, unsigned char *dst, uint32_t want) {
+static void Take(struct Feed* f, unsigned char* dst, uint32_t want) {
   uint32_t got = 0;
   if (!f->source_done) {
     int ok = f->r->read(f->r->ctx, dst, want, &got);
@@ -39,15 +39,15 @@ static void Take(struct Feed *f, unsigned char *dst, uint32_t want) {
 }
 
 // Gives zlib the next piece once it has taken all of the previous one.
-static void Refill(struct Feed *f, z_stream *s) {
+static void Refill(struct Feed* f, z_stream* s) {
   if (s->avail_in || f->fed == f->in_len) return;
   if (!f->r) {  // one piece: the last consumed byte stays readable in place
-    s->next_in = (Bytef *)f->whole;
+    s->next_in = (Bytef*)f->whole;
     s->avail_in = f->in_len;
     f->fed = f->in_len;
     return;
   }
-  unsigned char *b = f->in;
+  unsigned char* b = f->in;
   b[0] = f->fed ? s->next_in[-1] : 0;  // the last consumed byte, for PeekBlockType
   uint32_t n = f->in_size - 1;
   if (n > f->in_len - f->fed) n = f->in_len - f->fed;
@@ -59,7 +59,7 @@ static void Refill(struct Feed *f, z_stream *s) {
 
 // ReadEntry reads all stored bytes before inflating; a feed from a source reads the rest
 // after a verdict, for the same place in the source.
-void SkipRestOfFeed(struct Feed *f) {
+void SkipRestOfFeed(struct Feed* f) {
   while (f->fed < f->in_len && !f->source_done) {
     uint32_t n = f->in_size;
     if (n > f->in_len - f->fed) n = f->in_len - f->fed;
@@ -68,21 +68,21 @@ void SkipRestOfFeed(struct Feed *f) {
   }
 }
 
-int FlushDrain(struct Drain *d) {
+int FlushDrain(struct Drain* d) {
   if (d->in_place) return 1;
-  if (d->pending && !d->mute && d->out && d->out->write && !d->out->write(d->out->ctx, d->buf, d->pending))
+  if (d->pending && !d->mute && d->out && d->out->write &&
+      !d->out->write(d->out->ctx, d->buf, d->pending))
     return 0;
   d->pending = 0;
   return 1;
 }
-
 
 // The output is full at its capacity and zlib made no progress: too long, or starved of
 // input? One spare byte of room answers it. The whole-buffer decoder asks in one call, which
 // runs on (also past the spare byte) until it needs more room, reaches a block boundary or
 // the end, or fails; here a call may also stop where a piece of input ends, and is then
 // continued with the next piece, so that as much of the stream is consumed.
-static int ClassifyFullStop(z_stream *s, struct Feed *f, struct EntryInfo *info) {
+static int ClassifyFullStop(z_stream* s, struct Feed* f, struct EntryInfo* info) {
   unsigned char spare;
   int ret;
   s->next_out = &spare;
@@ -104,14 +104,14 @@ static int ClassifyFullStop(z_stream *s, struct Feed *f, struct EntryInfo *info)
 // Classifies an inflate() return that ends decoding. Refilled and emptied before the call,
 // so a Z_BUF_ERROR means what it means for the whole stream: no input left at all, or no
 // room left within the capacity.
-static int FinalStatus(int ret, z_stream *s, struct Feed *f, struct EntryInfo *info) {
+static int FinalStatus(int ret, z_stream* s, struct Feed* f, struct EntryInfo* info) {
   if (ret == Z_STREAM_END) return ENTRY_OK;
   if (ret == Z_BUF_ERROR && s->avail_out == 0) return ClassifyFullStop(s, f, info);
   return InflateFailure(ret, s, info);
 }
 
-int InflateFeed(struct Feed *f, struct Drain *d, uint32_t out_cap, TailSkipper skip_tail,
-                const struct ProgressSink *sink, struct EntryInfo *info) {
+int InflateFeed(struct Feed* f, struct Drain* d, uint32_t out_cap, TailSkipper skip_tail,
+                const struct ProgressSink* sink, struct EntryInfo* info) {
   info->produced = 0;
   info->stream_used = 0;
   memset(info->blocks, 0, sizeof info->blocks);
@@ -179,9 +179,9 @@ int InflateFeed(struct Feed *f, struct Drain *d, uint32_t out_cap, TailSkipper s
   return status;
 }
 
-int InflateEntryBuffer(const unsigned char *in, uint32_t in_len, unsigned char *out,
-                       uint32_t out_cap, uint32_t *produced, const struct ProgressSink *sink,
-                       struct EntryInfo *info) {
+int InflateEntryBuffer(const unsigned char* in, uint32_t in_len, unsigned char* out,
+                       uint32_t out_cap, uint32_t* produced, const struct ProgressSink* sink,
+                       struct EntryInfo* info) {
   static unsigned char none;  // zlib refuses a NULL output pointer even for an empty buffer
   struct EntryInfo scratch;
   if (!info) info = &scratch;

@@ -13,15 +13,15 @@
 #include "package.h"
 
 enum {
-  NO_BLOCK = -1,      // between the header and the first block, after the last, or unknown
-  BLOCK_STORED = 0,   // deflate BTYPE values
+  NO_BLOCK = -1,     // between the header and the first block, after the last, or unknown
+  BLOCK_STORED = 0,  // deflate BTYPE values
   BLOCK_FIXED = 1,
   BLOCK_DYNAMIC = 2,
   BLOCK_INVALID = 3,  // inflate() rejects it at its next step
   // strm.data_type bits on return from inflate()
-  DT_UNUSED_BITS = 7,   // unused bits in the last consumed byte (< 8 at a block boundary)
-  DT_LAST_BLOCK = 64,   // the final block's header has been read
-  DT_BOUNDARY = 128     // stopped at a block boundary, or just after the zlib header
+  DT_UNUSED_BITS = 7,  // unused bits in the last consumed byte (< 8 at a block boundary)
+  DT_LAST_BLOCK = 64,  // the final block's header has been read
+  DT_BOUNDARY = 128    // stopped at a block boundary, or just after the zlib header
 };
 
 // The type of the block that starts at the current bit position of `s`, which is stopped at
@@ -30,7 +30,7 @@ enum {
 // may run on into the next byte, which zlib has not taken yet. Returns NO_BLOCK when the
 // input ends before the header does: inflate() then fails for want of input, so the type
 // never matters.
-static inline int PeekBlockType(const z_stream *s) {
+static inline int PeekBlockType(const z_stream* s) {
   int unused = s->data_type & DT_UNUSED_BITS;
   unsigned bits = 0;
   if (unused) bits = (unsigned)s->next_in[-1] >> (8 - unused);
@@ -51,7 +51,7 @@ static inline voidpf InflaterAlloc(voidpf, uInt items, uInt size) {
 static inline void InflaterFree(voidpf, voidpf p) { PackageFree(p); }
 
 // inflateInit() on a cleared stream that allocates through the package core's memory.
-static inline int InitInflater(z_stream *s) {
+static inline int InitInflater(z_stream* s) {
   memset(s, 0, sizeof *s);
   s->zalloc = InflaterAlloc;
   s->zfree = InflaterFree;
@@ -59,7 +59,7 @@ static inline int InitInflater(z_stream *s) {
 }
 
 // Counts a report in `info` and hands it to the sink, when there is one.
-static inline void ReportProgress(const struct ProgressSink *sink, struct EntryInfo *info,
+static inline void ReportProgress(const struct ProgressSink* sink, struct EntryInfo* info,
                                   uint32_t bytes_out, int end) {
   info->reports++;
   if (sink && sink->report) sink->report(sink->ctx, bytes_out, end);
@@ -67,7 +67,7 @@ static inline void ReportProgress(const struct ProgressSink *sink, struct EntryI
 
 // The outcome of an inflate() return that ends decoding, other than the stream's end and a
 // stop for want of output room (which each decoder classifies itself): sets info->reason.
-static inline int InflateFailure(int ret, const z_stream *s, struct EntryInfo *info) {
+static inline int InflateFailure(int ret, const z_stream* s, struct EntryInfo* info) {
   if (ret == Z_BUF_ERROR) {
     info->reason = "stream ends before its end";
     return ENTRY_BAD_STREAM;
@@ -88,9 +88,9 @@ static inline int InflateFailure(int ret, const z_stream *s, struct EntryInfo *i
 
 // The stored bytes of one entry: read from the source piece by piece, or all in one buffer.
 struct Feed {
-  struct ByteReader *r;        // NULL: the stored bytes are all in `whole`
-  const unsigned char *whole;  // in_len bytes (r == NULL)
-  unsigned char *in;           // in_size bytes for pieces from `r`
+  struct ByteReader* r;        // NULL: the stored bytes are all in `whole`
+  const unsigned char* whole;  // in_len bytes (r == NULL)
+  unsigned char* in;           // in_size bytes for pieces from `r`
   uint32_t in_size;
   uint32_t in_len;     // stream bytes in all (the entry's stored size)
   uint32_t fed;        // of them, handed to zlib or skipped so far
@@ -100,13 +100,13 @@ struct Feed {
 
 // The output buffer and where its bytes go.
 struct Drain {
-  unsigned char *buf;  // out_size bytes
+  unsigned char* buf;  // out_size bytes
   uint32_t out_size;
-  const struct PayloadSink *out;  // may be NULL: the payload is only counted
-  uint32_t total;      // payload bytes produced
-  uint32_t pending;    // of them, still in buf
-  int mute;            // a zero tail was skipped: what follows is not the payload, keep it back
-  int in_place;        // buf holds the whole payload: it is never handed over nor reused
+  const struct PayloadSink* out;  // may be NULL: the payload is only counted
+  uint32_t total;                 // payload bytes produced
+  uint32_t pending;               // of them, still in buf
+  int mute;      // a zero tail was skipped: what follows is not the payload, keep it back
+  int in_place;  // buf holds the whole payload: it is never handed over nor reused
 };
 
 // What the zero-tail skip has taken off the stream and the payload.
@@ -121,18 +121,18 @@ enum { TAIL_NONE, TAIL_SKIPPED, TAIL_SINK_STOPPED };
 
 // Tried before every inflate() step where stored bytes can be missing: may take whole
 // periods of zeros off the feed (inflate_stream.cpp). Returns a TAIL_ value.
-typedef int (*TailSkipper)(z_stream *s, struct Feed *f, struct Drain *d, struct TailSkip *t);
+typedef int (*TailSkipper)(z_stream* s, struct Feed* f, struct Drain* d, struct TailSkip* t);
 
 // Reads and drops the rest of the feed's stored bytes, so that the source is left after them.
-void SkipRestOfFeed(struct Feed *f);
+void SkipRestOfFeed(struct Feed* f);
 
 // Hands the drain's pending bytes to its sink. Returns 0 when the sink says stop.
-int FlushDrain(struct Drain *d);
+int FlushDrain(struct Drain* d);
 
 // Inflates the feed into the drain with room for `out_cap` payload bytes, reporting to `sink`.
 // Sets info's produced, stream_used, blocks, reports and reason (not declared, stored,
 // stored_read). `skip_tail` may be NULL. Returns an EntryStatus or ENTRY_SINK_STOPPED.
-int InflateFeed(struct Feed *f, struct Drain *d, uint32_t out_cap, TailSkipper skip_tail,
-                const struct ProgressSink *sink, struct EntryInfo *info);
+int InflateFeed(struct Feed* f, struct Drain* d, uint32_t out_cap, TailSkipper skip_tail,
+                const struct ProgressSink* sink, struct EntryInfo* info);
 
 #endif

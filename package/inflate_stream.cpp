@@ -23,8 +23,8 @@
 // package of a hundred bytes can set to a gigabyte each.
 enum {
   ZERO_TAIL_MIN_ROOM = 1 << 20,  // less output room than this is decoded as it is
-  PROBE_WARM_UP = 16,     // zero bytes that finish the code in progress and a first copy
-  PROBE_WINDOW = 160,     // zero bytes whose output is measured
+  PROBE_WARM_UP = 16,            // zero bytes that finish the code in progress and a first copy
+  PROBE_WINDOW = 160,            // zero bytes whose output is measured
   PROBE_MAX_PERIOD = 48,  // a copy's codes and extra bits take at most 48 bits: 8 copies, 48 bytes
   PROBE_ROOM = 4096,      // output room for one zero byte (8 bits make at most four 2-bit
                           // copies of 258 bytes, plus the code held from before)
@@ -42,7 +42,7 @@ struct ZeroTail {
 // delivered. Returns 1 and fills `t` when the copy stays among a Huffman block's codes (no
 // block boundary, no end, no error) and its output repeats with a period of at most
 // PROBE_MAX_PERIOD zero bytes over the whole window; 0 otherwise (or when no copy can be made).
-static int ProbeZeroTail(z_stream *s, struct ZeroTail *t) {
+static int ProbeZeroTail(z_stream* s, struct ZeroTail* t) {
   static const unsigned char zero[1] = {0};
   unsigned char room[PROBE_ROOM];
   uint32_t at[PROBE_WINDOW + 1];  // output after the warm-up and i zero bytes
@@ -52,7 +52,7 @@ static int ProbeZeroTail(z_stream *s, struct ZeroTail *t) {
   int ok = 1;
   for (int b = 0; ok && b < PROBE_WARM_UP + PROBE_WINDOW; b++) {
     if (b >= PROBE_WARM_UP) at[b - PROBE_WARM_UP] = total;
-    c.next_in = (Bytef *)zero;
+    c.next_in = (Bytef*)zero;
     c.avail_in = 1;
     c.next_out = room;
     c.avail_out = sizeof room;
@@ -85,7 +85,7 @@ static int ProbeZeroTail(z_stream *s, struct ZeroTail *t) {
 // ends `t->in` bytes earlier, the capacity is `t->out` bytes smaller and the payload's
 // receiver is muted), TAIL_SINK_STOPPED when the receiver refused the payload's beginning,
 // else TAIL_NONE.
-static int SkipZeroTail(z_stream *s, struct Feed *f, struct Drain *d, struct TailSkip *t) {
+static int SkipZeroTail(z_stream* s, struct Feed* f, struct Drain* d, struct TailSkip* t) {
   const uint32_t consumed = f->fed - s->avail_in;
   if (!f->source_done || d->mute || t->probes >= PROBES_MAX || consumed < f->delivered ||
       consumed < t->next_probe || t->cap - d->total <= ZERO_TAIL_MIN_ROOM)
@@ -117,9 +117,9 @@ static int SkipZeroTail(z_stream *s, struct Feed *f, struct Drain *d, struct Tai
   return TAIL_SKIPPED;
 }
 
-int InflateEntryReader(struct ByteReader *r, uint32_t in_len, uint32_t out_cap,
-                       const struct StreamBuffers *buf, const struct PayloadSink *out,
-                       const struct ProgressSink *sink, struct EntryInfo *info) {
+int InflateEntryReader(struct ByteReader* r, uint32_t in_len, uint32_t out_cap,
+                       const struct StreamBuffers* buf, const struct PayloadSink* out,
+                       const struct ProgressSink* sink, struct EntryInfo* info) {
   struct EntryInfo scratch;
   if (!info) info = &scratch;
   struct Feed f = {r, NULL, buf->in, buf->in_size, in_len, 0, 0, 0};
@@ -134,12 +134,11 @@ int InflateEntryReader(struct ByteReader *r, uint32_t in_len, uint32_t out_cap,
   return status;
 }
 
-int ReadEntryStream(struct ByteReader *r, const struct ProgressSink *sink,
-                    const struct StreamBuffers *buf, const struct PayloadSink *out,
-                    struct EntryInfo *info) {
+int ReadEntryStream(struct ByteReader* r, const struct ProgressSink* sink,
+                    const struct StreamBuffers* buf, const struct PayloadSink* out,
+                    struct EntryInfo* info) {
   int status = ReadEntryRecord(r, info);
   if (status != ENTRY_OK) return status;
   status = InflateEntryReader(r, info->stored, info->declared, buf, out, sink, info);
   return CheckPayloadLength(status, info);
 }
-

@@ -4,8 +4,7 @@
 #include <stdint.h>
 #include <string.h>
 
-
-int ReadListLine(struct ByteReader *r, char *line) {
+int ReadListLine(struct ByteReader* r, char* line) {
   uint32_t len = 0;
   for (;;) {
     unsigned char c;
@@ -32,7 +31,7 @@ int ReadListLine(struct ByteReader *r, char *line) {
 }
 
 // ReadListValue with the reason for a failure: LIST_UNREADABLE_LINE or LIST_NO_EQUALS.
-static int ReadValue(struct ByteReader *r, char *line) {
+static int ReadValue(struct ByteReader* r, char* line) {
   if (!ReadListLine(r, line)) return LIST_UNREADABLE_LINE;
   int eq = FindChar(line, '=', 0);
   if (eq < 0) return LIST_NO_EQUALS;
@@ -40,11 +39,9 @@ static int ReadValue(struct ByteReader *r, char *line) {
   return LIST_OK;
 }
 
-int ReadListValue(struct ByteReader *r, char *line) {
-  return ReadValue(r, line) == LIST_OK;
-}
+int ReadListValue(struct ByteReader* r, char* line) { return ReadValue(r, line) == LIST_OK; }
 
-int SplitField(char *field, char *rest) {
+int SplitField(char* field, char* rest) {
   int comma = FindChar(rest, ',', 0);
   size_t len = comma < 0 ? strlen(rest) : (size_t)comma;
   if (len > LIST_FIELD_MAX) return 0;
@@ -58,7 +55,7 @@ int SplitField(char *field, char *rest) {
   return 1;
 }
 
-int FindChar(const char *s, char c, int from_end) {
+int FindChar(const char* s, char c, int from_end) {
   int found = -1;
   for (int i = 0; s[i]; i++) {
     if (s[i] != c) continue;
@@ -68,8 +65,8 @@ int FindChar(const char *s, char c, int from_end) {
   return found;
 }
 
-uint32_t ParseListNumber(const char *value) {
-  const char *p = value;
+uint32_t ParseListNumber(const char* value) {
+  const char* p = value;
   while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') p++;
   int negative = 0;
   if (*p == '+' || *p == '-') negative = *p++ == '-';
@@ -79,7 +76,7 @@ uint32_t ParseListNumber(const char *value) {
   return negative ? 0u - n : n;
 }
 
-int IsDeviceName(const char *name) {
+int IsDeviceName(const char* name) {
   // Windows drops trailing spaces and dots from a name before it looks, and takes the part
   // before the first dot, without spaces at its end, as the device ("Com1.bin", "NUL .txt").
   size_t len = strlen(name);
@@ -94,9 +91,9 @@ int IsDeviceName(const char *name) {
     upper[i] = c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
   }
   upper[base] = '\0';
-  static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
   if (base == 3) {
-    for (const char *device : kDevices)
+    for (const char* device : kDevices)
       if (strcmp(upper, device) == 0) return 1;
     return 0;
   }
@@ -105,7 +102,7 @@ int IsDeviceName(const char *name) {
   return strcmp(upper, "COMn") == 0 || strcmp(upper, "LPTn") == 0;
 }
 
-int IsPlainFileName(const char *name) {
+int IsPlainFileName(const char* name) {
   if (!name[0]) return 0;
   if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return 0;
   // A separator or drive colon would let a list place files outside the working folder
@@ -117,7 +114,7 @@ int IsPlainFileName(const char *name) {
   return !IsDeviceName(name);
 }
 
-int TakeSupportName(char *value, char *name) {
+int TakeSupportName(char* value, char* name) {
   char field[LIST_FIELD_SIZE];
   if (!SplitField(field, value) || !SplitField(field, value)) return 0;
   int space = FindChar(field, ' ', 0);
@@ -130,18 +127,18 @@ int TakeSupportName(char *value, char *name) {
   return 1;
 }
 
-void StartListReader(struct ListReader *l, struct ByteReader *r) {
+void StartListReader(struct ListReader* l, struct ByteReader* r) {
   memset(l, 0, sizeof *l);
   l->r = r;
 }
 
 // The next line's value into value[LIST_BUFFER_SIZE], counting the line.
-static int NextValue(struct ListReader *l, char *value) {
+static int NextValue(struct ListReader* l, char* value) {
   l->line++;
   return ReadValue(l->r, value);
 }
 
-int ReadListSizes(struct ListReader *l) {
+int ReadListSizes(struct ListReader* l) {
   char value[LIST_BUFFER_SIZE];
   while (l->line < LIST_COUNT_LINE - 1) {
     int err = NextValue(l, value);
@@ -153,7 +150,7 @@ int ReadListSizes(struct ListReader *l) {
   return LIST_OK;
 }
 
-int ReadListCount(struct ListReader *l) {
+int ReadListCount(struct ListReader* l) {
   char value[LIST_BUFFER_SIZE];
   int err = NextValue(l, value);
   if (err != LIST_OK) return err;
@@ -163,17 +160,18 @@ int ReadListCount(struct ListReader *l) {
   return LIST_OK;
 }
 
-int ReadListName(struct ListReader *l, char *slot) {
+int ReadListName(struct ListReader* l, char* slot) {
   char value[LIST_BUFFER_SIZE];
   int err = NextValue(l, value);
   if (err != LIST_OK) return err;
   return TakeSupportName(value, slot) ? LIST_OK : LIST_BAD_NAME;
 }
 
-const char *ListErrorText(int error) {
+const char* ListErrorText(int error) {
   switch (error) {
     case LIST_OK: return "ok";
-    case LIST_UNREADABLE_LINE: return "line missing, without line ending, or longer than 519 characters";
+    case LIST_UNREADABLE_LINE:
+      return "line missing, without line ending, or longer than 519 characters";
     case LIST_NO_EQUALS: return "line without \"=\"";
     case LIST_ZERO_COUNT: return "count of support files is 0";
     case LIST_BAD_NAME: return "support file name too long or not a plain file name";

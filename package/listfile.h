@@ -14,11 +14,11 @@
 #include "bytereader.h"
 
 enum {
-  LIST_LINE_MAX = 519,      // characters in a line (the line buffer holds 520 bytes)
+  LIST_LINE_MAX = 519,  // characters in a line (the line buffer holds 520 bytes)
   LIST_BUFFER_SIZE = 520,
-  LIST_FIELD_MAX = 27,      // characters in a comma-separated field (28-byte field buffer)
+  LIST_FIELD_MAX = 27,  // characters in a comma-separated field (28-byte field buffer)
   LIST_FIELD_SIZE = 28,
-  SUPPORT_NAME_MAX = 25,    // characters in a support file name (26-byte file table slot)
+  SUPPORT_NAME_MAX = 25,  // characters in a support file name (26-byte file table slot)
   SUPPORT_SLOT_SIZE = 26,
   LIST_FIRST_SIZE_LINE = 8,
   LIST_COUNT_LINE = 10,
@@ -29,40 +29,40 @@ enum {
 // data ends or a read fails before a line ending (line is then empty), when the read after
 // a CR or LF fails, or giving back the byte read after it fails (line then holds the line),
 // or when the line is longer than LIST_LINE_MAX (refused: line is then empty).
-int ReadListLine(struct ByteReader *r, char *line);
+int ReadListLine(struct ByteReader* r, char* line);
 
 // Reads one line and leaves only its value (everything after the first "=") in
 // line[LIST_BUFFER_SIZE]. Returns 1, or 0 when the line cannot be read or has no "=".
-int ReadListValue(struct ByteReader *r, char *line);
+int ReadListValue(struct ByteReader* r, char* line);
 
 // Cuts the first comma-separated field off `rest`: field[LIST_FIELD_SIZE] receives the
 // characters before the first comma (all of rest when there is none) and rest keeps what
 // follows the comma (empty when there is none). Returns 1, or 0 when the field is longer
 // than LIST_FIELD_MAX (field and rest are then left unchanged).
-int SplitField(char *field, char *rest);
+int SplitField(char* field, char* rest);
 
 // Index of the first occurrence of c in s, or of the last when from_end is nonzero; -1 if none.
-int FindChar(const char *s, char c, int from_end);
+int FindChar(const char* s, char c, int from_end);
 
 // The number at the start of a value: white space skipped, optional sign, decimal digits
 // accumulated in wrapping 32-bit arithmetic; "-" negates modulo 2^32; no digits give 0.
-uint32_t ParseListNumber(const char *value);
+uint32_t ParseListNumber(const char* value);
 
 // Whether Windows opens `name` as a device in any folder: CON, PRN, AUX, NUL, COM1 to COM9
 // or LPT1 to LPT9, in any letter case, alone or followed by an extension ("Com1.bin"), once
 // trailing spaces and dots are dropped and spaces before the extension ("NUL .txt").
-int IsDeviceName(const char *name);
+int IsDeviceName(const char* name);
 
 // Whether name is a plain file name that stays inside the working folder and is a file: not
 // empty, no "\", "/" or ":", not "." or "..", not a device name (IsDeviceName).
-int IsPlainFileName(const char *name);
+int IsPlainFileName(const char* name);
 
 // Takes a support file's name from a list value (destroying the value): the second field,
 // cut at its first space, into name[SUPPORT_SLOT_SIZE]. Returns 1, or 0 when a field is
 // longer than LIST_FIELD_MAX, the name longer than SUPPORT_NAME_MAX, or not a plain file
 // name. An empty name (a value without a comma) is returned as 1 with name empty: it is the
 // caller's to treat (the bootstrapper then fails to create the file).
-int TakeSupportName(char *value, char *name);
+int TakeSupportName(char* value, char* name);
 
 // Why reading a list stopped.
 enum ListError {
@@ -78,7 +78,7 @@ enum ListError {
 // and the count and allocates its file table between the count and the names; datapack's list
 // check takes the same steps, so both stop at the same line for the same reason.
 struct ListReader {
-  struct ByteReader *r;
+  struct ByteReader* r;
   uint32_t line;      // 1-based number of the last line read; where reading stopped on failure
   uint32_t size1;     // line 8
   uint32_t size2;     // line 9
@@ -87,19 +87,19 @@ struct ListReader {
   uint32_t slots;     // support file names the list holds: count when positive, else 0
 };
 
-void StartListReader(struct ListReader *l, struct ByteReader *r);
+void StartListReader(struct ListReader* l, struct ByteReader* r);
 
 // Lines 1 to 9: lines 1 to 7 are not used but must each be a key=value line; lines 8 and 9
 // give size1, size2 and expected. Returns a ListError.
-int ReadListSizes(struct ListReader *l);
+int ReadListSizes(struct ListReader* l);
 
 // Line 10: count and slots. A count of 0 is LIST_ZERO_COUNT. Returns a ListError.
-int ReadListCount(struct ListReader *l);
+int ReadListCount(struct ListReader* l);
 
 // The next support file name (TakeSupportName) into slot[SUPPORT_SLOT_SIZE], which is written
 // only with a complete name. Returns a ListError.
-int ReadListName(struct ListReader *l, char *slot);
+int ReadListName(struct ListReader* l, char* slot);
 
-const char *ListErrorText(int error);
+const char* ListErrorText(int error);
 
 #endif

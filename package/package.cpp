@@ -5,7 +5,7 @@
 
 #include "core_memory.h"
 
-const char *BaseNameForKind(int kind) {
+const char* BaseNameForKind(int kind) {
   switch (kind) {
     case KIND_INSTAL: return "Instal";
     case KIND_SETUP: return "Setup";
@@ -14,13 +14,13 @@ const char *BaseNameForKind(int kind) {
   }
 }
 
-const char *ProgramStem(const char *base_name) {
+const char* ProgramStem(const char* base_name) {
   // The Spanish-named packages ship their setup program as Instal1.exe, not Instalar1.exe.
   if (base_name && strcmp(base_name, "Instalar") == 0) return "Instal";
   return base_name;
 }
 
-int ReadPackageHeader(struct ByteReader *r, int *kind) {
+int ReadPackageHeader(struct ByteReader* r, int* kind) {
   unsigned char h[PACKAGE_HEADER_SIZE];
   uint32_t got = 0;
   if (!r->read(r->ctx, h, PACKAGE_HEADER_SIZE, &got) || got < PACKAGE_HEADER_SIZE) return 0;
@@ -33,13 +33,13 @@ int ReadPackageHeader(struct ByteReader *r, int *kind) {
 const char kEntryTooLarge[] =
     "stored and inflated sizes add up to 2 GiB or more: beyond a 32-bit bootstrapper";
 
-static int Fail(struct EntryInfo *info, int status, const char *reason) {
+static int Fail(struct EntryInfo* info, int status, const char* reason) {
   info->reason = reason;
   return status;
 }
 
 // Reads one little-endian u32 of the entry record.
-static int ReadRecordField(struct ByteReader *r, struct EntryInfo *info, uint32_t *value) {
+static int ReadRecordField(struct ByteReader* r, struct EntryInfo* info, uint32_t* value) {
   unsigned char b[4];
   uint32_t got = 0;
   if (!r->read(r->ctx, b, 4, &got))
@@ -49,7 +49,7 @@ static int ReadRecordField(struct ByteReader *r, struct EntryInfo *info, uint32_
   return ENTRY_OK;
 }
 
-int ReadEntryRecord(struct ByteReader *r, struct EntryInfo *info) {
+int ReadEntryRecord(struct ByteReader* r, struct EntryInfo* info) {
   // Field by field, so that a record cut in its second half fails as cut, not as unreadable.
   static_assert(RECORD_DECLARED_AT == 0 && RECORD_STORED_AT == 4, "declared, then stored");
   memset(info, 0, sizeof *info);
@@ -61,13 +61,13 @@ int ReadEntryRecord(struct ByteReader *r, struct EntryInfo *info) {
   return ENTRY_OK;
 }
 
-int CheckPayloadLength(int status, struct EntryInfo *info) {
+int CheckPayloadLength(int status, struct EntryInfo* info) {
   if (status == ENTRY_OK && info->produced < FILE_HEADER_SIZE)
     return Fail(info, ENTRY_SHORT_PAYLOAD, "payload is shorter than its 28-byte file header");
   return status;
 }
 
-int ReadEntry(struct ByteReader *r, const struct ProgressSink *sink, struct Entry *e) {
+int ReadEntry(struct ByteReader* r, const struct ProgressSink* sink, struct Entry* e) {
   memset(e, 0, sizeof *e);
   int status = ReadEntryRecord(r, &e->info);
   if (status != ENTRY_OK) return status;
@@ -75,8 +75,8 @@ int ReadEntry(struct ByteReader *r, const struct ProgressSink *sink, struct Entr
   // Both buffers zero-filled: the inflater's output capacity is the declared size, and
   // stream bytes the source does not deliver read as zeros.
   uint32_t stored = e->info.stored, declared = e->info.declared;
-  unsigned char *in = (unsigned char *)PackageAllocZeroed(stored);
-  unsigned char *out = (unsigned char *)PackageAllocZeroed(declared);
+  unsigned char* in = (unsigned char*)PackageAllocZeroed(stored);
+  unsigned char* out = (unsigned char*)PackageAllocZeroed(declared);
   if (!in || !out) {
     PackageFree(in);
     PackageFree(out);
@@ -100,13 +100,13 @@ int ReadEntry(struct ByteReader *r, const struct ProgressSink *sink, struct Entr
   return ENTRY_OK;
 }
 
-void FreeEntry(struct Entry *e) {
+void FreeEntry(struct Entry* e) {
   PackageFree(e->payload);
   e->payload = NULL;
   e->length = 0;
 }
 
-int ParseFileHeader(const unsigned char *payload, uint32_t length, struct FileHeader *h) {
+int ParseFileHeader(const unsigned char* payload, uint32_t length, struct FileHeader* h) {
   if (!payload || length < FILE_HEADER_SIZE) return 0;
   h->attributes = GetLE32(payload + HEADER_ATTRIBUTES_AT);
   h->created = GetLE64(payload + HEADER_CREATED_AT);
@@ -115,7 +115,7 @@ int ParseFileHeader(const unsigned char *payload, uint32_t length, struct FileHe
   return 1;
 }
 
-const char *EntryStatusText(int status) {
+const char* EntryStatusText(int status) {
   switch (status) {
     case ENTRY_OK: return "ok";
     case ENTRY_TRUNCATED_RECORD: return "entry record is cut short";

@@ -14,7 +14,7 @@ void WriteEntryRecord(unsigned char out[ENTRY_RECORD_SIZE], uint32_t declared, u
   PutLE32(out + RECORD_STORED_AT, stored);
 }
 
-void WriteFileHeader(unsigned char out[FILE_HEADER_SIZE], const struct FileHeader *h) {
+void WriteFileHeader(unsigned char out[FILE_HEADER_SIZE], const struct FileHeader* h) {
   PutLE32(out + HEADER_ATTRIBUTES_AT, h->attributes);
   PutLE64(out + HEADER_CREATED_AT, h->created);
   PutLE64(out + HEADER_ACCESSED_AT, h->accessed);

@@ -1,7 +1,7 @@
 // Arithmetic of the setup window's owner-drawn pieces: where the progress bar splits into its
 // filled and empty parts, where its percentage label goes, and font heights (the bar's label
-// and the window's link label ask for theirs here). Portable (no <windows.h>): setup.exe draws with these numbers,
-// and the native unit tests call them directly.
+// and the window's link label ask for theirs here). Portable (no <windows.h>): setup.exe draws with
+// these numbers, and the native unit tests call them directly.
 //
 // All halvings truncate toward zero, as the platform's integer division does; a label wider
 // than its box gets a negative start and is clipped on both sides by the drawing code.

@@ -2,13 +2,13 @@
 // what each report brings beyond the previous one of the same entry.
 #include "progress.h"
 
-void StartCount(struct ProgressCount *c, uint32_t expected) {
+void StartCount(struct ProgressCount* c, uint32_t expected) {
   c->expected = expected;
   c->done = 0;
   c->last = 0;
 }
 
-unsigned AddInflateReport(struct ProgressCount *c, uint32_t bytes_out, int end) {
+unsigned AddInflateReport(struct ProgressCount* c, uint32_t bytes_out, int end) {
   // Within an entry bytes_out never falls. A smaller value can only be the first report of
   // a new entry after one that failed before its end report; counting it whole (rather than
   // letting the difference wrap to nearly 4 GiB) keeps the bar sane.
@@ -23,11 +23,9 @@ unsigned PercentOf(uint64_t done, uint32_t expected) {
   return (unsigned)(done * 100u / expected);
 }
 
-int WaitIsOver(uint32_t start, uint32_t now, uint32_t ms) {
-  return (uint32_t)(now - start) >= ms;
-}
+int WaitIsOver(uint32_t start, uint32_t now, uint32_t ms) { return (uint32_t)(now - start) >= ms; }
 
-int FormatPercentLabel(int value, char *label) {
+int FormatPercentLabel(int value, char* label) {
   if (value < 0) value = 0;
   if (value > 100) value = 100;
   char digits[4];

@@ -12,12 +12,12 @@ struct ProgressCount {
   uint32_t last;      // bytes_out of the previous report of the current entry; 0 at its start
 };
 
-void StartCount(struct ProgressCount *c, uint32_t expected);
+void StartCount(struct ProgressCount* c, uint32_t expected);
 
 // Adds one inflater report and returns the percentage to show (0..100): done grows by
 // bytes_out - last, and last becomes 0 after an end report, else bytes_out. A bytes_out
 // below last (a new entry after one that failed before its end report) adds bytes_out.
-unsigned AddInflateReport(struct ProgressCount *c, uint32_t bytes_out, int end);
+unsigned AddInflateReport(struct ProgressCount* c, uint32_t bytes_out, int end);
 
 // done * 100 / expected, truncated, computed without overflow and capped at 100.
 // An expected total of 0 shows 100 (nothing to wait for; never a division by zero).
@@ -26,7 +26,7 @@ unsigned PercentOf(uint64_t done, uint32_t expected);
 // The progress bar's label: the value clamped to 0..100, in decimal, followed by "%", in
 // label[PERCENT_LABEL_SIZE]. Returns the clamped value.
 enum { PERCENT_LABEL_SIZE = 8 };  // "100%" and its terminating zero fit with room to spare
-int FormatPercentLabel(int value, char *label);
+int FormatPercentLabel(int value, char* label);
 
 // Whether a wait that began at tick `start` and lasts `ms` milliseconds is over at tick `now`.
 // Tick counts wrap every 49.7 days; the difference is taken modulo 2^32, so a wrap during

@@ -14,7 +14,7 @@ static HWND s_bar = NULL;
 static struct ProgressCount s_count;
 static struct ProgressSink s_sink = {NULL, NULL};
 
-static void SinkReport(void *, uint32_t bytes_out, int end) {
+static void SinkReport(void*, uint32_t bytes_out, int end) {
   ReportInflateProgress(bytes_out, end);
 }
 
@@ -24,9 +24,7 @@ void StartProgress(HWND bar, uint32_t expected_total) {
   s_sink.report = SinkReport;
 }
 
-const struct ProgressSink *InflateProgressSink(void) {
-  return s_sink.report ? &s_sink : NULL;
-}
+const struct ProgressSink* InflateProgressSink(void) { return s_sink.report ? &s_sink : NULL; }
 
 void ReportInflateProgress(uint32_t bytes_out, int end) {
   if (!s_bar) return;

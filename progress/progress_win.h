@@ -20,7 +20,7 @@ void StartProgress(HWND bar, uint32_t expected_total);
 
 // The sink to hand to ReadEntry: NULL before StartProgress (no reports), afterwards one that
 // calls ReportInflateProgress.
-const struct ProgressSink *InflateProgressSink(void);
+const struct ProgressSink* InflateProgressSink(void);
 
 // One inflater report: bytes_out payload bytes produced so far for the current entry, end = 1
 // on its last report. With a bar attached, sends it the overall percentage (WM_SETPERCENT,

@@ -15,15 +15,15 @@
 // Names Setup.lst whatever the base name is: the catalogue has one text for every list.
 #define TEXT_LIST_CORRUPT "Setup program cannot continue because file Setup.lst is corrupted."
 #define TEXT_CANNOT_RUN "Setup program cannot continue because it could not run file"
-#define TEXT_NO_SPACE \
+#define TEXT_NO_SPACE                                                                       \
   "Setup program cannot continue because there is no enough disk free space to uncompress " \
   "files."
-#define TEXT_NO_TEMP \
+#define TEXT_NO_TEMP                                                                    \
   "Setup program cannot continue because it could not create a temporary directory to " \
   "uncompress files."
 
 // The window's initial message (dialog template).
-#define TEXT_PREPARING \
+#define TEXT_PREPARING                                                                  \
   "Setup program is preparing the Wizard which will guide you through the rest of the " \
   "installation process. Please wait while uncompressing necessary files."
 

@@ -5,22 +5,27 @@
 #include "messages.h"
 #include "resource.h"
 
-int LoadCompiledText(void *ctx, unsigned id, char *buf, int size) {
+int LoadCompiledText(void* ctx, unsigned id, char* buf, int size) {
   (void)ctx;
   static const struct {
     unsigned id;
-    const char *text;
+    const char* text;
   } kTexts[] = {
-      {IDS_TITLE, TEXT_TITLE},               {IDS_NEED_WIN32, TEXT_NEED_WIN32},
-      {IDS_NO_PACKAGE, TEXT_NO_PACKAGE},     {IDS_CORRUPT_HEAD, TEXT_CORRUPT_HEAD},
-      {IDS_CORRUPT_TAIL, TEXT_CORRUPT_TAIL}, {IDS_NO_LIST, TEXT_NO_LIST},
-      {IDS_CANNOT_COPY, TEXT_CANNOT_COPY},   {IDS_LIST_CORRUPT, TEXT_LIST_CORRUPT},
-      {IDS_CANNOT_RUN, TEXT_CANNOT_RUN},     {IDS_NO_SPACE, TEXT_NO_SPACE},
+      {IDS_TITLE, TEXT_TITLE},
+      {IDS_NEED_WIN32, TEXT_NEED_WIN32},
+      {IDS_NO_PACKAGE, TEXT_NO_PACKAGE},
+      {IDS_CORRUPT_HEAD, TEXT_CORRUPT_HEAD},
+      {IDS_CORRUPT_TAIL, TEXT_CORRUPT_TAIL},
+      {IDS_NO_LIST, TEXT_NO_LIST},
+      {IDS_CANNOT_COPY, TEXT_CANNOT_COPY},
+      {IDS_LIST_CORRUPT, TEXT_LIST_CORRUPT},
+      {IDS_CANNOT_RUN, TEXT_CANNOT_RUN},
+      {IDS_NO_SPACE, TEXT_NO_SPACE},
       {IDS_NO_TEMP, TEXT_NO_TEMP},
   };
   if (size <= 0) return 0;
   buf[0] = '\0';
-  for (const auto &t : kTexts)
+  for (const auto& t : kTexts)
     if (t.id == id) return (int)AppendText(buf, (size_t)size, t.text);
   return 0;
 }

@@ -15,12 +15,12 @@ struct FileDigest {
 };
 
 // The digest of data[0..length).
-void DigestBytes(const void *data, uint32_t length, struct FileDigest *digest);
+void DigestBytes(const void* data, uint32_t length, struct FileDigest* digest);
 
 // Reads `r` to its end and says whether it delivered exactly digest->length bytes with
 // digest->adler as their Adler-32: 1 when they match, 0 when they differ or a read fails.
 // Reading stops at the first byte past digest->length, so that a much longer file is not
 // read through.
-int ContentMatches(struct ByteReader *r, const struct FileDigest *digest);
+int ContentMatches(struct ByteReader* r, const struct FileDigest* digest);
 
 #endif

@@ -24,7 +24,7 @@ static int EntryCorrupt(void) {
   return ReportCorruptPackage();
 }
 
-static int CannotCopy(const char *path) {
+static int CannotCopy(const char* path) {
   ClosePackage();
   return ReportFailure(FAIL_CANNOT_COPY, path);
 }
@@ -32,7 +32,7 @@ static int CannotCopy(const char *path) {
 // Makes room for the new file: a read-only or hidden file left by an earlier run would make
 // CREATE_ALWAYS fail. A folder of that name (an empty support file name gives the working
 // folder itself) keeps its attributes; creating the file then fails.
-static void ClearOldAttributes(const char *path) {
+static void ClearOldAttributes(const char* path) {
   DWORD old = GetFileAttributesA(path);
   if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY)) return;
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
@@ -41,9 +41,9 @@ static void ClearOldAttributes(const char *path) {
 // Writes data[0..length) to a new file at `path`. Returns 0 when the file cannot be created,
 // or when writing fails or comes up short (a full disk, for one); a partly written file is
 // deleted then, so that no truncated program is left for anyone to start.
-static int WriteNewFile(const char *path, const unsigned char *data, uint32_t length) {
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            NULL);
+static int WriteNewFile(const char* path, const unsigned char* data, uint32_t length) {
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return 0;
   DWORD written = 0;
   BOOL ok = length == 0 || WriteFile(file, data, length, &written, NULL);
@@ -59,7 +59,7 @@ static int WriteNewFile(const char *path, const unsigned char *data, uint32_t le
 // a file that has just been written can itself update its last write time, which would undo
 // the stored one. When the file cannot be opened again, times and attributes stay as
 // created; the data is there, so the extraction still counts.
-static void ApplyStoredHeader(const char *path, const struct FileHeader *header) {
+static void ApplyStoredHeader(const char* path, const struct FileHeader* header) {
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) return;
   FILETIME created = ToFileTime(header->created);
@@ -70,7 +70,7 @@ static void ApplyStoredHeader(const char *path, const struct FileHeader *header)
   if (header->attributes != KEEP_ATTRIBUTES) SetFileAttributesA(path, header->attributes);
 }
 
-int ExtractEntry(const char *path, struct FileDigest *written_digest) {
+int ExtractEntry(const char* path, struct FileDigest* written_digest) {
   struct ByteReader reader;
   InitHandleReader(&reader, g_package);
   struct Entry entry;
@@ -83,7 +83,7 @@ int ExtractEntry(const char *path, struct FileDigest *written_digest) {
   }
 
   ClearOldAttributes(path);
-  const unsigned char *data = entry.payload + FILE_HEADER_SIZE;
+  const unsigned char* data = entry.payload + FILE_HEADER_SIZE;
   const uint32_t length = entry.length - FILE_HEADER_SIZE;
   if (written_digest) DigestBytes(data, length, written_digest);
   int written = WriteNewFile(path, data, length);

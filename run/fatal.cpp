@@ -21,20 +21,20 @@ void AttachSetupWindow(HINSTANCE instance, HWND window) {
   g_setup_window = window;
 }
 
-int LoadCatalogueText(UINT id, char *text) {
+int LoadCatalogueText(UINT id, char* text) {
   text[0] = '\0';
   int len = LoadStringA(g_instance, id, text, TEXT_LOAD_SIZE);
   if (len <= 0) text[0] = '\0';
   return len > 0 ? len : 0;
 }
 
-static int LoadForCompose(void *, unsigned id, char *buf, int size) {
+static int LoadForCompose(void*, unsigned id, char* buf, int size) {
   buf[0] = '\0';
   int len = LoadStringA(g_instance, id, buf, size);
   return len > 0 ? len : 0;
 }
 
-int FatalError(const char *text) {
+int FatalError(const char* text) {
   ClosePackage();
   char caption[TEXT_LOAD_SIZE];
   LoadCatalogueText(IDS_TITLE, caption);
@@ -48,19 +48,17 @@ int FatalError(const char *text) {
   return 0;
 }
 
-int ReportFailure(int failure, const char *arg) {
+int ReportFailure(int failure, const char* arg) {
   char message[MESSAGE_BUFFER_SIZE];
   ComposeFailure(failure, arg, LoadForCompose, NULL, message);
   return FatalError(message);
 }
 
-int ReportCorruptPackage(void) {
-  return ReportFailure(FAIL_CORRUPT_PACKAGE, NULL);
-}
+int ReportCorruptPackage(void) { return ReportFailure(FAIL_CORRUPT_PACKAGE, NULL); }
 
 // Resets the attributes first: a support file may have been unpacked read-only, and
 // DeleteFileA refuses read-only files. Failures mean the file is not there; nothing to do.
-static void ForceDelete(const char *path) {
+static void ForceDelete(const char* path) {
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
   DeleteFileA(path);
 }

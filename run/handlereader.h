@@ -10,6 +10,6 @@
 // Makes `r` read from `file` at its current position; the handle stays the caller's to close
 // and must stay open while `r` is used. Reads go straight to ReadFile (the list is read a byte
 // at a time, as small as it is); `back` moves the file position back by one byte.
-void InitHandleReader(struct ByteReader *r, HANDLE file);
+void InitHandleReader(struct ByteReader* r, HANDLE file);
 
 #endif

@@ -17,7 +17,7 @@ extern HWND g_setup_window;
 extern char g_start_folder[MESSAGE_BUFFER_SIZE];
 extern char g_working_folder[MESSAGE_BUFFER_SIZE];
 extern HANDLE g_package;
-extern const char *g_base_name;
+extern const char* g_base_name;
 
 // liststage.cpp
 extern char (*g_file_table)[SUPPORT_SLOT_SIZE];
@@ -33,7 +33,7 @@ void ClosePackage(void);
 // Builds folder + name + suffix (suffix may be NULL) into path[MESSAGE_BUFFER_SIZE]. The
 // buffer is twice the longest path Windows accepts, so a real path is never cut; an overlong
 // one is cut and then fails to open like any path that is too long.
-void BuildPath(char *path, const char *folder, const char *name, const char *suffix);
+void BuildPath(char* path, const char* folder, const char* name, const char* suffix);
 
 // The list stage: reads the list file, checks disk space, starts the progress count, fills
 // the file table, then carries on with UnpackAndLaunch. Returns its result.
@@ -42,7 +42,7 @@ int RunListStage(void);
 // Called with the setup program's path between its unpacking and its hold, to let the e2e
 // tests replace it there (seam_test.cpp, x86_64 build only). Does nothing in the release
 // (seam_none.cpp).
-void BeforeProgramHold(const char *program_path);
+void BeforeProgramHold(const char* program_path);
 
 // Unpacks the setup program, the uninstaller and the support files, closes the package and
 // launches the setup program. Returns 1 when it was launched.

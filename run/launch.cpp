@@ -30,7 +30,7 @@ static const DWORD kLaunchFlags =
     CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS;
 
 static_assert(kLaunchFlags == 0x04000220, "creation flags of the setup program");
-static_assert(sizeof(void *) != 4 || sizeof(STARTUPINFOA) == 68,
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68,
               "the 32-bit STARTUPINFOA the setup program is started with");
 
 static const UINT kWatchPeriod = 200;  // ms between two looks at the setup program
@@ -47,9 +47,9 @@ static const UINT kWatchPeriod = 200;  // ms between two looks at the setup prog
 // and given its attributes; in those gaps it could already have been replaced, and the hold
 // would then protect the replacement. So the held file is read back and must be, byte count
 // and checksum, what was written (`written`); anything else is not started (returns 0).
-static int HoldProgram(const struct FileDigest *written) {
-  g_program_hold = CreateFileA(g_program_path, GENERIC_READ, FILE_SHARE_READ, NULL,
-                               OPEN_EXISTING, 0, NULL);
+static int HoldProgram(const struct FileDigest* written) {
+  g_program_hold =
+      CreateFileA(g_program_path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
   if (g_program_hold == INVALID_HANDLE_VALUE) return 0;
   struct ByteReader reader;
   InitHandleReader(&reader, g_program_hold);
@@ -112,8 +112,8 @@ static BOOL Launch(void) {
   memset(&g_process, 0, sizeof g_process);
   // The hold (HoldProgram) is still on: the file cannot change until the new process has
   // opened and mapped it.
-  BOOL started = CreateProcessA(g_program_path, command_line, NULL, NULL, FALSE, kLaunchFlags,
-                                NULL, NULL, &startup, &g_process);
+  BOOL started = CreateProcessA(g_program_path, command_line, NULL, NULL, FALSE, kLaunchFlags, NULL,
+                                NULL, &startup, &g_process);
   // The started process has its own mapping of the file; a failed start must be free to
   // delete it below.
   ReleaseProgram();

@@ -35,8 +35,8 @@ static int ListFailure(int failure) {
 // folder), there is nothing to compare and unpacking goes ahead.
 static int CheckDiskSpace(uint32_t expected_total) {
   DWORD sectors_per_cluster, bytes_per_sector, free_clusters, total_clusters;
-  if (!GetDiskFreeSpaceA(g_working_folder, &sectors_per_cluster, &bytes_per_sector,
-                         &free_clusters, &total_clusters)) {
+  if (!GetDiskFreeSpaceA(g_working_folder, &sectors_per_cluster, &bytes_per_sector, &free_clusters,
+                         &total_clusters)) {
     return 1;
   }
   if (HasRoomFor(free_clusters, sectors_per_cluster, bytes_per_sector, expected_total)) return 1;
@@ -45,12 +45,12 @@ static int CheckDiskSpace(uint32_t expected_total) {
 
 // Allocates the file table and fills it from the support file lines, in list order (which is
 // the order of the entries in the package).
-static int ReadFileTable(struct ListReader *list) {
+static int ReadFileTable(struct ListReader* list) {
   if (list->slots == 0) return 1;  // a negative count: setup program and uninstaller only
   uint32_t bytes = FileTableBytes(list->slots);
   // Our decision: a table that cannot be allocated (a count no real list has) is reported
   // as a corrupt list rather than written through a null pointer.
-  g_file_table = bytes ? (char (*)[SUPPORT_SLOT_SIZE])GlobalAlloc(GPTR, bytes) : NULL;
+  g_file_table = bytes ? (char(*)[SUPPORT_SLOT_SIZE])GlobalAlloc(GPTR, bytes) : NULL;
   if (!g_file_table) return ListFailure(FAIL_LIST_CORRUPT);
   g_file_slots = list->slots;
   for (uint32_t i = 0; i < list->slots; ++i) {
@@ -65,8 +65,8 @@ static int ReadFileTable(struct ListReader *list) {
 int RunListStage(void) {
   char list_path[MESSAGE_BUFFER_SIZE];
   BuildPath(list_path, g_working_folder, g_base_name, LIST_SUFFIX);
-  s_list = CreateFileA(list_path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                       NULL);
+  s_list =
+      CreateFileA(list_path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (s_list == INVALID_HANDLE_VALUE) return ReportFailure(FAIL_NO_LIST, g_base_name);
   struct ByteReader reader;
   InitHandleReader(&reader, s_list);

@@ -14,7 +14,7 @@ int TempPathUnusable(uint32_t reported_length);
 
 // Appends a backslash to `path` (NUL-terminated, `size` bytes) unless it already ends with
 // one. Returns 0 when there is no room (path unchanged), else 1.
-int EnsureTrailingBackslash(char *path, size_t size);
+int EnsureTrailingBackslash(char* path, size_t size);
 
 // The path handling of DirectoryExists. Removes one trailing backslash from `path` (in the
 // caller's string: the working folder is shortened on purpose and gets its backslash back
@@ -22,10 +22,10 @@ int EnsureTrailingBackslash(char *path, size_t size);
 // Otherwise puts the folder part, ending with a backslash (so that "C:" stays the root
 // "C:\"), into parent[parent_size] and returns the offset in `path` of the leaf, the part
 // after the last backslash. A folder part that does not fit parent_size also gives -1.
-int SplitFolderPath(char *path, char *parent, size_t parent_size);
+int SplitFolderPath(char* path, char* parent, size_t parent_size);
 
 // Whether `path` names the uninstaller: its last 12 characters are exactly "KQUninst.exe"
 // (case-sensitive). A shorter path never matches.
-int IsUninstallerPath(const char *path);
+int IsUninstallerPath(const char* path);
 
 #endif

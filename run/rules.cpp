@@ -29,7 +29,7 @@ int HasRoomFor(uint32_t free_clusters, uint32_t sectors_per_cluster, uint32_t by
   return FreeSpaceBytes(free_clusters, sectors_per_cluster, bytes_per_sector) > expected_total;
 }
 
-size_t AppendText(char *buf, size_t size, const char *text) {
+size_t AppendText(char* buf, size_t size, const char* text) {
   size_t used = strlen(buf);
   if (!text || used + 1 >= size) return used;
   size_t room = size - 1 - used;
@@ -48,7 +48,7 @@ enum PieceKind { PIECE_END, PIECE_TEXT, PIECE_FIXED, PIECE_ARG };
 struct Piece {
   PieceKind kind;
   unsigned id;        // PIECE_TEXT: string table id
-  const char *fixed;  // PIECE_FIXED: the text
+  const char* fixed;  // PIECE_FIXED: the text
 };
 
 const int kMaxPieces = 6;
@@ -58,17 +58,22 @@ struct Recipe {
   Piece pieces[kMaxPieces];
 };
 
-#define TEXT(id) {PIECE_TEXT, id, nullptr}
-#define FIXED(s) {PIECE_FIXED, 0, s}
-#define ARG {PIECE_ARG, 0, nullptr}
-#define END {PIECE_END, 0, nullptr}
+#define TEXT(id) \
+  { PIECE_TEXT, id, nullptr }
+#define FIXED(s) \
+  { PIECE_FIXED, 0, s }
+#define ARG \
+  { PIECE_ARG, 0, nullptr }
+#define END \
+  { PIECE_END, 0, nullptr }
 
 // How each message is put together. The corrupt-package message always names the package
 // file, not the entry that failed: the user can only replace the whole package anyway.
 const Recipe kRecipes[] = {
     {FAIL_NEED_WIN32, {TEXT(IDS_NEED_WIN32), END}},
     {FAIL_NO_TEMP, {TEXT(IDS_NO_TEMP), END}},
-    {FAIL_NO_PACKAGE, {TEXT(IDS_NO_PACKAGE), FIXED(" '"), FIXED(PACKAGE_FILE_NAME), FIXED("'."), END}},
+    {FAIL_NO_PACKAGE,
+     {TEXT(IDS_NO_PACKAGE), FIXED(" '"), FIXED(PACKAGE_FILE_NAME), FIXED("'."), END}},
     {FAIL_CORRUPT_PACKAGE,
      {TEXT(IDS_CORRUPT_HEAD), FIXED(" "), FIXED(PACKAGE_FILE_NAME), FIXED(" "),
       TEXT(IDS_CORRUPT_TAIL), END}},
@@ -86,11 +91,11 @@ const Recipe kRecipes[] = {
 
 }  // namespace
 
-size_t ComposeFailure(int failure, const char *arg, TextLoader load, void *ctx, char *out) {
+size_t ComposeFailure(int failure, const char* arg, TextLoader load, void* ctx, char* out) {
   out[0] = '\0';
-  for (const Recipe &recipe : kRecipes) {
+  for (const Recipe& recipe : kRecipes) {
     if (recipe.failure != failure) continue;
-    for (const Piece &piece : recipe.pieces) {
+    for (const Piece& piece : recipe.pieces) {
       if (piece.kind == PIECE_END) break;
       if (piece.kind == PIECE_TEXT) {
         char text[TEXT_LOAD_SIZE];
@@ -113,7 +118,7 @@ int TempPathUnusable(uint32_t reported_length) {
   return reported_length < 3 || reported_length >= PATH_LIMIT;
 }
 
-int EnsureTrailingBackslash(char *path, size_t size) {
+int EnsureTrailingBackslash(char* path, size_t size) {
   size_t len = strlen(path);
   if (len > 0 && path[len - 1] == '\\') return 1;
   if (len + 2 > size) return 0;
@@ -122,7 +127,7 @@ int EnsureTrailingBackslash(char *path, size_t size) {
   return 1;
 }
 
-int SplitFolderPath(char *path, char *parent, size_t parent_size) {
+int SplitFolderPath(char* path, char* parent, size_t parent_size) {
   size_t len = strlen(path);
   if (len > 0 && path[len - 1] == '\\') path[--len] = '\0';
   int last = FindChar(path, '\\', 1);
@@ -135,7 +140,7 @@ int SplitFolderPath(char *path, char *parent, size_t parent_size) {
   return (int)(folder_len + 1);
 }
 
-int IsUninstallerPath(const char *path) {
+int IsUninstallerPath(const char* path) {
   const size_t name_len = sizeof(UNINSTALLER_NAME) - 1;  // 12
   size_t len = strlen(path);
   return len >= name_len && strcmp(path + len - name_len, UNINSTALLER_NAME) == 0;
@@ -146,12 +151,12 @@ uint32_t FileTableBytes(uint32_t slots) {
   return slots * SUPPORT_SLOT_SIZE;
 }
 
-void DigestBytes(const void *data, uint32_t length, struct FileDigest *digest) {
+void DigestBytes(const void* data, uint32_t length, struct FileDigest* digest) {
   digest->length = length;
-  digest->adler = (uint32_t)adler32(adler32(0L, Z_NULL, 0), (const Bytef *)data, length);
+  digest->adler = (uint32_t)adler32(adler32(0L, Z_NULL, 0), (const Bytef*)data, length);
 }
 
-int ContentMatches(struct ByteReader *r, const struct FileDigest *digest) {
+int ContentMatches(struct ByteReader* r, const struct FileDigest* digest) {
   uLong adler = adler32(0L, Z_NULL, 0);
   uint32_t total = 0;
   unsigned char chunk[4096];

@@ -30,7 +30,7 @@ void AttachSetupWindow(HINSTANCE instance, HWND window);
 
 // Loads catalogue text `id` (IDS_...) into text[TEXT_LOAD_SIZE]; returns its length, 0 when
 // the text is missing (text is then empty).
-int LoadCatalogueText(UINT id, char *text);
+int LoadCatalogueText(UINT id, char* text);
 
 // Runs the setup from the working folder's preparation to the launch of the setup program.
 // Returns nonzero when the setup program was launched (the watch timer then runs), 0 when
@@ -40,17 +40,17 @@ int StartRun(HWND window);
 // Whether the folder `path` exists: 1 or 0. Works on the caller's string and removes a
 // trailing backslash from it. A path without any backslash counts as existing. The search
 // also finds files: a file with the folder's name counts as existing.
-int DirectoryExists(char *path);
+int DirectoryExists(char* path);
 
 // Ends the run: closes the package if it is open, shows `text` in a message box (error icon,
 // OK button, caption IDS_TITLE, owned by the setup window), deletes the list file and the
 // support files (CleanUpFiles), ends the dialog and sends the window WM_DESTROY so that the
 // message loop quits. Returns 0, so that the failing step can return its result directly.
-int FatalError(const char *text);
+int FatalError(const char* text);
 
 // Composes the message for a RunFailure (failure.h) with its argument (base name or path, as
 // the failure needs) and calls FatalError with it. Returns 0.
-int ReportFailure(int failure, const char *arg);
+int ReportFailure(int failure, const char* arg);
 
 // The corrupt-package message ("... file _Data.001 is corrupted.") through FatalError.
 // Returns 0.
@@ -69,7 +69,7 @@ void CleanUpFiles(void);
 // the data written (digest.h). Returns 1; on failure the package has been closed and the
 // failure reported (corrupt package, or could not copy `path`), and 0 is returned.
 struct FileDigest;
-int ExtractEntry(const char *path, struct FileDigest *written);
+int ExtractEntry(const char* path, struct FileDigest* written);
 
 // The watch of the launched setup program, run on every WM_TIMER of the setup window: hides
 // the window while the program runs; when it has ended, stops the timer, deletes the unpacked

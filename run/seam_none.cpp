@@ -2,4 +2,4 @@
 // program and holding it.
 #include "internal.h"
 
-void BeforeProgramHold(const char *) {}
+void BeforeProgramHold(const char*) {}

@@ -5,10 +5,10 @@
 // copied over the setup program. Without the variable nothing happens.
 #include "internal.h"
 
-void BeforeProgramHold(const char *program_path) {
+void BeforeProgramHold(const char* program_path) {
   char replacement[MESSAGE_BUFFER_SIZE];
-  DWORD length = GetEnvironmentVariableA("SETUP_TEST_REPLACE_PROGRAM", replacement,
-                                         sizeof replacement);
+  DWORD length =
+      GetEnvironmentVariableA("SETUP_TEST_REPLACE_PROGRAM", replacement, sizeof replacement);
   if (length == 0 || length >= sizeof replacement) return;
   CopyFileA(replacement, program_path, FALSE);
 }

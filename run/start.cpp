@@ -19,7 +19,7 @@
 char g_start_folder[MESSAGE_BUFFER_SIZE];
 char g_working_folder[MESSAGE_BUFFER_SIZE];
 HANDLE g_package = INVALID_HANDLE_VALUE;
-const char *g_base_name = NULL;
+const char* g_base_name = NULL;
 
 void ClosePackage(void) {
   if (g_package == INVALID_HANDLE_VALUE) return;
@@ -27,14 +27,14 @@ void ClosePackage(void) {
   g_package = INVALID_HANDLE_VALUE;
 }
 
-void BuildPath(char *path, const char *folder, const char *name, const char *suffix) {
+void BuildPath(char* path, const char* folder, const char* name, const char* suffix) {
   path[0] = '\0';
   AppendText(path, MESSAGE_BUFFER_SIZE, folder);
   AppendText(path, MESSAGE_BUFFER_SIZE, name);
   AppendText(path, MESSAGE_BUFFER_SIZE, suffix);
 }
 
-int DirectoryExists(char *path) {
+int DirectoryExists(char* path) {
   char parent[MESSAGE_BUFFER_SIZE];
   int leaf = SplitFolderPath(path, parent, sizeof parent);
   if (leaf < 0) return 1;

@@ -9,16 +9,16 @@
  * to themselves. */
 #include <stddef.h>
 
-void *memcpy(void *dst, const void *src, size_t n) {
-  unsigned char *d = (unsigned char *)dst;
-  const unsigned char *s = (const unsigned char *)src;
+void* memcpy(void* dst, const void* src, size_t n) {
+  unsigned char* d = (unsigned char*)dst;
+  const unsigned char* s = (const unsigned char*)src;
   while (n--) *d++ = *s++;
   return dst;
 }
 
-void *memmove(void *dst, const void *src, size_t n) {
-  unsigned char *d = (unsigned char *)dst;
-  const unsigned char *s = (const unsigned char *)src;
+void* memmove(void* dst, const void* src, size_t n) {
+  unsigned char* d = (unsigned char*)dst;
+  const unsigned char* s = (const unsigned char*)src;
   if (d < s) {
     while (n--) *d++ = *s++;
   } else {
@@ -27,28 +27,28 @@ void *memmove(void *dst, const void *src, size_t n) {
   return dst;
 }
 
-void *memset(void *dst, int c, size_t n) {
-  unsigned char *d = (unsigned char *)dst;
+void* memset(void* dst, int c, size_t n) {
+  unsigned char* d = (unsigned char*)dst;
   while (n--) *d++ = (unsigned char)c;
   return dst;
 }
 
-int memcmp(const void *a, const void *b, size_t n) {
-  const unsigned char *p = (const unsigned char *)a, *q = (const unsigned char *)b;
+int memcmp(const void* a, const void* b, size_t n) {
+  const unsigned char *p = (const unsigned char*)a, *q = (const unsigned char*)b;
   for (; n; n--, p++, q++) {
     if (*p != *q) return *p - *q;
   }
   return 0;
 }
 
-size_t strlen(const char *s) {
-  const char *p = s;
+size_t strlen(const char* s) {
+  const char* p = s;
   while (*p) p++;
   return (size_t)(p - s);
 }
 
-int strcmp(const char *a, const char *b) {
-  const unsigned char *p = (const unsigned char *)a, *q = (const unsigned char *)b;
+int strcmp(const char* a, const char* b) {
+  const unsigned char *p = (const unsigned char*)a, *q = (const unsigned char*)b;
   while (*p && *p == *q) p++, q++;
   return *p - *q;
 }

@@ -4,8 +4,8 @@
 
 #include "core_memory.h"
 
-void *PackageAllocZeroed(size_t bytes) { return (void *)GlobalAlloc(GPTR, bytes ? bytes : 1); }
+void* PackageAllocZeroed(size_t bytes) { return (void*)GlobalAlloc(GPTR, bytes ? bytes : 1); }
 
-void PackageFree(void *p) {
+void PackageFree(void* p) {
   if (p) GlobalFree((HGLOBAL)p);
 }

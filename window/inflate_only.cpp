@@ -9,7 +9,7 @@
 // Reached only for gzip streams, which setup.exe never asks inflate to accept (its window
 // bits leave the gzip wrapper off). Should that ever change, the value returned is not the
 // data's CRC, so gzip streams fail their check instead of being taken unchecked.
-extern "C" uLong ZEXPORT crc32(uLong crc, const Bytef *, uInt) { return ~crc ^ 0x5A5A5A5Au; }
+extern "C" uLong ZEXPORT crc32(uLong crc, const Bytef*, uInt) { return ~crc ^ 0x5A5A5A5Au; }
 
 // zlib's default allocator, used only when a stream's zalloc is left NULL, calls the C
 // library's malloc and free. The package core always passes its own, so these are never

@@ -59,8 +59,7 @@ static void OpenLink(HWND label) {
 
 static LRESULT CALLBACK LinkLabelProc(HWND label, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
-    case WM_SETCURSOR:
-      return OnLinkSetCursor(label, wparam, lparam);
+    case WM_SETCURSOR: return OnLinkSetCursor(label, wparam, lparam);
 
     case WM_LBUTTONDOWN:
       // The click still reaches the static afterwards (it notifies its parent, which takes
@@ -68,8 +67,7 @@ static LRESULT CALLBACK LinkLabelProc(HWND label, UINT message, WPARAM wparam, L
       OpenLink(label);
       return CallWindowProcA(s_label_proc, label, message, wparam, lparam);
 
-    default:
-      return CallWindowProcA(s_label_proc, label, message, wparam, lparam);
+    default: return CallWindowProcA(s_label_proc, label, message, wparam, lparam);
   }
 }
 

@@ -9,8 +9,8 @@ HINSTANCE g_program_instance = NULL;
 // LOAD_LIBRARY_SEARCH_SYSTEM32, spelt out: older SDK headers lack it.
 static const DWORD kSearchSystem32 = 0x00000800;
 
-typedef BOOL(WINAPI *SetDefaultDllDirectoriesFn)(DWORD);
-typedef BOOL(WINAPI *SetDllDirectoryAFn)(LPCSTR);
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
+typedef BOOL(WINAPI* SetDllDirectoryAFn)(LPCSTR);
 
 // The bootstrapper is started from wherever it was downloaded to, a folder that holds other
 // downloads too. A DLL planted there under the name of one that Windows, the shell or a

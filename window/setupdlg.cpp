@@ -12,9 +12,7 @@
 //                    harmless).
 static HCURSOR s_previous_cursor = NULL;
 
-static HCURSOR WaitCursor(void) {
-  return LoadCursorA(NULL, IDC_WAIT);
-}
+static HCURSOR WaitCursor(void) { return LoadCursorA(NULL, IDC_WAIT); }
 
 // Win32s (platform 0) and Windows NT 3.x lack what the run and the setup programs need.
 static int SystemSupported(void) {
@@ -131,7 +129,6 @@ INT_PTR CALLBACK SetupDialogProc(HWND window, UINT message, WPARAM wparam, LPARA
       // The link label's font and colour; the brush is returned as the result itself.
       return OnCtlColorStatic(window, wparam, lparam);
 
-    default:
-      return 0;
+    default: return 0;
   }
 }

@@ -34,8 +34,8 @@ class NativeUxtheme {
       : key_("Software\\Wine\\AppDefaults\\" + exe_name) {
     HKEY key;
     std::string overrides = key_ + "\\DllOverrides";
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, overrides.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL,
-                        &key, NULL) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, overrides.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key,
+                        NULL) != ERROR_SUCCESS) {
       return;
     }
     static const char kNativeFirst[] = "native,builtin";

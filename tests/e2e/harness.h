@@ -55,8 +55,8 @@ std::string SetupExe();
 // The branded, signed copy of it (tests/e2e/brand_sign_release.sh): $E2E_BRANDED_SETUP_EXE,
 // else the one made from this build's setup.exe.
 std::string BrandedSetupExe();
-std::string DatapackExe();    // datapack.exe of this build; "" when the build has none
-std::string WindowsDir();     // the prefix's Windows folder, with a trailing backslash
+std::string DatapackExe();  // datapack.exe of this build; "" when the build has none
+std::string WindowsDir();   // the prefix's Windows folder, with a trailing backslash
 // The machine field of a program's PE header (IMAGE_FILE_MACHINE_I386, _AMD64); 0 when the
 // file cannot be read or is no PE image.
 WORD ProgramMachine(const std::string& exe);

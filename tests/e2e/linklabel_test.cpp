@@ -215,8 +215,8 @@ TEST_P(LinkLabel, ClickOpensTheAddressWithTheShellAndTheRunGoesOn) {
 
 std::string ReleaseName(const ::testing::TestParamInfo<Release>& info) { return info.param.name; }
 
-INSTANTIATE_TEST_SUITE_P(Link, LinkLabel, ::testing::Values(Release{"release", SetupExe, LinkUrl()}),
-                         ReleaseName);
+INSTANTIATE_TEST_SUITE_P(Link, LinkLabel,
+                         ::testing::Values(Release{"release", SetupExe, LinkUrl()}), ReleaseName);
 INSTANTIATE_TEST_SUITE_P(BrandedRelease, LinkLabel,
                          ::testing::Values(Release{"branded", BrandedSetupExe, BRAND_LINK}),
                          ReleaseName);

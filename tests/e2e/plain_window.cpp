@@ -6,8 +6,8 @@
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  HWND window = CreateWindowExA(0, "STATIC", "plain", WS_OVERLAPPEDWINDOW, 0, 0, 40, 20, NULL,
-                                NULL, instance, NULL);
+  HWND window = CreateWindowExA(0, "STATIC", "plain", WS_OVERLAPPEDWINDOW, 0, 0, 40, 20, NULL, NULL,
+                                instance, NULL);
   if (!window) return 1;
   DestroyWindow(window);
   return 0;

@@ -158,28 +158,27 @@ TEST_P(SetupKinds, UnpacksLaunchesFromTheWorkingFolderHidesAndCleansUp) {
 // Every kind, then the Setup kind on each Windows version the program is made for, as Wine
 // reports it: 4.0 and 5.x keep the usual DLL search or take the current folder out of it,
 // 6.0 takes only that step, later ones search the system folder only (window/main.cpp).
-INSTANTIATE_TEST_SUITE_P(
-    Setup, SetupKinds,
-    ::testing::Values(KindCase{1, "Instal.lst", "Instal1.exe"},
-                      KindCase{2, "Setup.lst", "Setup1.exe"},
-                      KindCase{3, "Instalar.lst", "Instal1.exe"},
-                      KindCase{2, "Setup.lst", "Setup1.exe", "win95"},
-                      KindCase{2, "Setup.lst", "Setup1.exe", "win98"},
-                      KindCase{2, "Setup.lst", "Setup1.exe", "nt40"},
-                      KindCase{2, "Setup.lst", "Setup1.exe", "win2k"},
-                      KindCase{2, "Setup.lst", "Setup1.exe", "winxp"},
-                      KindCase{2, "Setup.lst", "Setup1.exe", "vista"},
-                      KindCase{2, "Setup.lst", "Setup1.exe", "win7"},
-                      KindCase{2, "Setup.lst", "Setup1.exe", "win10"},
-                      // The value of STILL_ACTIVE: ended all the same.
-                      KindCase{2, "Setup.lst", "Setup1.exe", nullptr, 259}),
-    [](const ::testing::TestParamInfo<KindCase>& info) {
-      std::string name = "Kind" + std::to_string(info.param.kind);
-      if (info.param.version) name += std::string("_") + info.param.version;
-      if (info.param.exit_code != 0)
-        name += "SetupProgramExits" + std::to_string(info.param.exit_code);
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Setup, SetupKinds,
+                         ::testing::Values(KindCase{1, "Instal.lst", "Instal1.exe"},
+                                           KindCase{2, "Setup.lst", "Setup1.exe"},
+                                           KindCase{3, "Instalar.lst", "Instal1.exe"},
+                                           KindCase{2, "Setup.lst", "Setup1.exe", "win95"},
+                                           KindCase{2, "Setup.lst", "Setup1.exe", "win98"},
+                                           KindCase{2, "Setup.lst", "Setup1.exe", "nt40"},
+                                           KindCase{2, "Setup.lst", "Setup1.exe", "win2k"},
+                                           KindCase{2, "Setup.lst", "Setup1.exe", "winxp"},
+                                           KindCase{2, "Setup.lst", "Setup1.exe", "vista"},
+                                           KindCase{2, "Setup.lst", "Setup1.exe", "win7"},
+                                           KindCase{2, "Setup.lst", "Setup1.exe", "win10"},
+                                           // The value of STILL_ACTIVE: ended all the same.
+                                           KindCase{2, "Setup.lst", "Setup1.exe", nullptr, 259}),
+                         [](const ::testing::TestParamInfo<KindCase>& info) {
+                           std::string name = "Kind" + std::to_string(info.param.kind);
+                           if (info.param.version) name += std::string("_") + info.param.version;
+                           if (info.param.exit_code != 0)
+                             name += "SetupProgramExits" + std::to_string(info.param.exit_code);
+                           return name;
+                         });
 
 TEST(SetupWorkingFolder, AMissingTempFolderIsCreatedAndKept) {
   Scenario s;

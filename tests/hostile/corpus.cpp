@@ -146,8 +146,8 @@ std::vector<Case> MakeCases() {
 
   // ---- The package header: every length short of 4 bytes, and bad values.
   for (size_t n = 0; n < 4; ++n) {
-    c.push_back(Refused("HeaderCutAt" + std::to_string(n), kPkg, kNothing,
-                        [n](Draft& d) { CutAt(d, n); }));
+    c.push_back(
+        Refused("HeaderCutAt" + std::to_string(n), kPkg, kNothing, [n](Draft& d) { CutAt(d, n); }));
   }
   c.push_back(Refused("HeaderOnly", kPkg, kNothing, [](Draft& d) { CutAt(d, 4); }));
   c.push_back(Refused("BadSignature", kPkg, kNothing, [](Draft& d) {
@@ -190,17 +190,15 @@ std::vector<Case> MakeCases() {
   c.push_back(Refused("ListTinyStreamClaims4GiB", kPkg, kNothing, [](Draft& d) {
     Tamper(d, kListEntry, [](Record& r) { r.stored = 0xFFFFFFFFu; });
   }));
-  c.push_back(Refused("LastSupportTinyStreamClaims4GiB", kPkg, kProgram | kUninstaller,
-                      [](Draft& d) {
-                        Tamper(d, kFirstSupportEntry + 1,
-                               [](Record& r) { r.stored = 0xFFFFFFFFu; });
-                      }));
+  c.push_back(
+      Refused("LastSupportTinyStreamClaims4GiB", kPkg, kProgram | kUninstaller, [](Draft& d) {
+        Tamper(d, kFirstSupportEntry + 1, [](Record& r) { r.stored = 0xFFFFFFFFu; });
+      }));
   c.push_back(Refused("ProgramOutputOneByteOverDeclared", kPkg, kNothing, [](Draft& d) {
     Tamper(d, kProgramEntry, [](Record& r) { r.declared = r.payload.size() - 1; });
   }));
-  c.push_back(Refused("ListDeclaresZero", kPkg, kNothing, [](Draft& d) {
-    Tamper(d, kListEntry, [](Record& r) { r.declared = 0; });
-  }));
+  c.push_back(Refused("ListDeclaresZero", kPkg, kNothing,
+                      [](Draft& d) { Tamper(d, kListEntry, [](Record& r) { r.declared = 0; }); }));
   c.push_back(Refused("UninstallerStoredZero", kPkg, kProgram, [](Draft& d) {
     Tamper(d, kUninstallerEntry, [](Record& r) {
       r.stream.clear();
@@ -215,15 +213,15 @@ std::vector<Case> MakeCases() {
   // The last entry's stream stops early inside a Huffman block whose shortest code is a
   // 258-byte copy: the missing stored bytes read as zeros, and every two bits of them make
   // another copy, until the declared 32 MiB are exceeded.
-  c.push_back(Refused("SupportZeroTailOutgrowsDeclared", kPkg, kProgram | kUninstaller,
-                      [](Draft& d) {
-                        Tamper(d, kFirstSupportEntry + 1, [](Record& r) {
-                          r.stream = Deflate(Bytes(1 << 20, 'a'), 9);
-                          r.stream.resize(20);
-                          r.declared = 32u << 20;
-                          r.stored = 64u << 20;
-                        });
-                      }));
+  c.push_back(
+      Refused("SupportZeroTailOutgrowsDeclared", kPkg, kProgram | kUninstaller, [](Draft& d) {
+        Tamper(d, kFirstSupportEntry + 1, [](Record& r) {
+          r.stream = Deflate(Bytes(1 << 20, 'a'), 9);
+          r.stream.resize(20);
+          r.declared = 32u << 20;
+          r.stored = 64u << 20;
+        });
+      }));
   // Found by fuzzing: the list does not inflate; listing it once went on to inflate 1.7 GB
   // from the 34 bytes of the second entry's stream.
   c.push_back(Refused("FuzzFindingZeroTailBomb", kPkg, kNothing, [](Draft& d) {
@@ -289,8 +287,7 @@ std::vector<Case> MakeCases() {
   list_case("ListDoubleCr", [](Draft& d) { d.list = List(d, "\r\r"); });
   list_case("ListNulBeforeEquals", [](Draft& d) { SetLine(d, 2, std::string("Key2\0=x", 7)); });
   list_case("ListLine520Chars", [](Draft& d) { SetLine(d, 2, "K=" + std::string(518, 'v')); });
-  list_case("ListLine100000Chars",
-            [](Draft& d) { SetLine(d, 3, "K=" + std::string(99998, 'v')); });
+  list_case("ListLine100000Chars", [](Draft& d) { SetLine(d, 3, "K=" + std::string(99998, 'v')); });
   list_case("ListSupportLine520Chars",
             [](Draft& d) { SetValue(d, 12, "2,two.txt," + std::string(520 - 16, '0')); });
   list_case("ListCountZero", [](Draft& d) { SetValue(d, 10, "0"); });
@@ -304,12 +301,19 @@ std::vector<Case> MakeCases() {
   });
   // Names that would leave the working folder, open a device, or do not fit the file table.
   const std::pair<const char*, const char*> kUnsafe[] = {
-      {"DotDotBackslash", "..\\x.dll"}, {"DriveRelative", "C:x"}, {"ForwardSlash", "a/b"},
-      {"Backslash", "a\\b"},            {"RootedBackslash", "\\x.dll"}, {"DotDot", ".."},
-      {"Dot", "."},                     {"Of26Chars", "abcdefghijklmnopqrstuv.txt"},
+      {"DotDotBackslash", "..\\x.dll"},
+      {"DriveRelative", "C:x"},
+      {"ForwardSlash", "a/b"},
+      {"Backslash", "a\\b"},
+      {"RootedBackslash", "\\x.dll"},
+      {"DotDot", ".."},
+      {"Dot", "."},
+      {"Of26Chars", "abcdefghijklmnopqrstuv.txt"},
       // Device names: Windows opens the device in any folder, whatever the extension.
-      {"DeviceNul", "NUL"},             {"DeviceLowerCase", "aux"},
-      {"DeviceWithExtension", "Com1.bin"}, {"DeviceTrailingDot", "lpt3."}};
+      {"DeviceNul", "NUL"},
+      {"DeviceLowerCase", "aux"},
+      {"DeviceWithExtension", "Com1.bin"},
+      {"DeviceTrailingDot", "lpt3."}};
   for (const auto& u : kUnsafe) {
     std::string bad = u.second;
     list_case(std::string("SupportName") + u.first, [bad](Draft& d) { SecondName(d, bad); });
@@ -323,17 +327,18 @@ std::vector<Case> MakeCases() {
   // ---- Names the list allows but the file system refuses: the entry inflates, its file
   // cannot be created.
   const std::pair<const char*, const char*> kUncreatable[] = {
-      {"SupportNameEmpty", ""}, {"SupportNameWithStar", "a*b.txt"},
+      {"SupportNameEmpty", ""},
+      {"SupportNameWithStar", "a*b.txt"},
       {"SupportNameWithQuestionMark", "a?b.txt"}};
   for (const auto& u : kUncreatable) {
     std::string bad = u.second;
-    c.push_back(Case{u.first, Verdict::kCannotCopy, kProgram | kUninstaller, bad, {},
-                     [bad](Draft& d) {
-                       d.support_names[1] = bad;
-                       // No comma at all gives the empty name.
-                       d.list = List(d);
-                       if (bad.empty()) SetValue(d, 12, "2");
-                     }});
+    c.push_back(
+        Case{u.first, Verdict::kCannotCopy, kProgram | kUninstaller, bad, {}, [bad](Draft& d) {
+               d.support_names[1] = bad;
+               // No comma at all gives the empty name.
+               d.list = List(d);
+               if (bad.empty()) SetValue(d, 12, "2");
+             }});
   }
 
   // ---- A list claiming 4 GiB on a 1 MiB disk.

@@ -44,13 +44,12 @@ enum { kListEntry = 0, kProgramEntry = 1, kUninstallerEntry = 2, kFirstSupportEn
 // that names them with sizes adding up. prepare() changes it.
 struct Draft {
   int kind = 2;
-  std::string list;                          // the list file's bytes
-  std::vector<std::string> support_names;    // names of the support entries, in order
-  std::vector<std::string> support_data;     // their bytes
+  std::string list;                                   // the list file's bytes
+  std::vector<std::string> support_names;             // names of the support entries, in order
+  std::vector<std::string> support_data;              // their bytes
   std::function<void(size_t entry, Record&)> tamper;  // called for every record
   // Called last with the whole package and each record's offset (e.g. to cut it short).
-  std::function<void(std::vector<unsigned char>& bytes, const std::vector<size_t>& records)>
-      finish;
+  std::function<void(std::vector<unsigned char>& bytes, const std::vector<size_t>& records)> finish;
 };
 
 struct Case {

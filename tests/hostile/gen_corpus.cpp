@@ -1,5 +1,5 @@
-// hostile_gen OUTDIR: creates OUTDIR when needed and writes every package of the hostile corpus as OUTDIR/<case>.001 and the
-// manifest OUTDIR/manifest.tsv, one line per case, tab-separated:
+// hostile_gen OUTDIR: creates OUTDIR when needed and writes every package of the hostile corpus as
+// OUTDIR/<case>.001 and the manifest OUTDIR/manifest.tsv, one line per case, tab-separated:
 //   name  verdict  verify-exit  message  left-in-working-folder  uninstaller-left
 // verdict is corrupt-package, corrupt-list, could-not-copy, no-space or accepted; message is
 // the bootstrapper's text with %TEMP% for its working folder ("-" when there is none);
@@ -43,8 +43,8 @@ int main(int argc, char** argv) {
       left += (left.empty() ? "" : ",") + name;
     const std::string message = hostile::Message(c);
     manifest += c.name + "\t" + hostile::VerdictId(c.verdict) + "\t" +
-                std::to_string(hostile::VerifyExit(c)) + "\t" +
-                (message.empty() ? "-" : message) + "\t" + (left.empty() ? "-" : left) + "\t" +
+                std::to_string(hostile::VerifyExit(c)) + "\t" + (message.empty() ? "-" : message) +
+                "\t" + (left.empty() ? "-" : left) + "\t" +
                 ((c.leaves & hostile::kUninstaller) ? "yes" : "no") + "\n";
   }
   if (!WriteFile(dir + "manifest.tsv", manifest.data(), manifest.size())) {

@@ -169,10 +169,21 @@ TEST(CreateModes, SameBytesOnAnyNumberOfThreadsWithinTheBudget) {
     std::vector<Bytes> packages;
     for (const char* jobs : {"1", "4"}) {
       const std::string out = (dir / (std::string("p") + jobs)).string();
-      std::vector<std::string> args = {
-          "create", "-l", (dir / "Setup.lst").string(), "-s", (dir / "setup.exe").string(),
-          "-u", (dir / "un.exe").string(), "-o", out, "-f", "--fix-sizes", "--epoch", "0",
-          "-j", jobs};
+      std::vector<std::string> args = {"create",
+                                       "-l",
+                                       (dir / "Setup.lst").string(),
+                                       "-s",
+                                       (dir / "setup.exe").string(),
+                                       "-u",
+                                       (dir / "un.exe").string(),
+                                       "-o",
+                                       out,
+                                       "-f",
+                                       "--fix-sizes",
+                                       "--epoch",
+                                       "0",
+                                       "-j",
+                                       jobs};
       if (best) args.insert(args.end(), {"--best", "--iterations", "1"});
       dptest::Result r = RunTool(args);
       ASSERT_EQ(r.code, 0) << r.err;
@@ -230,8 +241,8 @@ TEST(FewBlocks, RewritesZlibStreamsWithinTheBudget) {
     ASSERT_TRUE(datapack::CompressPayload(c.payload.data(), c.payload.size(),
                                           {c.level, c.mem, c.strategy}, z, error));
     uint32_t zlib_blocks = 0, blocks = 0;
-    ASSERT_TRUE(datapack::ReblockZlibStream(c.payload.data(), c.payload.size(), z.data(),
-                                            z.size(), out, &zlib_blocks, &blocks, error))
+    ASSERT_TRUE(datapack::ReblockZlibStream(c.payload.data(), c.payload.size(), z.data(), z.size(),
+                                            out, &zlib_blocks, &blocks, error))
         << error;
     Inflated r = InflateAll(out, (uint32_t)c.payload.size());
     ASSERT_EQ(r.status, ENTRY_OK) << r.info.reason;
@@ -249,8 +260,8 @@ TEST(FewBlocks, RewritesZlibStreamsWithinTheBudget) {
   Bytes z, out;
   std::string error;
   ASSERT_TRUE(datapack::CompressPayload(same.data(), same.size(), {}, z, error));
-  EXPECT_FALSE(datapack::ReblockZlibStream(same.data(), same.size() - 1, z.data(), z.size(),
-                                           out, nullptr, nullptr, error));
+  EXPECT_FALSE(datapack::ReblockZlibStream(same.data(), same.size() - 1, z.data(), z.size(), out,
+                                           nullptr, nullptr, error));
   z[2] ^= 0x06;  // the first block's type becomes 3 (invalid)
   EXPECT_FALSE(datapack::ReblockZlibStream(same.data(), same.size(), z.data(), z.size(), out,
                                            nullptr, nullptr, error));
@@ -319,8 +330,8 @@ TEST(FewBlocks, EntryChoosesAmongZlibFewBlocksAndStored) {
 TEST(StreamingExtract, LargeEntriesWholeOrNothing) {
   datapack::PackageSpec plan = dptest::GoodSpec({"small.txt", "large.bin"});
   plan.support[1].data = Compressible(700 << 10, 8);
-  plan.list.data = dptest::ToBytes(datapack::MakeListFile(
-      (uint32_t)datapack::PayloadTotal(plan), 0, {"small.txt", "large.bin"}));
+  plan.list.data = dptest::ToBytes(datapack::MakeListFile((uint32_t)datapack::PayloadTotal(plan), 0,
+                                                          {"small.txt", "large.bin"}));
   const Bytes good = dptest::Build(plan);
   ASSERT_FALSE(good.empty());
   TempDir root;

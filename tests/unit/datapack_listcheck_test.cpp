@@ -135,8 +135,8 @@ TEST(DatapackListCheck, RewriteSizesKeepsKeysEndingsAndTheRest) {
 }
 
 TEST(DatapackListCheck, DeviceNames) {
-  for (const char* name : {"CON", "con.txt", "Nul", "aux.dat.x", "COM1", "lpt9.txt", "CONIN$",
-                           "nul. ", "Com1 .bin"})
+  for (const char* name :
+       {"CON", "con.txt", "Nul", "aux.dat.x", "COM1", "lpt9.txt", "CONIN$", "nul. ", "Com1 .bin"})
     EXPECT_TRUE(datapack::IsDeviceName(name)) << name;
   for (const char* name : {"CONSOLE", "com0", "COM10", "lpt", "xcon", "readme.txt", ""})
     EXPECT_FALSE(datapack::IsDeviceName(name)) << name;

@@ -133,9 +133,9 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
                    "and inflated sizes add up to 2 GiB or more",
                    2});
   // Found by fuzzing: listing it once inflated 1.7 GB of zeros from its second entry.
-  cases.push_back({"137-byte fuzz finding", ReadFile(fs::path(TEST_DATA_DIR) /
-                                                     "list_bad_then_zero_tail_bomb.001"),
-                   kCorrupt, "entry 1 (list file Setup.lst): stream is not valid zlib data", 2});
+  cases.push_back({"137-byte fuzz finding",
+                   ReadFile(fs::path(TEST_DATA_DIR) / "list_bad_then_zero_tail_bomb.001"), kCorrupt,
+                   "entry 1 (list file Setup.lst): stream is not valid zlib data", 2});
 
   // Names from a package reach the terminal escaped, whatever they hold.
   const std::string hostile =

@@ -20,27 +20,28 @@ struct Text {
 };
 
 // The lines of a list: seven unused ones, the sizes, the count, then the support lines.
-std::vector<std::string> ListLines(const std::string &count, std::vector<std::string> names) {
+std::vector<std::string> ListLines(const std::string& count, std::vector<std::string> names) {
   std::vector<std::string> lines;
-  for (int i = 1; i <= 7; i++) lines.push_back("Key" + std::to_string(i) + "=unused " + std::to_string(i));
+  for (int i = 1; i <= 7; i++)
+    lines.push_back("Key" + std::to_string(i) + "=unused " + std::to_string(i));
   lines.push_back("Size1=1000");
   lines.push_back("Size2=  3000");
   lines.push_back("Count=" + count);
-  for (const std::string &n : names) lines.push_back("File=" + n);
+  for (const std::string& n : names) lines.push_back("File=" + n);
   return lines;
 }
 
-std::string Join(const std::vector<std::string> &lines, const std::string &eol) {
+std::string Join(const std::vector<std::string>& lines, const std::string& eol) {
   std::string s;
-  for (const std::string &l : lines) s += l + eol;
+  for (const std::string& l : lines) s += l + eol;
   return s;
 }
 
 TEST(ListLine, EndingsAndEnd) {
   Text t("a\r\rb\n\nc\r\nd\n\re\rf\ng");
-  const char *want[] = {"a", "", "b", "", "c", "d", "e", "f"};
+  const char* want[] = {"a", "", "b", "", "c", "d", "e", "f"};
   char line[LIST_BUFFER_SIZE];
-  for (const char *w : want) {
+  for (const char* w : want) {
     ASSERT_EQ(ReadListLine(&t.r, line), 1);
     EXPECT_STREQ(line, w);
   }
@@ -75,14 +76,14 @@ TEST(ListLine, LengthLimitNeverOverruns) {
 
 TEST(ListValue, KeepsTextAfterFirstEquals) {
   struct {
-    const char *text;
+    const char* text;
     int ok;
-    const char *value;
+    const char* value;
   } cases[] = {
       {"key=value\n", 1, "value"}, {"k=a=b\n", 1, "a=b"}, {"=\n", 1, ""},
       {"novalue\n", 0, nullptr},   {"\n", 0, nullptr},    {"k=v", 0, nullptr},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     Text t(c.text);
     char line[LIST_BUFFER_SIZE];
     EXPECT_EQ(ReadListValue(&t.r, line), c.ok) << c.text;
@@ -121,16 +122,25 @@ TEST(ListFields, SplitAndFind) {
 
 TEST(ListNumber, WrapsLikeThirtyTwoBits) {
   struct {
-    const char *text;
+    const char* text;
     uint32_t value;
   } cases[] = {
-      {"42", 42},          {" 42abc", 42},          {"-5", 0u - 5u},
-      {"abc", 0},          {"", 0},                 {"+7", 7},
-      {"\t\n\v\f\r 9", 9}, {"- 5", 0},              {"--5", 0},
-      {"12 34", 12},       {"4294967295", 0xFFFFFFFFu}, {"4294967296", 0},
-      {"99999999999", 1215752191u}, {"-4294967295", 1},
+      {"42", 42},
+      {" 42abc", 42},
+      {"-5", 0u - 5u},
+      {"abc", 0},
+      {"", 0},
+      {"+7", 7},
+      {"\t\n\v\f\r 9", 9},
+      {"- 5", 0},
+      {"--5", 0},
+      {"12 34", 12},
+      {"4294967295", 0xFFFFFFFFu},
+      {"4294967296", 0},
+      {"99999999999", 1215752191u},
+      {"-4294967295", 1},
   };
-  for (const auto &c : cases) EXPECT_EQ(ParseListNumber(c.text), c.value) << '"' << c.text << '"';
+  for (const auto& c : cases) EXPECT_EQ(ParseListNumber(c.text), c.value) << '"' << c.text << '"';
 }
 
 TEST(SupportName, TakesSecondFieldAndRefusesUnsafe) {
@@ -138,7 +148,7 @@ TEST(SupportName, TakesSecondFieldAndRefusesUnsafe) {
   struct {
     std::string value;
     int ok;
-    const char *name;
+    const char* name;
   } cases[] = {
       {"x,readme.txt,1234", 1, "readme.txt"},
       {"x,my file.txt", 1, "my"},
@@ -150,8 +160,8 @@ TEST(SupportName, TakesSecondFieldAndRefusesUnsafe) {
       {"x," + n25 + " and more", 0, nullptr},  // the field overflows before the cut
       {f27 + ",a.dll", 1, "a.dll"},
       {f27 + "f,a.dll", 0, nullptr},
-      {"x," + f27, 0, nullptr},          // fits the field, not the slot
-      {"x," + f27 + "f", 0, nullptr},    // too long for the field before the cut
+      {"x," + f27, 0, nullptr},        // fits the field, not the slot
+      {"x," + f27 + "f", 0, nullptr},  // too long for the field before the cut
       {"x,...", 1, "..."},
       {"x,..\\evil.exe", 0, nullptr},
       {"x,sub/f.txt", 0, nullptr},
@@ -174,7 +184,7 @@ TEST(SupportName, TakesSecondFieldAndRefusesUnsafe) {
       {"x,.nul", 1, ".nul"},
       {"x,lpt", 1, "lpt"},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
     char value[LIST_BUFFER_SIZE];
     char slots[2][SUPPORT_SLOT_SIZE];
@@ -190,7 +200,7 @@ TEST(SupportName, TakesSecondFieldAndRefusesUnsafe) {
   EXPECT_EQ(IsPlainFileName("a.txt"), 1);
   // Spaces never reach a name from a list (it is cut at the first), but the rule trims
   // them as Windows does.
-  for (const char *device : {"NUL ", "aux. .", "NUL .txt", "Com1 .bin", "lPt5 . "})
+  for (const char* device : {"NUL ", "aux. .", "NUL .txt", "Com1 .bin", "lPt5 . "})
     EXPECT_EQ(IsPlainFileName(device), 0) << '"' << device << '"';
   EXPECT_EQ(IsPlainFileName("N UL"), 1);
 }
@@ -200,7 +210,7 @@ struct WholeList {
   ListReader l;
   int error;
   std::vector<std::string> names;
-  explicit WholeList(ByteReader *r) {
+  explicit WholeList(ByteReader* r) {
     StartListReader(&l, r);
     error = ReadListSizes(&l);
     if (error == LIST_OK) error = ReadListCount(&l);
@@ -213,7 +223,7 @@ struct WholeList {
 };
 
 TEST(ListReader, SameResultForEveryLineEnding) {
-  for (const char *eol : {"\r\n", "\n", "\r", "\n\r"}) {
+  for (const char* eol : {"\r\n", "\n", "\r", "\n\r"}) {
     SCOPED_TRACE(testing::PrintToString(std::string(eol)));
     Text t(Join(ListLines("2", {"a,one.dll,1", "b,two.txt"}), eol) + "trailing garbage");
     WholeList w(&t.r);
@@ -228,7 +238,7 @@ TEST(ListReader, SameResultForEveryLineEnding) {
 }
 
 TEST(ListReader, MalformedLists) {
-  auto with = [](int line, const std::string &text) {
+  auto with = [](int line, const std::string& text) {
     std::vector<std::string> l = ListLines("2", {"a,one.dll", "b,two.dll"});
     l[line - 1] = text;
     return Join(l, "\r\n");
@@ -251,7 +261,7 @@ TEST(ListReader, MalformedLists) {
       {full.substr(0, full.size() - 2), LIST_UNREADABLE_LINE, 12},  // last line unterminated
       {Join(ListLines("3", {"a,one.dll", "b,two.dll"}), "\n"), LIST_UNREADABLE_LINE, 13},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     Text t(c.text);
     WholeList w(&t.r);
@@ -274,10 +284,10 @@ TEST(ListReader, CountsAndSizes) {
 
   // Line 10 read as a wrapping 32-bit number and then as signed: its sign decides.
   struct {
-    const char *count;
+    const char* count;
     uint32_t slots;
   } counts[] = {{"3", 3}, {"2147483647", 0x7FFFFFFFu}, {"2147483648", 0}, {"4294967291", 0}};
-  for (const auto &c : counts) {
+  for (const auto& c : counts) {
     Text big(Join(ListLines(c.count, {}), "\n"));
     ListReader r;
     StartListReader(&r, &big.r);

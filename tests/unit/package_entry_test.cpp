@@ -17,7 +17,7 @@ struct Source {
 };
 
 // A payload: file header (attributes 0x21, times 1, 2, 3) and `body`.
-Bytes Payload(const std::string &body) {
+Bytes Payload(const std::string& body) {
   Bytes p(FILE_HEADER_SIZE, 0);
   PutLE32(&p[0], 0x21);
   p[4] = 1;
@@ -28,7 +28,7 @@ Bytes Payload(const std::string &body) {
   return p;
 }
 
-Bytes FixedStream(const Bytes &payload) {
+Bytes FixedStream(const Bytes& payload) {
   BitWriter w;
   w.Fixed(payload, true);
   return ZlibWrap(w.Take(), payload);
@@ -40,12 +40,19 @@ TEST(PackageHeader, KindsAndNames) {
     int ok;
     int kind;
   } cases[] = {
-      {{'Z', 'K', 0, 1}, 1, 1}, {{'Z', 'K', 0xFF, 2}, 1, 2}, {{'Z', 'K', 0, 3}, 1, 3},
-      {{'Z', 'K', 0, 0}, 0, 0}, {{'Z', 'K', 0, 4}, 0, 0},    {{'Z', 'K', 0, 0xFF}, 0, 0},
-      {{'K', 'Z', 0, 1}, 0, 0}, {{'z', 'K', 0, 1}, 0, 0},    {{'Z', 'K', 0}, 0, 0},
-      {{'Z'}, 0, 0},            {{}, 0, 0},
+      {{'Z', 'K', 0, 1}, 1, 1},
+      {{'Z', 'K', 0xFF, 2}, 1, 2},
+      {{'Z', 'K', 0, 3}, 1, 3},
+      {{'Z', 'K', 0, 0}, 0, 0},
+      {{'Z', 'K', 0, 4}, 0, 0},
+      {{'Z', 'K', 0, 0xFF}, 0, 0},
+      {{'K', 'Z', 0, 1}, 0, 0},
+      {{'z', 'K', 0, 1}, 0, 0},
+      {{'Z', 'K', 0}, 0, 0},
+      {{'Z'}, 0, 0},
+      {{}, 0, 0},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     Source s(c.bytes);
     int kind = -1;
     EXPECT_EQ(ReadPackageHeader(&s.r, &kind), c.ok) << testing::PrintToString(c.bytes);
@@ -94,8 +101,9 @@ TEST(ReadEntry, TruncatedAtEveryByte) {
     Bytes cut(record.begin(), record.begin() + len);
     Source s(cut);
     Entry e;
-    int want = len < 8 ? ENTRY_TRUNCATED_RECORD
-                       : len < 8 + stream_len ? ENTRY_BAD_STREAM : ENTRY_OK;
+    int want = len < 8                ? ENTRY_TRUNCATED_RECORD
+               : len < 8 + stream_len ? ENTRY_BAD_STREAM
+                                      : ENTRY_OK;
     EXPECT_EQ(ReadEntry(&s.r, nullptr, &e), want);
     if (len >= 8) {
       EXPECT_EQ(e.info.stored_read, len - 8);
@@ -121,14 +129,11 @@ TEST(ReadEntry, SourceFailures) {
     int fail_at;
     int status;
   } cases[] = {
-      {0, ENTRY_READ_FAILED},
-      {2, ENTRY_READ_FAILED},
-      {6, ENTRY_READ_FAILED},
-      {8, ENTRY_BAD_STREAM},  // nothing of the stream arrives: all zeros
-      {10, ENTRY_BAD_STREAM},
-      {(int)(8 + stream_len), ENTRY_OK},  // only the ignored tail is lost
+      {0, ENTRY_READ_FAILED}, {2, ENTRY_READ_FAILED},
+      {6, ENTRY_READ_FAILED}, {8, ENTRY_BAD_STREAM},  // nothing of the stream arrives: all zeros
+      {10, ENTRY_BAD_STREAM}, {(int)(8 + stream_len), ENTRY_OK},  // only the ignored tail is lost
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.fail_at);
     Source s(record, c.fail_at);
     Entry e;

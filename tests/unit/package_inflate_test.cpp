@@ -17,7 +17,7 @@ struct Outcome {
   Bytes out;
 };
 
-Outcome Inflate(const Bytes &stream, uint32_t cap) {
+Outcome Inflate(const Bytes& stream, uint32_t cap) {
   Outcome o{};
   Recorder rec;
   o.out.assign(cap + 1, 0xEE);  // one guard byte past the capacity
@@ -30,18 +30,18 @@ Outcome Inflate(const Bytes &stream, uint32_t cap) {
   return o;
 }
 
-const Bytes kStored = B("stored bytes");     // 12
-const Bytes kFixed = {'f', 'i', 'x', 0x90, 0xFF};  // 5; 9-bit fixed codes too
+const Bytes kStored = B("stored bytes");                  // 12
+const Bytes kFixed = {'f', 'i', 'x', 0x90, 0xFF};         // 5; 9-bit fixed codes too
 const Bytes kDynamic = {'d', 'y', 'n', 0xFF, 0x00, 'c'};  // 6; the 9-bit code of 255 too
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes all;
-  for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
   return all;
 }
 
 struct StreamCase {
-  const char *name;
+  const char* name;
   Bytes stream;
   uint32_t cap;
   int status;
@@ -52,12 +52,16 @@ struct StreamCase {
 
 std::vector<StreamCase> StreamCases() {
   std::vector<StreamCase> cases;
-  auto add = [&](const char *name, BitWriter w, const Bytes &payload, int cap_delta, int status,
+  auto add = [&](const char* name, BitWriter w, const Bytes& payload, int cap_delta, int status,
                  Reports reports, std::array<uint32_t, 3> blocks, Bytes tail = {}) {
     Bytes z = ZlibWrap(w.Take(), payload);
     z.insert(z.end(), tail.begin(), tail.end());
-    StreamCase c{name, z, (uint32_t)((int)payload.size() + cap_delta), status,
-                 status == ENTRY_OK ? (uint32_t)payload.size() : 0, reports,
+    StreamCase c{name,
+                 z,
+                 (uint32_t)((int)payload.size() + cap_delta),
+                 status,
+                 status == ENTRY_OK ? (uint32_t)payload.size() : 0,
+                 reports,
                  {blocks[0], blocks[1], blocks[2]}};
     cases.push_back(c);
   };
@@ -114,7 +118,7 @@ std::vector<StreamCase> StreamCases() {
 }
 
 TEST(InflateEntry, HandMadeStreams) {
-  for (const StreamCase &c : StreamCases()) {
+  for (const StreamCase& c : StreamCases()) {
     SCOPED_TRACE(c.name);
     Outcome o = Inflate(c.stream, c.cap);
     EXPECT_EQ(o.status, c.status);
@@ -133,14 +137,17 @@ TEST(InflateEntry, BlockHeadersAtEveryBitOffset) {
   for (int lead_dynamic = 0; lead_dynamic < 2; lead_dynamic++) {
     for (int k = 0; k < 8; k++) {
       for (int last = 0; last < 3; last++) {
-        SCOPED_TRACE(testing::Message() << "dynamic " << lead_dynamic << " k " << k << " last " << last);
+        SCOPED_TRACE(testing::Message()
+                     << "dynamic " << lead_dynamic << " k " << k << " last " << last);
         BitWriter w;
         Bytes payload;
         Reports want;
         for (int i = 0; i < k; i++) {
           Bytes one = {(unsigned char)('a' + i)};
-          if (lead_dynamic) w.Dynamic(one, false);
-          else w.Fixed(one, false);
+          if (lead_dynamic)
+            w.Dynamic(one, false);
+          else
+            w.Fixed(one, false);
           payload.push_back(one[0]);
           want.push_back({(uint32_t)payload.size(), 0});
         }
@@ -221,7 +228,7 @@ TEST(InflateEntry, ZeroSizes) {
 }
 
 struct FixtureCase {
-  const char *file;
+  const char* file;
   int status;
   Reports reports;
   uint32_t huffman_blocks[2];
@@ -238,7 +245,7 @@ TEST(InflateEntry, OtherCompressorsStreams) {
       {"dynamic_chunks.zz", ENTRY_OK, {{1500, 0}, {3028, 0}, {3028, 1}}, {0, 2}},
       {"dictionary.zz", ENTRY_BAD_STREAM, {}, {0, 0}},
   };
-  for (const FixtureCase &c : cases) {
+  for (const FixtureCase& c : cases) {
     SCOPED_TRACE(c.file);
     Bytes stream = ReadFixture(c.file);
     ASSERT_FALSE(stream.empty());

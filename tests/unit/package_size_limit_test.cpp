@@ -49,9 +49,9 @@ int Streamed(const std::vector<unsigned char>& bytes, EntryInfo* info) {
 TEST(EntrySizeLimit, SizesAddingUpTo2GiBAreRefusedByBothReaders) {
   const struct {
     uint32_t declared, stored;
-  } kHuge[] = {{0x80000000u, 0},           {0xFFFFFFF0u, 0},          {0xFFFFFFFFu, 0},
-               {0, 0x80000000u},           {0, 0xFFFFFFC0u},          {0x40000000u, 0x40000000u},
-               {0x7FFFFF00u, 0x100u},      {0x100u, 0x7FFFFF00u},     {0xFFFFFFFFu, 0xFFFFFFFFu},
+  } kHuge[] = {{0x80000000u, 0},          {0xFFFFFFF0u, 0},      {0xFFFFFFFFu, 0},
+               {0, 0x80000000u},          {0, 0xFFFFFFC0u},      {0x40000000u, 0x40000000u},
+               {0x7FFFFF00u, 0x100u},     {0x100u, 0x7FFFFF00u}, {0xFFFFFFFFu, 0xFFFFFFFFu},
                {1788172700u, 1651010408u}};  // found by fuzzing: 7 s of zeros to inflate
   for (const auto& h : kHuge) {
     SCOPED_TRACE(testing::Message() << h.declared << " + " << h.stored);

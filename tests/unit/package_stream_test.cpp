@@ -23,7 +23,7 @@ struct Decoded {
   size_t source_pos = 0;  // where the source was left (streaming only)
 };
 
-Decoded Whole(const Bytes &stream, uint32_t cap) {
+Decoded Whole(const Bytes& stream, uint32_t cap) {
   Decoded run;
   Recorder rec;
   Bytes out(cap ? cap : 1);
@@ -41,8 +41,8 @@ struct Collector {
   Bytes data;
   size_t stop_after = SIZE_MAX;  // refuse once this many bytes have arrived
   PayloadSink sink{&Collector::Write, this};
-  static int Write(void *ctx, const unsigned char *p, uint32_t n) {
-    Collector *c = static_cast<Collector *>(ctx);
+  static int Write(void* ctx, const unsigned char* p, uint32_t n) {
+    Collector* c = static_cast<Collector*>(ctx);
     EXPECT_GT(n, 0u);
     c->data.insert(c->data.end(), p, p + n);
     return c->data.size() < c->stop_after;
@@ -52,9 +52,10 @@ struct Collector {
 struct Pieces {
   uint32_t in, out;
 };
-const Pieces kPieces[] = {{2, 1}, {2, 3}, {3, 1}, {4, 2}, {5, 7}, {17, 64}, {300, 5}, {65536, 65536}};
+const Pieces kPieces[] = {{2, 1}, {2, 3},   {3, 1},   {4, 2},
+                          {5, 7}, {17, 64}, {300, 5}, {65536, 65536}};
 
-Decoded Streamed(const Bytes &stream, uint32_t cap, Pieces p, int fail_at = -1) {
+Decoded Streamed(const Bytes& stream, uint32_t cap, Pieces p, int fail_at = -1) {
   Decoded run;
   Recorder rec;
   Collector got;
@@ -73,7 +74,7 @@ Decoded Streamed(const Bytes &stream, uint32_t cap, Pieces p, int fail_at = -1) 
   return run;
 }
 
-void ExpectSame(const Decoded &whole, const Decoded &s) {
+void ExpectSame(const Decoded& whole, const Decoded& s) {
   EXPECT_EQ(s.status, whole.status);
   EXPECT_EQ(s.reason, whole.reason);
   EXPECT_EQ(s.info.produced, whole.info.produced);
@@ -85,14 +86,14 @@ void ExpectSame(const Decoded &whole, const Decoded &s) {
 }
 
 // Decodes `stream` both ways with every piece size and capacities around its natural size.
-void CompareAll(const Bytes &stream, uint32_t natural, const std::string &what) {
-  const uint32_t caps[] = {natural, natural + 1, natural ? natural - 1 : 0, natural / 2, 0,
-                           natural + 1000};
+void CompareAll(const Bytes& stream, uint32_t natural, const std::string& what) {
+  const uint32_t caps[] = {natural,     natural + 1, natural ? natural - 1 : 0,
+                           natural / 2, 0,           natural + 1000};
   for (uint32_t cap : caps) {
     const Decoded whole = Whole(stream, cap);
     for (Pieces p : kPieces) {
-      SCOPED_TRACE(testing::Message() << what << ", cap " << cap << ", pieces " << p.in << "/"
-                                      << p.out);
+      SCOPED_TRACE(testing::Message()
+                   << what << ", cap " << cap << ", pieces " << p.in << "/" << p.out);
       Decoded s = Streamed(stream, cap, p);
       ExpectSame(whole, s);
       EXPECT_EQ(s.info.stored_read, stream.size());
@@ -102,11 +103,11 @@ void CompareAll(const Bytes &stream, uint32_t natural, const std::string &what) 
   }
 }
 
-Bytes Deflate(const Bytes &data, int level, int mem_level, int strategy) {
+Bytes Deflate(const Bytes& data, int level, int mem_level, int strategy) {
   z_stream z{};
   EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, 15, mem_level, strategy), Z_OK);
   Bytes out(deflateBound(&z, data.size()) + 16);
-  z.next_in = const_cast<unsigned char *>(data.data());
+  z.next_in = const_cast<unsigned char*>(data.data());
   z.avail_in = (uInt)data.size();
   z.next_out = out.data();
   z.avail_out = (uInt)out.size();
@@ -117,7 +118,7 @@ Bytes Deflate(const Bytes &data, int level, int mem_level, int strategy) {
 }
 
 // Text-like bytes with repeats (long matches, many blocks) and stretches of noise.
-Bytes Sample(std::mt19937 &rng, size_t size) {
+Bytes Sample(std::mt19937& rng, size_t size) {
   Bytes b(size);
   for (size_t i = 0; i < size; i++) {
     if (i > 300 && rng() % 50 == 0) {
@@ -131,8 +132,8 @@ Bytes Sample(std::mt19937 &rng, size_t size) {
 }
 
 TEST(StreamDecoder, Fixtures) {
-  for (const char *name : {"stored_level0.zz", "fixed_chunks.zz", "dynamic_chunks.zz",
-                           "dictionary.zz", "empty.zz"}) {
+  for (const char* name :
+       {"stored_level0.zz", "fixed_chunks.zz", "dynamic_chunks.zz", "dictionary.zz", "empty.zz"}) {
     Bytes stream = ReadFixture(name);
     ASSERT_FALSE(stream.empty()) << name;
     CompareAll(stream, std::string(name) == "empty.zz" ? 0 : 3028, name);
@@ -149,7 +150,7 @@ TEST(StreamDecoder, HandLaidBlocks) {
     const int blocks = 1 + (int)(rng() % 6);
     for (int b = 0; b < blocks; b++) {
       Bytes part(rng() % 12);
-      for (auto &c : part) c = (unsigned char)rng();
+      for (auto& c : part) c = (unsigned char)rng();
       const bool final = b == blocks - 1;
       switch (rng() % 3) {
         case 0: w.Stored(part, final); break;
@@ -177,7 +178,7 @@ TEST(StreamDecoder, ZlibStreamsWholeAndDamaged) {
   struct Mode {
     int level, mem_level, strategy;
   } modes[] = {{9, 9, Z_DEFAULT_STRATEGY}, {1, 1, Z_DEFAULT_STRATEGY}, {6, 8, Z_FIXED},
-               {6, 2, Z_HUFFMAN_ONLY},    {0, 8, Z_DEFAULT_STRATEGY}, {9, 1, Z_RLE}};
+               {6, 2, Z_HUFFMAN_ONLY},     {0, 8, Z_DEFAULT_STRATEGY}, {9, 1, Z_RLE}};
   for (int n = 0; n < 30; n++) {
     const Mode m = modes[n % 6];
     const Bytes data = Sample(rng, 1000 + rng() % 12000);
@@ -202,7 +203,7 @@ TEST(StreamDecoder, RandomBytes) {
   std::mt19937 rng(3);
   for (int n = 0; n < 400; n++) {
     Bytes stream(rng() % 64);
-    for (auto &c : stream) c = (unsigned char)rng();
+    for (auto& c : stream) c = (unsigned char)rng();
     if (n % 2 && stream.size() >= 2) {  // a valid zlib header in front of the noise
       stream[0] = 0x78;
       stream[1] = 0x9C;
@@ -218,8 +219,8 @@ TEST(StreamDecoder, FailingSource) {
   std::mt19937 rng(5);
   const Bytes data = Sample(rng, 20000);
   const Bytes stream = Deflate(data, 9, 9, Z_DEFAULT_STRATEGY);
-  for (int fail_at : {0, 1, 2, 100, (int)stream.size() / 2, (int)stream.size() - 4,
-                      (int)stream.size() - 1}) {
+  for (int fail_at :
+       {0, 1, 2, 100, (int)stream.size() / 2, (int)stream.size() - 4, (int)stream.size() - 1}) {
     Bytes zeros = stream;
     std::fill(zeros.begin() + fail_at, zeros.end(), 0);
     const Decoded whole = Whole(zeros, (uint32_t)data.size());
@@ -244,8 +245,8 @@ TEST(StreamDecoder, SinkStops) {
   Collector got;
   got.stop_after = 2500;
   EntryInfo info;
-  EXPECT_EQ(InflateEntryReader(&r, (uint32_t)stream.size(), (uint32_t)data.size(), &buf,
-                               &got.sink, nullptr, &info),
+  EXPECT_EQ(InflateEntryReader(&r, (uint32_t)stream.size(), (uint32_t)data.size(), &buf, &got.sink,
+                               nullptr, &info),
             ENTRY_SINK_STOPPED);
   EXPECT_EQ(got.data.size(), 3000u) << "three output pieces, the last refused";
   EXPECT_TRUE(std::equal(got.data.begin(), got.data.end(), data.begin()));
@@ -253,7 +254,7 @@ TEST(StreamDecoder, SinkStops) {
   EXPECT_NE(info.reason, nullptr);
 }
 
-std::vector<uint32_t> Fields(const EntryInfo &i) {
+std::vector<uint32_t> Fields(const EntryInfo& i) {
   return {i.declared,  i.stored,    i.stored_read, i.produced, i.stream_used,
           i.blocks[0], i.blocks[1], i.blocks[2],   i.reports};
 }
@@ -314,7 +315,7 @@ TEST(StreamDecoder, EntriesAgainstReadEntry) {
 TEST(StreamDecoder, EndlessZeroTailsAgainstDecodingThemAll) {
   std::mt19937 rng(21);
   Bytes mostly_b(300000);
-  for (unsigned char &c : mostly_b) c = rng() % 16 ? 'b' : (unsigned char)rng();
+  for (unsigned char& c : mostly_b) c = rng() % 16 ? 'b' : (unsigned char)rng();
   Bytes abc(1 << 20);
   for (size_t i = 0; i < abc.size(); i++) abc[i] = "abc"[i % 3];
   const Bytes fuzz_entry = ReadFixture("list_bad_then_zero_tail_bomb.001");
@@ -326,7 +327,7 @@ TEST(StreamDecoder, EndlessZeroTailsAgainstDecodingThemAll) {
   const Bytes abc_z = Deflate(abc, 9, 8, Z_DEFAULT_STRATEGY);
   const Bytes b_z = Deflate(mostly_b, 9, 8, Z_HUFFMAN_ONLY);
   const struct {
-    const char *what;
+    const char* what;
     Bytes present;    // what the source has of the stream
     uint32_t stored;  // the stored size (the rest reads as zeros)
   } kTails[] = {
@@ -337,8 +338,8 @@ TEST(StreamDecoder, EndlessZeroTailsAgainstDecodingThemAll) {
       {"literals only, cut half-way", head(b_z, b_z.size() / 2), 800000},
       {"found by fuzzing", Bytes(fuzz_entry.begin() + 103, fuzz_entry.end()), 2000000},
   };
-  for (const auto &t : kTails) {
-    const Bytes &present = t.present;
+  for (const auto& t : kTails) {
+    const Bytes& present = t.present;
     Bytes zeros = present;
     zeros.resize(t.stored, 0);
     // Decoded to its end with room to spare the tail runs out of input; around that length,
@@ -351,8 +352,8 @@ TEST(StreamDecoder, EndlessZeroTailsAgainstDecodingThemAll) {
                          (uint32_t)(3 << 20)}) {
       const Decoded whole = Whole(zeros, cap);
       for (Pieces p : {Pieces{3, 2}, Pieces{4096, 1000}, Pieces{65536, 65536}}) {
-        SCOPED_TRACE(testing::Message() << t.what << ", cap " << cap << " of " << all
-                                        << ", pieces " << p.in << "/" << p.out);
+        SCOPED_TRACE(testing::Message() << t.what << ", cap " << cap << " of " << all << ", pieces "
+                                        << p.in << "/" << p.out);
         Decoded s;
         Recorder rec;
         Collector got;

@@ -53,12 +53,12 @@ TEST(RunDiskSpace, NoFreeSpaceOnlyFitsNothing) {
 // --- Messages -----------------------------------------------------------------------------
 
 // Every text of the catalogue.
-const unsigned kCatalogueIds[] = {IDS_TITLE,       IDS_NEED_WIN32,   IDS_NO_PACKAGE,
+const unsigned kCatalogueIds[] = {IDS_TITLE,        IDS_NEED_WIN32,   IDS_NO_PACKAGE,
                                   IDS_CORRUPT_HEAD, IDS_CORRUPT_TAIL, IDS_NO_LIST,
                                   IDS_CANNOT_COPY,  IDS_LIST_CORRUPT, IDS_CANNOT_RUN,
                                   IDS_NO_SPACE,     IDS_NO_TEMP};
 
-std::string Compose(int failure, const char *arg = nullptr) {
+std::string Compose(int failure, const char* arg = nullptr) {
   char out[MESSAGE_BUFFER_SIZE];
   memset(out, 'x', sizeof out);
   size_t len = ComposeFailure(failure, arg, LoadCompiledText, nullptr, out);
@@ -116,8 +116,9 @@ TEST(RunMessages, LongPathIsCutAt519Characters) {
 
 TEST(RunMessages, MissingCatalogueTextsLeaveOnlyTheFixedParts) {
   char out[MESSAGE_BUFFER_SIZE];
-  ComposeFailure(FAIL_NO_PACKAGE, nullptr,
-                 [](void *, unsigned, char *buf, int) { return buf[0] = '\0', 0; }, nullptr, out);
+  ComposeFailure(
+      FAIL_NO_PACKAGE, nullptr, [](void*, unsigned, char* buf, int) { return buf[0] = '\0', 0; },
+      nullptr, out);
   EXPECT_STREQ(out, " '_Data.001'.");
   ComposeFailure(FAIL_NO_SPACE, nullptr, nullptr, nullptr, out);
   EXPECT_STREQ(out, "");
@@ -173,7 +174,7 @@ struct Split {
   std::string parent;
 };
 
-Split SplitOf(const char *input) {
+Split SplitOf(const char* input) {
   char path[MESSAGE_BUFFER_SIZE];
   char parent[MESSAGE_BUFFER_SIZE] = "untouched";
   strcpy(path, input);
@@ -249,7 +250,7 @@ TEST(RunProgramCheck, OnlyWhatWasWrittenMatches) {
   std::string changed = program;
   changed[9999] ^= 0x01;
   struct {
-    const char *what;
+    const char* what;
     std::string written, read;
     int fail_at;  // the read fails at this offset; -1: never
     int matches;
@@ -265,7 +266,7 @@ TEST(RunProgramCheck, OnlyWhatWasWrittenMatches) {
       {"a read fails", program, program, 5000, 0},
       {"a read fails at the very end", program, program, 9999, 0},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     FileDigest digest;
     DigestBytes(c.written.data(), (uint32_t)c.written.size(), &digest);
     MemoryReader m;

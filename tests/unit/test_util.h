@@ -15,7 +15,7 @@
 
 using Bytes = std::vector<unsigned char>;
 
-inline Bytes B(const std::string &s) { return Bytes(s.begin(), s.end()); }
+inline Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // Writes deflate's bit stream: fields least significant bit first, Huffman codes most
 // significant bit first.
@@ -31,7 +31,7 @@ class BitWriter {
     while (used_) Bit(0);
   }
   // A stored block: header bits, padding to a byte, LEN, NLEN, the bytes.
-  void Stored(const Bytes &data, bool final) {
+  void Stored(const Bytes& data, bool final) {
     Bits(final, 1);
     Bits(0, 2);
     Align();
@@ -40,18 +40,20 @@ class BitWriter {
     for (unsigned char c : data) Bits(c, 8);
   }
   // A fixed-Huffman block of literals only.
-  void Fixed(const Bytes &data, bool final, bool end_of_block = true) {
+  void Fixed(const Bytes& data, bool final, bool end_of_block = true) {
     Bits(final, 1);
     Bits(1, 2);
     for (unsigned char c : data) {
-      if (c < 144) Code(0x30 + c, 8);
-      else Code(0x190 + (c - 144), 9);
+      if (c < 144)
+        Code(0x30 + c, 8);
+      else
+        Code(0x190 + (c - 144), 9);
     }
     if (end_of_block) Code(0, 7);
   }
   // A dynamic-Huffman block of literals only, with a code of its own: symbols 0..254 take
   // 8 bits, 255 and end-of-block 9 bits, one distance code of 1 bit.
-  void Dynamic(const Bytes &data, bool final) {
+  void Dynamic(const Bytes& data, bool final) {
     Bits(final, 1);
     Bits(2, 2);
     Bits(257 - 257, 5);  // HLIT: 257 length/literal codes
@@ -62,12 +64,14 @@ class BitWriter {
     static const int order_len[18] = {0, 0, 0, 0, 1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
     for (int len : order_len) Bits(len, 3);
     for (int sym = 0; sym < 255; sym++) Code(0, 1);  // length 8
-    Code(3, 2);                                       // 255: length 9
-    Code(3, 2);                                       // 256: length 9
-    Code(2, 2);                                       // distance 0: length 1
+    Code(3, 2);                                      // 255: length 9
+    Code(3, 2);                                      // 256: length 9
+    Code(2, 2);                                      // distance 0: length 1
     for (unsigned char c : data) {
-      if (c < 255) Code(c, 8);
-      else Code(510, 9);
+      if (c < 255)
+        Code(c, 8);
+      else
+        Code(510, 9);
     }
     Code(511, 9);  // end of block
   }
@@ -86,7 +90,7 @@ class BitWriter {
   int used_ = 0;
 };
 
-inline uint32_t Adler32Of(const Bytes &data) {
+inline uint32_t Adler32Of(const Bytes& data) {
   uint32_t a = 1, b = 0;
   for (unsigned char c : data) {
     a = (a + c) % 65521;
@@ -96,7 +100,7 @@ inline uint32_t Adler32Of(const Bytes &data) {
 }
 
 // A zlib stream around raw deflate data whose output is `payload`.
-inline Bytes ZlibWrap(const Bytes &deflate, const Bytes &payload) {
+inline Bytes ZlibWrap(const Bytes& deflate, const Bytes& payload) {
   Bytes z = {0x78, 0x01};
   z.insert(z.end(), deflate.begin(), deflate.end());
   uint32_t adler = Adler32Of(payload);
@@ -108,15 +112,15 @@ inline Bytes ZlibWrap(const Bytes &deflate, const Bytes &payload) {
 struct Recorder {
   std::vector<std::pair<uint32_t, int>> reports;
   ProgressSink sink{&Recorder::Add, this};
-  static void Add(void *ctx, uint32_t bytes_out, int end) {
-    static_cast<Recorder *>(ctx)->reports.emplace_back(bytes_out, end);
+  static void Add(void* ctx, uint32_t bytes_out, int end) {
+    static_cast<Recorder*>(ctx)->reports.emplace_back(bytes_out, end);
   }
 };
 
 using Reports = std::vector<std::pair<uint32_t, int>>;
 
 // An entry record: inflated size, stored size, stream.
-inline Bytes EntryRecord(uint32_t declared, const Bytes &stream, uint32_t stored) {
+inline Bytes EntryRecord(uint32_t declared, const Bytes& stream, uint32_t stored) {
   Bytes r(8);
   PutLE32(&r[0], declared);
   PutLE32(&r[4], stored);
@@ -124,9 +128,9 @@ inline Bytes EntryRecord(uint32_t declared, const Bytes &stream, uint32_t stored
   return r;
 }
 
-inline Bytes ReadFixture(const std::string &name) {
+inline Bytes ReadFixture(const std::string& name) {
   Bytes data;
-  FILE *f = fopen((std::string(TEST_DATA_DIR) + "/" + name).c_str(), "rb");
+  FILE* f = fopen((std::string(TEST_DATA_DIR) + "/" + name).c_str(), "rb");
   if (!f) return data;
   int c;
   while ((c = fgetc(f)) != EOF) data.push_back((unsigned char)c);

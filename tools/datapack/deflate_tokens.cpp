@@ -192,8 +192,7 @@ bool DeflateTokenReader::BeginBlock() {
     case 2:
       if (!ReadDynamicHeader()) return false;
       break;
-    default:
-      return Fail("invalid block type");
+    default: return Fail("invalid block type");
   }
   ++huffman_;
   state_ = kHuffman;

@@ -61,7 +61,6 @@ bool CheckCompressionOptions(const CompressionOptions& options, std::string& err
 enum class StreamKind { kZlib, kOptimal, kStored, kFewBlocks };
 const int kStreamKinds = 4;
 
-
 // The work for one payload, cut into tasks that may run on different threads.
 //   EntryWork w(payload, options, true);
 //   while (!w.done()) {

@@ -31,7 +31,8 @@ inline std::string LargeEntryWarning(uint64_t stored, uint64_t inflated) {
   if (both < kLargeEntryWarnAt) return "";
   return "stored and inflated sizes together " + std::to_string(both >> 20) +
          " MiB: the 32-bit setup.exe holds both in memory at once; measured under 32-bit Wine "
-         "it unpacked entries of up to " + std::to_string(kLargestUnpackedMiB) +
+         "it unpacked entries of up to " +
+         std::to_string(kLargestUnpackedMiB) +
          " MiB and failed, reporting a corrupt package, from " +
          std::to_string(kSmallestFailedMiB) + " MiB (this warning starts at " +
          std::to_string(kLargeEntryWarnAt >> 20) + " MiB: other systems leave less room)";

@@ -106,28 +106,20 @@ std::string EntryFailure(const EntryReport& e, uint64_t file_size) {
 
 const char* RoleName(Role role) {
   switch (role) {
-    case Role::kList:
-      return "list file";
-    case Role::kSetupProgram:
-      return "setup program";
-    case Role::kUninstaller:
-      return "uninstaller";
-    case Role::kSupport:
-      return "support file";
+    case Role::kList: return "list file";
+    case Role::kSetupProgram: return "setup program";
+    case Role::kUninstaller: return "uninstaller";
+    case Role::kSupport: return "support file";
   }
   return "entry";
 }
 
 const char* RoleId(Role role) {
   switch (role) {
-    case Role::kList:
-      return "list";
-    case Role::kSetupProgram:
-      return "setup_program";
-    case Role::kUninstaller:
-      return "uninstaller";
-    case Role::kSupport:
-      return "support_file";
+    case Role::kList: return "list";
+    case Role::kSetupProgram: return "setup_program";
+    case Role::kUninstaller: return "uninstaller";
+    case Role::kSupport: return "support_file";
   }
   return "entry";
 }

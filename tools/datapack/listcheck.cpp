@@ -44,8 +44,7 @@ std::string DescribeFailure(int error, uint32_t n, const unsigned char* data,
     case LIST_NO_EQUALS:
       if (l && l->begin == l->end) return "empty line: every line read must hold \"=\"";
       return "no \"=\" in the line";
-    case LIST_ZERO_COUNT:
-      return "the number of support files reads as 0";
+    case LIST_ZERO_COUNT: return "the number of support files reads as 0";
     case LIST_BAD_NAME: {
       if (!l) break;
       std::string rest = ValueOf(data, *l);
@@ -67,8 +66,7 @@ std::string DescribeFailure(int error, uint32_t n, const unsigned char* data,
       return "file name " + Quote(name) +
              " is not a plain file name (it holds \\, / or :, or is . or ..)";
     }
-    default:
-      break;
+    default: break;
   }
   return ListErrorText(error);
 }
