@@ -16,18 +16,6 @@
 namespace datapack {
 namespace {
 
-void Put16(Bytes& b, size_t at, uint32_t v) {
-  b[at] = uint8_t(v);
-  b[at + 1] = uint8_t(v >> 8);
-}
-void Put32(Bytes& b, size_t at, uint32_t v) {
-  Put16(b, at, v & 0xFFFF);
-  Put16(b, at + 2, v >> 16);
-}
-uint32_t Get32(const Bytes& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
-}
-
 // An image entry of an .ico file: `png` gives a PNG signature instead of a bitmap header.
 struct IcoImage {
   int size;

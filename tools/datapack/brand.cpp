@@ -14,22 +14,6 @@ const uint32_t kVersionInfo = 1;     // VS_VERSION_INFO
 const char16_t kDescription[] = u"Setup program";
 const char16_t kComments[] = u"Uncompressor program";
 
-uint16_t Get16(const Bytes& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
-uint32_t Get32(const Bytes& b, size_t at) {
-  return uint32_t(Get16(b, at)) | uint32_t(Get16(b, at + 2)) << 16;
-}
-void Put16(Bytes& b, size_t at, uint32_t v) {
-  b[at] = uint8_t(v);
-  b[at + 1] = uint8_t(v >> 8);
-}
-void Put32(Bytes& b, size_t at, uint32_t v) {
-  Put16(b, at, v & 0xFFFF);
-  Put16(b, at + 2, v >> 16);
-}
-void Append16(Bytes& b, uint32_t v) {
-  b.push_back(uint8_t(v));
-  b.push_back(uint8_t(v >> 8));
-}
 void AppendText(Bytes& b, const std::u16string& s) {  // with its terminating zero
   for (char16_t c : s) Append16(b, c);
   Append16(b, 0);

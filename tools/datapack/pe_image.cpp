@@ -8,26 +8,6 @@ namespace datapack {
 
 namespace {
 
-uint16_t Get16(const Bytes& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
-uint32_t Get32(const Bytes& b, size_t at) {
-  return uint32_t(Get16(b, at)) | uint32_t(Get16(b, at + 2)) << 16;
-}
-void Put16(Bytes& b, size_t at, uint32_t v) {
-  b[at] = uint8_t(v);
-  b[at + 1] = uint8_t(v >> 8);
-}
-void Put32(Bytes& b, size_t at, uint32_t v) {
-  Put16(b, at, v & 0xFFFF);
-  Put16(b, at + 2, v >> 16);
-}
-void Append16(Bytes& b, uint32_t v) {
-  b.push_back(uint8_t(v));
-  b.push_back(uint8_t(v >> 8));
-}
-void Append32(Bytes& b, uint32_t v) {
-  Append16(b, v & 0xFFFF);
-  Append16(b, v >> 16);
-}
 uint32_t AlignUp(uint32_t v, uint32_t a) { return (v + a - 1) / a * a; }
 
 // Offsets in the image headers.

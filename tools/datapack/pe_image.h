@@ -24,6 +24,29 @@ namespace datapack {
 
 using Bytes = std::vector<unsigned char>;
 
+// Little-endian fields of PE images, icons and resources, read and written at an offset or
+// appended: every structure brand touches is little-endian.
+inline uint16_t Get16(const Bytes& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
+inline uint32_t Get32(const Bytes& b, size_t at) {
+  return uint32_t(Get16(b, at)) | uint32_t(Get16(b, at + 2)) << 16;
+}
+inline void Put16(Bytes& b, size_t at, uint32_t v) {
+  b[at] = uint8_t(v);
+  b[at + 1] = uint8_t(v >> 8);
+}
+inline void Put32(Bytes& b, size_t at, uint32_t v) {
+  Put16(b, at, v & 0xFFFF);
+  Put16(b, at + 2, v >> 16);
+}
+inline void Append16(Bytes& b, uint32_t v) {
+  b.push_back(uint8_t(v));
+  b.push_back(uint8_t(v >> 8));
+}
+inline void Append32(Bytes& b, uint32_t v) {
+  Append16(b, v & 0xFFFF);
+  Append16(b, v >> 16);
+}
+
 // A resource type, name or language: a number, or (when `text` is not empty) a name, kept as
 // the UTF-16 code units the image holds.
 struct ResourceKey {
