@@ -15,7 +15,7 @@
 
 #include "setup_messages.h"
 #include "fuzz_util.h"
-#include "inspect.h"
+#include "package_walk.h"
 #include "listfile.h"
 #include "package.h"
 #include "progress.h"

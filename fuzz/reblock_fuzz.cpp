@@ -22,7 +22,7 @@
 #include "deflate_tokens.h"
 #include "fuzz_util.h"
 #include "package.h"
-#include "packer.h"
+#include "package_writer.h"
 #include "reblock.h"
 
 FUZZ_DEFINE_SANITIZER_DEFAULTS

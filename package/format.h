@@ -67,6 +67,23 @@ static inline int EntrySizesFit(uint32_t declared, uint32_t stored) {
 // Kind byte (offset 3 of the package header): selects the base name.
 enum PackageKind { KIND_INSTAL = 1, KIND_SETUP = 2, KIND_INSTALAR = 3 };
 
+// What each entry is, in the order the entries are stored and unpacked (the diagram above).
+// datapack's writer, its package walk (list, verify, extract) and the tests' package builder
+// take the order from EntryRoleAt; setup.exe unpacks in the same order step by step (run/),
+// where each step also chooses its destination folder.
+enum EntryRole {
+  ROLE_LIST,           // <base>.lst in the working folder; its lines name the support files
+  ROLE_SETUP_PROGRAM,  // <stem>1.exe in the working folder
+  ROLE_UNINSTALLER,    // KQUninst.exe in the Windows directory
+  ROLE_SUPPORT         // one per support file, in the order the list names them
+};
+enum { FIXED_ENTRIES = 3 };  // the list file, the setup program and the uninstaller
+
+// The role of the entry at `index` (0-based, in package order).
+static inline int EntryRoleAt(uint32_t index) {
+  return index < FIXED_ENTRIES ? (int)index : ROLE_SUPPORT;
+}
+
 #define PACKAGE_FILE_NAME "_Data.001"
 #define UNINSTALLER_NAME "KQUninst.exe"
 #define LIST_SUFFIX ".lst"

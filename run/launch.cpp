@@ -62,6 +62,8 @@ static void ReleaseProgram(void) {
   g_program_hold = INVALID_HANDLE_VALUE;
 }
 
+// Unpacks the entries after the list file in package order (format.h's EntryRole: the setup
+// program, the uninstaller, the support files), each step with its own destination and checks.
 // Returns 1 when everything is unpacked; 0 when an extraction failed (already reported); -1
 // when the setup program could not be held or is no longer what was written (not yet
 // reported: the caller treats it as a failed start, with the same message and clean-up).

@@ -1,4 +1,4 @@
-// Packages for the tests, built by the writer `datapack create` uses (packer.h: the same
+// Packages for the tests, built by the writer `datapack create` uses (package_writer.h: the same
 // payloads, entry encoding and records), with the conveniences only tests want.
 #include "testpack.h"
 
@@ -36,11 +36,14 @@ bool BuildPackage(const PackageSpec& plan, std::vector<unsigned char>& out, std:
   out.clear();
   if (!CheckCompressionOptions(plan.compression, error)) return false;
   AppendPackageHeader(out, plan.kind, plan.reserved);
-  std::vector<const PackedFile*> order = {&plan.list, &plan.setup_program, &plan.uninstaller};
-  for (const PackedFile& f : plan.support) order.push_back(&f);
   std::vector<unsigned char> record;
-  for (const PackedFile* f : order) {
-    if (!EncodeEntry(*f, plan.compression, record, error, f != &plan.list)) {
+  for (uint32_t i = 0; i < FIXED_ENTRIES + plan.support.size(); ++i) {
+    const int role = EntryRoleAt(i);
+    const PackedFile* f = role == ROLE_LIST            ? &plan.list
+                          : role == ROLE_SETUP_PROGRAM ? &plan.setup_program
+                          : role == ROLE_UNINSTALLER   ? &plan.uninstaller
+                                                       : &plan.support[i - FIXED_ENTRIES];
+    if (!EncodeEntry(*f, plan.compression, record, error, role != ROLE_LIST)) {
       out.clear();
       return false;
     }

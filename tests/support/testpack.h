@@ -1,5 +1,5 @@
 // Packages for the tests: whole packages, list files and damaged streams, built on the writer
-// `datapack create` uses (packer.h), so that what the tests unpack is what create writes.
+// `datapack create` uses (package_writer.h), so that what the tests unpack is what create writes.
 //
 // Typical use:
 //   datapack::PackageSpec plan;
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "packer.h"
+#include "package_writer.h"
 
 namespace datapack {
 

@@ -7,7 +7,7 @@
 #include "datapack_fixture.h"
 #include "deflate_best.h"
 #include "encode.h"
-#include "inspect.h"
+#include "package_walk.h"
 #include "reblock.h"
 #include "test_util.h"
 

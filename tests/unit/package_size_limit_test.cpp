@@ -9,7 +9,7 @@
 #include "entry_stream.h"
 #include "entrylimit.h"
 #include "package.h"
-#include "packer.h"
+#include "package_writer.h"
 
 namespace {
 

@@ -11,9 +11,10 @@
 #include "entrylimit.h"
 #include "listcheck.h"
 #include "listfile.h"
+#include "package_walk.h"  // Role, RoleName
 #include "parallel.h"
 #include "package.h"
-#include "packer.h"
+#include "package_writer.h"
 #include "platform.h"
 #include "tempfiles.h"
 
@@ -94,7 +95,7 @@ struct Input {
   fs::path path;
   SourceStat st;
   uint32_t list_line;  // the list line naming a support file; 0 for the others
-  const char* role = "support file";
+  Role role = Role::kSupport;
 };
 
 bool ParseKind(const std::string& text, int& kind) {
@@ -196,8 +197,9 @@ int CheckOutput(Console& console, const fs::path& output, bool force, const Inpu
     return Fail(console, kExitUsage, shown, "is the list file " + DisplayPath(list.path));
   for (const Input& in : inputs)
     if (GetFileId(in.path, in_id) && in_id == out_id)
-      return Fail(console, kExitUsage, shown,
-                  "is the same file as the " + std::string(in.role) + " " + DisplayPath(in.path));
+      return Fail(
+          console, kExitUsage, shown,
+          "is the same file as the " + std::string(RoleName(in.role)) + " " + DisplayPath(in.path));
   return kExitOk;
 }
 
@@ -461,13 +463,15 @@ int ReadList(Console& console, const CreateRequest& req, Contents& c) {
 // Finds and examines every file in package order: each must exist, be a regular file and fit
 // an entry.
 int GatherInputs(Console& console, const CreateRequest& req, Contents& c) {
-  c.inputs.resize(2);
-  c.inputs[0].path = req.setup;
-  c.inputs[0].file.name = c.setup_name;
-  c.inputs[0].role = "setup program";
-  c.inputs[1].path = req.uninstaller;
-  c.inputs[1].file.name = UNINSTALLER_NAME;
-  c.inputs[1].role = "uninstaller";
+  // The entries after the list, in package order (EntryRoleAt).
+  c.inputs.resize(FIXED_ENTRIES - 1);
+  for (uint32_t index = 1; index < FIXED_ENTRIES; ++index) {
+    Input& in = c.inputs[index - 1];
+    in.role = Role(EntryRoleAt(index));
+    const bool setup = in.role == Role::kSetupProgram;
+    in.path = setup ? req.setup : req.uninstaller;
+    in.file.name = setup ? c.setup_name : std::string(UNINSTALLER_NAME);
+  }
   for (size_t i = 0; i < c.check.names.size(); ++i) {
     Input in;
     in.file.name = c.check.names[i];
@@ -480,7 +484,8 @@ int GatherInputs(Console& console, const CreateRequest& req, Contents& c) {
   for (Input& in : c.inputs) {
     // "setup program Setup1.exe: No such file or directory": which role the file plays.
     const std::string shown =
-        (in.list_line ? std::string() : std::string(in.role) + " ") + DisplayPath(in.path);
+        (in.list_line ? std::string() : std::string(RoleName(in.role)) + " ") +
+        DisplayPath(in.path);
     const std::string named =
         in.list_line ? " (named on list line " + std::to_string(in.list_line) + ")" : "";
     if (!StatSource(in.path, in.st, error)) {

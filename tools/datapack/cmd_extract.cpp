@@ -3,7 +3,7 @@
 
 #include "commands.h"
 #include "format.h"
-#include "inspect.h"
+#include "package_walk.h"
 #include "listfile.h"
 #include "platform.h"
 #include "tempfiles.h"

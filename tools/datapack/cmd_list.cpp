@@ -8,7 +8,7 @@
 #include "commands.h"
 #include "filetime.h"
 #include "format.h"
-#include "inspect.h"
+#include "package_walk.h"
 
 namespace datapack {
 

@@ -7,7 +7,7 @@
 #include "commands.h"
 #include "filereader.h"
 #include "format.h"
-#include "inspect.h"
+#include "package_walk.h"
 #include "platform.h"
 
 namespace datapack {

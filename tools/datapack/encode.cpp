@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "entry_stream.h"
-#include "packer.h"
+#include "package_writer.h"
 #include "parallel.h"
 #include "reblock.h"
 

@@ -2,8 +2,8 @@
 // uninstaller, support files, each entry inflated with the core's streaming twin of ReadEntry
 // (same verdicts and reports as setup.exe, in a fixed amount of memory).
 // `datapack list`, `verify` and `extract` are views of this walk.
-#ifndef DATAPACK_INSPECT_H
-#define DATAPACK_INSPECT_H
+#ifndef DATAPACK_PACKAGE_WALK_H
+#define DATAPACK_PACKAGE_WALK_H
 
 #include <stdint.h>
 
@@ -17,7 +17,13 @@
 
 namespace datapack {
 
-enum class Role { kList, kSetupProgram, kUninstaller, kSupport };
+// An entry's role, as format.h's EntryRole (which also gives their order).
+enum class Role {
+  kList = ROLE_LIST,
+  kSetupProgram = ROLE_SETUP_PROGRAM,
+  kUninstaller = ROLE_UNINSTALLER,
+  kSupport = ROLE_SUPPORT
+};
 
 // "list file", "setup program", "uninstaller", "support file".
 const char* RoleName(Role role);

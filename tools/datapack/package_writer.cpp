@@ -1,4 +1,4 @@
-#include "packer.h"
+#include "package_writer.h"
 
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-#include "inspect.h"
+#include "package_walk.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -155,6 +155,8 @@ class Walk {
  private:
   bool ReadHeader();
   int ReadNext(Role role, const std::string& name, bool counted);
+  // Reads entry `index` as the package order says it is; false when the walk stops there.
+  bool ReadEntryAt(uint32_t index);
   void Warn(const EntryReport& er);
   void CheckListEntry();
   void Deliver();
@@ -317,39 +319,49 @@ void Walk::Finish() {
 
 bool Walk::Run() {
   if (!ReadHeader()) return false;
-  // 1. The list file, unpacked before the bar starts counting.
-  int state = ReadNext(Role::kList, list_name_, false);
-  if (state == 1) {
-    CheckListEntry();
-    Deliver();
-    StartCount(&count_, rep_.list.expected);
-  }
-  kept_ = std::vector<unsigned char>();
-  if (state < 0 || !GoOn()) return Verdict();
-
-  // 2. and 3. The setup program and the uninstaller.
-  state = ReadNext(Role::kSetupProgram, setup_name_, true);
-  Deliver();
-  if (state < 0 || !GoOn()) return Verdict();
-  state = ReadNext(Role::kUninstaller, UNINSTALLER_NAME, true);
-  Deliver();
-  if (state < 0 || !GoOn()) return Verdict();
-
-  // 4. One entry per support file, as many as the list names (none when it is unreadable).
-  const std::vector<std::string>& names = rep_.list.names;
-  for (size_t i = 0; i < names.size(); ++i) {
-    state = ReadNext(Role::kSupport, names[i], true);
-    // The entry is inflated before its file is created, so a broken stream is reported
-    // before a name that cannot be created.
-    if (state == 1 && name_failure_ && name_failure_->line == LIST_FIRST_NAME_LINE + i)
-      Fail(CannotCopyMessage(kWorkingFolderPlaceholder + names[i]),
-           DescribeEntry(rep_.entries.back()) + ": cannot be created: list " +
-               IssueText(*name_failure_));
-    Deliver();
-    if (state < 0 || !GoOn()) return Verdict();
+  // Every entry in package order (EntryRoleAt). How many support files follow is known once
+  // the list file has been read: none when it could not be.
+  for (uint32_t i = 0; i < FIXED_ENTRIES + rep_.list.names.size(); ++i) {
+    if (!ReadEntryAt(i)) return Verdict();
   }
   if (Verdict()) Finish();
   return Verdict();
+}
+
+bool Walk::ReadEntryAt(uint32_t index) {
+  const Role role = Role(EntryRoleAt(index));
+  int state = 0;
+  switch (role) {
+    case Role::kList:
+      // Unpacked before the bar starts counting.
+      state = ReadNext(role, list_name_, false);
+      if (state == 1) {
+        CheckListEntry();
+        Deliver();
+        StartCount(&count_, rep_.list.expected);
+      }
+      kept_ = std::vector<unsigned char>();
+      break;
+    case Role::kSetupProgram:
+    case Role::kUninstaller:
+      state = ReadNext(role, role == Role::kSetupProgram ? setup_name_ : UNINSTALLER_NAME, true);
+      Deliver();
+      break;
+    case Role::kSupport: {
+      const size_t i = index - FIXED_ENTRIES;
+      const std::string& name = rep_.list.names[i];
+      state = ReadNext(role, name, true);
+      // The entry is inflated before its file is created, so a broken stream is reported
+      // before a name that cannot be created.
+      if (state == 1 && name_failure_ && name_failure_->line == LIST_FIRST_NAME_LINE + i)
+        Fail(CannotCopyMessage(kWorkingFolderPlaceholder + name),
+             DescribeEntry(rep_.entries.back()) + ": cannot be created: list " +
+                 IssueText(*name_failure_));
+      Deliver();
+      break;
+    }
+  }
+  return state >= 0 && GoOn();
 }
 
 }  // namespace

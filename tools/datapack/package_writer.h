@@ -9,8 +9,8 @@
 // Each record is (inflated size, stored size, zlib stream of the payload), and each payload is
 // the 28-byte file header (attributes, creation, last access and last write FILETIMEs)
 // followed by the file's bytes.
-#ifndef DATAPACK_PACKER_H
-#define DATAPACK_PACKER_H
+#ifndef DATAPACK_PACKAGE_WRITER_H
+#define DATAPACK_PACKAGE_WRITER_H
 
 #include <stddef.h>
 #include <stdint.h>
