@@ -56,12 +56,25 @@ class MouseReachesWindow {
 };
 
 // A real click at a screen point: the pointer goes there, then the button goes down and up.
+// Each event carries the point itself: a button event without one happens wherever Wine last
+// saw the pointer, and under load a late motion report from the X server (of an earlier
+// test's pointer) can put it back there after SetCursorPos, so that the click lands on the
+// setup window's surface, which ends the program, instead of on the label.
 bool ClickAt(POINT p) {
   if (!SetCursorPos(p.x, p.y)) return false;
+  // Absolute input runs from 0 to 65535 over the primary screen; Wine maps it back as
+  // value * width / 65536, so round up to land on the pixel itself.
+  const LONG w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  const LONG dx = static_cast<LONG>(((static_cast<LONGLONG>(p.x) << 16) + w - 1) / w);
+  const LONG dy = static_cast<LONG>(((static_cast<LONGLONG>(p.y) << 16) + h - 1) / h);
   INPUT in[2] = {};
-  in[0].type = in[1].type = INPUT_MOUSE;
-  in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  for (INPUT& i : in) {
+    i.type = INPUT_MOUSE;
+    i.mi.dx = dx;
+    i.mi.dy = dy;
+  }
+  in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTDOWN;
+  in[1].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTUP;
   return SendInput(2, in, sizeof(INPUT)) == 2;
 }
 
