@@ -139,11 +139,7 @@ void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r
 int CommandList(const std::vector<std::string>& args, Console& console) {
   static const std::vector<OptionSpec> kSpecs = {{"json", 'J', false}, {"quiet", 'q', false}};
   Options o;
-  std::string error;
-  if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "list", error);
-  if (o.operands.empty()) o.operands.push_back(PACKAGE_FILE_NAME);
-  if (ReadsStandardInputTwice(o.operands))
-    return UsageError(console, "list", "standard input (-) can be read only once");
+  if (int status = ParsePackageOptions(args, kSpecs, "list", console, o)) return status;
   const bool json = o.Has("json"), quiet = o.Has("quiet");
   if (quiet) console.err_is_terminal = false;
   // Several packages in JSON: one array of their objects.

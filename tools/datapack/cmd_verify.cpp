@@ -75,8 +75,14 @@ FILE* OpenStandardInput(Console& console, uint64_t& size, bool& owned, std::stri
 
 }  // namespace
 
-bool ReadsStandardInputTwice(const std::vector<std::string>& operands) {
-  return std::count(operands.begin(), operands.end(), "-") > 1;
+int ParsePackageOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+                        const char* command, Console& console, Options& o) {
+  std::string error;
+  if (!ParseOptions(args, specs, o, error)) return UsageError(console, command, error);
+  if (o.operands.empty()) o.operands.push_back(PACKAGE_FILE_NAME);
+  if (std::count(o.operands.begin(), o.operands.end(), "-") > 1)
+    return UsageError(console, command, "standard input (-) can be read only once");
+  return kExitOk;
 }
 
 int InspectFile(Console& console, const std::string& arg, const InspectOptions& options,
@@ -150,11 +156,7 @@ int VerifyOne(Console& console, const std::string& arg, bool strict, bool quiet)
 int CommandVerify(const std::vector<std::string>& args, Console& console) {
   static const std::vector<OptionSpec> kSpecs = {{"strict", 'S', false}, {"quiet", 'q', false}};
   Options o;
-  std::string error;
-  if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "verify", error);
-  if (o.operands.empty()) o.operands.push_back(PACKAGE_FILE_NAME);
-  if (ReadsStandardInputTwice(o.operands))
-    return UsageError(console, "verify", "standard input (-) can be read only once");
+  if (int status = ParsePackageOptions(args, kSpecs, "verify", console, o)) return status;
   if (o.Has("quiet")) console.err_is_terminal = false;
   int worst = kExitOk;
   for (const std::string& arg : o.operands)

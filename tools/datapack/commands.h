@@ -28,9 +28,6 @@ struct PackageReport;
 int InspectFile(Console& console, const std::string& arg, const InspectOptions& options,
                 PackageReport& report, const std::string& doing);
 
-// Whether "-" (standard input) is among `operands` more than once.
-bool ReadsStandardInputTwice(const std::vector<std::string>& operands);
-
 extern const char kCreateHelp[];
 extern const char kListHelp[];
 extern const char kVerifyHelp[];
@@ -66,6 +63,11 @@ std::string Printable(const std::string& text);
 int Fail(Console& console, int code, const std::string& what, const std::string& reason);
 // "datapack: <command>: <reason>" plus a hint at the help, and kExitUsage.
 int UsageError(Console& console, const char* command, const std::string& reason);
+
+// Parses the options of a command that reads packages (list, verify) into `o`; no operand means
+// "_Data.001". Returns kExitOk, or the usage error it printed (bad options, "-" twice).
+int ParsePackageOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+                        const char* command, Console& console, Options& o);
 // The C library's words for errno ("No space left on device"), for failed stdio calls.
 std::string ErrnoText();
 // "datapack: warning: <what>: <text>", made Printable.

@@ -68,6 +68,22 @@ FILE* OpenRead(const fs::path& path, std::string& error) {
   return f;
 }
 
+// Gives an open file handle to the C runtime as a FILE* (binary); on failure closes it.
+static FILE* AttachToRuntime(HANDLE h, int access, const char* mode, std::string& error) {
+  int fd = _open_osfhandle((intptr_t)h, _O_BINARY | access);
+  if (fd < 0) {
+    error = "cannot attach the file to the C runtime";
+    CloseHandle(h);
+    return nullptr;
+  }
+  FILE* f = _fdopen(fd, mode);
+  if (!f) {
+    error = "cannot attach the file to the C runtime";
+    _close(fd);
+  }
+  return f;
+}
+
 FILE* CreateNewFile(const fs::path& path, std::string& error) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                          nullptr);
@@ -75,18 +91,7 @@ FILE* CreateNewFile(const fs::path& path, std::string& error) {
     error = SystemError();
     return nullptr;
   }
-  int fd = _open_osfhandle((intptr_t)h, _O_BINARY | _O_WRONLY);
-  if (fd < 0) {
-    error = "cannot attach the file to the C runtime";
-    CloseHandle(h);
-    return nullptr;
-  }
-  FILE* f = _fdopen(fd, "wb");
-  if (!f) {
-    error = "cannot attach the file to the C runtime";
-    _close(fd);
-  }
-  return f;
+  return AttachToRuntime(h, _O_WRONLY, "wb", error);
 }
 
 bool FlushToDisk(FILE* f) {
@@ -261,18 +266,7 @@ FILE* CreateScratchFile(std::string& error) {
     error = "cannot create a temporary file";
     return nullptr;
   }
-  int fd = _open_osfhandle((intptr_t)h, _O_BINARY | _O_RDWR);
-  if (fd < 0) {
-    error = "cannot attach the file to the C runtime";
-    CloseHandle(h);
-    return nullptr;
-  }
-  FILE* f = _fdopen(fd, "w+b");
-  if (!f) {
-    error = "cannot attach the file to the C runtime";
-    _close(fd);
-  }
-  return f;
+  return AttachToRuntime(h, _O_RDWR, "w+b", error);
 }
 
 bool IsTerminal(FILE* f) { return _isatty(_fileno(f)) != 0; }
