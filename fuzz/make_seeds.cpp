@@ -304,6 +304,7 @@ void ReblockSeeds() {
     b.insert(b.end(), text.begin(), text.end());
     Write("reblock", s.name, b);
   }
+  Write("reblock", "empty_payload", Bytes{9, 8, 0, 0});
   for (const char* fixture : {"dynamic_chunks.zz", "fixed_chunks.zz", "stored_level0.zz"}) {
     Bytes b = {9, 9, 0, 0};
     Bytes z = ReadFixture(fixture);
