@@ -51,6 +51,8 @@ TEST(DatapackListCheck, IssuesCarryTheirLineAndSeverity) {
        11, "longer than 25"},
       {"first field of 28 characters", Head("1", "F=" + std::string(28, 'f') + ",a\r\n"),
        Severity::kFail, 11, "first field"},
+      {"name field of 28 characters", Head("1", "F=x," + std::string(28, 'n') + " 1\r\n"),
+       Severity::kFail, 11, "file name field is longer"},
       {"no comma: empty name", Head("2", "F=x,a\r\nF=b\r\n"), Severity::kFail, 12, "no file name"},
       {"empty second field", Head("2", "F=x,a\r\nF=doc,,0\r\n"), Severity::kFail, 12,
        "no file name (the value's second comma-separated field is empty or missing)"},

@@ -63,7 +63,8 @@ int RunDatapack(const std::vector<std::string>& args, Console& console) {
     return kExitUsage;
   }
   const std::string& first = args[0];
-  if (first == "-h" || first == "--help") {
+  if (first == "-h" || first == "--help" ||
+      (first == "help" && (args.size() == 1 || args[1] == "help"))) {
     console.out << kGeneralHelp;
     return kExitOk;
   }
@@ -72,14 +73,6 @@ int RunDatapack(const std::vector<std::string>& args, Console& console) {
     return kExitOk;
   }
   if (first == "help") {
-    if (args.size() == 1) {
-      console.out << kGeneralHelp;
-      return kExitOk;
-    }
-    if (args[1] == "help") {
-      console.out << kGeneralHelp;
-      return kExitOk;
-    }
     const Command* c = FindCommand(args[1]);
     if (!c)
       return Fail(console, kExitUsage, "help",

@@ -110,10 +110,7 @@ int InspectFile(Console& console, const std::string& arg, const InspectOptions& 
   InitFileReader(&file, &reader, f);
   ProgressLine progress(console, doing + " " + arg, size);
   InspectOptions walk = options;
-  walk.on_progress = [&](uint64_t offset) {
-    progress.Update(offset);
-    if (options.on_progress) options.on_progress(offset);
-  };
+  walk.on_progress = [&](uint64_t offset) { progress.Update(offset); };
   InspectPackage(reader, size, walk, report);
   progress.Finish();
   if (owned) fclose(f);
@@ -138,8 +135,7 @@ int VerifyOne(Console& console, const std::string& arg, bool strict, bool quiet)
   }
   for (const std::string& w : report.warnings) Warn(console, arg, w);
   if (strict && !report.warnings.empty()) {
-    const size_t n = report.warnings.size();
-    const std::string counted = std::to_string(n) + (n == 1 ? " warning" : " warnings");
+    const std::string counted = CountOf(report.warnings.size(), "warning");
     if (!quiet) console.out << Printable(arg) << ": failed: " << counted << " with --strict\n";
     return Fail(console, kExitInvalid, arg, counted + ", failing as --strict asks");
   }

@@ -23,8 +23,8 @@ struct InspectOptions;
 struct PackageReport;
 
 // Opens the package named `arg` ("-": standard input) and walks it (package_walk.h), with a
-// progress line labelled `doing`. Returns kExitOk when the walk ran (its verdict is in `report`),
-// or kExitIo after printing why the file could not be opened or read.
+// progress line labelled `doing` as options.on_progress. Returns kExitOk when the walk ran (its
+// verdict is in `report`), or kExitIo after printing why the file could not be opened or read.
 int InspectFile(Console& console, const std::string& arg, const InspectOptions& options,
                 PackageReport& report, const std::string& doing);
 

@@ -4,8 +4,10 @@
 
 namespace datapack {
 
+const uint64_t kTicksPerSecond = 10000000;  // a FILETIME counts 100 ns ticks
+const int64_t kEpochSeconds = 11644473600;  // from 1601-01-01 to 1970-01-01 (the Unix epoch)
+
 uint64_t FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds) {
-  const int64_t kEpochSeconds = (int64_t)(kUnixEpochTicks / kTicksPerSecond);
   if (seconds < -kEpochSeconds) return 0;
   // Past year 30828 the tick count leaves 63 bits; no file system hands out such times.
   if (seconds > (int64_t)(UINT64_MAX / kTicksPerSecond) - kEpochSeconds - 1) return UINT64_MAX;
@@ -15,7 +17,7 @@ uint64_t FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds) {
 void UnixFromFileTime(uint64_t filetime, int64_t* seconds, uint32_t* nanoseconds) {
   uint64_t whole = filetime / kTicksPerSecond;
   *nanoseconds = (uint32_t)(filetime % kTicksPerSecond) * 100;
-  *seconds = (int64_t)whole - (int64_t)(kUnixEpochTicks / kTicksPerSecond);
+  *seconds = (int64_t)whole - kEpochSeconds;
 }
 
 // Civil date of a day count since 1970-01-01 in the proleptic Gregorian calendar (the

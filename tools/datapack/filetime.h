@@ -11,10 +11,6 @@
 
 namespace datapack {
 
-// FILETIME ticks between 1601-01-01 and 1970-01-01 (the Unix epoch).
-constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;
-constexpr uint64_t kTicksPerSecond = 10000000ull;
-
 // FILETIME for a Unix time in seconds plus nanoseconds (nanoseconds below 100 are dropped).
 // Times before 1601 clamp to 0.
 uint64_t FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds);

@@ -21,13 +21,6 @@ std::string Upper(std::string s) {
 
 std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
-// The value of a line (after the first "="), or "" when the line has none.
-std::string ValueOf(const unsigned char* data, const ListLineSpan& l) {
-  std::string line((const char*)data + l.begin, l.end - l.begin);
-  size_t eq = line.find('=');
-  return eq == std::string::npos ? std::string() : line.substr(eq + 1);
-}
-
 // Why the core's reader refused line `n`, in the words of someone fixing the list.
 std::string DescribeFailure(int error, uint32_t n, const unsigned char* data,
                             const std::vector<ListLineSpan>& lines) {
@@ -47,17 +40,18 @@ std::string DescribeFailure(int error, uint32_t n, const unsigned char* data,
     case LIST_ZERO_COUNT: return "the number of support files reads as 0";
     case LIST_BAD_NAME: {
       if (!l) break;
-      std::string rest = ValueOf(data, *l);
-      size_t comma = rest.find(',');
-      std::string first = rest.substr(0, comma);
-      if (first.size() > LIST_FIELD_MAX)
+      // The core's own steps again on the line it refused, which it read with its "=".
+      char rest[LIST_BUFFER_SIZE], field[LIST_FIELD_SIZE];
+      MemoryReader m;
+      ByteReader r;
+      InitMemoryReader(&m, &r, data + l->begin, l->next - l->begin);
+      ReadListValue(&r, rest);
+      if (!SplitField(field, rest))
         return "the first field is longer than " + std::to_string(LIST_FIELD_MAX) + " characters";
-      std::string second = comma == std::string::npos ? "" : rest.substr(comma + 1);
-      second = second.substr(0, second.find(','));
-      if (second.size() > LIST_FIELD_MAX)
+      if (!SplitField(field, rest))
         return "the file name field is longer than " + std::to_string(LIST_FIELD_MAX) +
                " characters";
-      std::string name = second.substr(0, second.find(' '));
+      const std::string name(field, strcspn(field, " "));
       if (name.size() > SUPPORT_NAME_MAX)
         return "file name " + Quote(name) + " is longer than " + std::to_string(SUPPORT_NAME_MAX) +
                " characters";
@@ -71,25 +65,17 @@ std::string DescribeFailure(int error, uint32_t n, const unsigned char* data,
   return ListErrorText(error);
 }
 
-// Characters CreateFileA refuses in a file name, so that unpacking fails.
-bool HasForbiddenChar(const std::string& name) {
-  for (unsigned char c : name)
-    if (c < 0x20 || strchr("<>\"|?*", c)) return true;
-  return false;
-}
-
 }  // namespace
 
 bool ListCheck::Refused() const {
-  for (const ListIssue& i : issues)
-    if (i.severity != Severity::kWarn) return true;
-  return false;
+  return std::any_of(issues.begin(), issues.end(),
+                     [](const ListIssue& i) { return i.severity != Severity::kWarn; });
 }
 
 const ListIssue* ListCheck::Failure() const {
-  for (const ListIssue& i : issues)
-    if (i.severity == Severity::kFail) return &i;
-  return nullptr;
+  auto it = std::find_if(issues.begin(), issues.end(),
+                         [](const ListIssue& i) { return i.severity == Severity::kFail; });
+  return it == issues.end() ? nullptr : &*it;
 }
 
 std::vector<ListLineSpan> SplitListLines(const unsigned char* data, size_t size) {
@@ -167,7 +153,9 @@ ListCheck CheckList(const unsigned char* data, size_t size, const std::string& l
                           "the working folder itself"});
       break;
     }
-    if (HasForbiddenChar(name)) {
+    // Characters CreateFileA refuses in a file name, so that unpacking fails.
+    if (std::any_of(name.begin(), name.end(),
+                    [](unsigned char c) { return c < 0x20 || strchr("<>\"|?*", c); })) {
       c.issues.push_back(
           {Severity::kFail, line,
            "file name " + Quote(name) + " holds a character Windows does not allow in file names"});

@@ -102,27 +102,20 @@ std::string EntryFailure(const EntryReport& e, uint64_t file_size) {
   return text;
 }
 
+// Each role's words for people and its identifier for machine-readable output, by Role.
+const struct {
+  const char* name;
+  const char* id;
+} kRoleWords[] = {{"list file", "list"},
+                  {"setup program", "setup_program"},
+                  {"uninstaller", "uninstaller"},
+                  {"support file", "support_file"}};
+
 }  // namespace
 
-const char* RoleName(Role role) {
-  switch (role) {
-    case Role::kList: return "list file";
-    case Role::kSetupProgram: return "setup program";
-    case Role::kUninstaller: return "uninstaller";
-    case Role::kSupport: return "support file";
-  }
-  return "entry";
-}
+const char* RoleName(Role role) { return kRoleWords[(int)role].name; }
 
-const char* RoleId(Role role) {
-  switch (role) {
-    case Role::kList: return "list";
-    case Role::kSetupProgram: return "setup_program";
-    case Role::kUninstaller: return "uninstaller";
-    case Role::kSupport: return "support_file";
-  }
-  return "entry";
-}
+const char* RoleId(Role role) { return kRoleWords[(int)role].id; }
 
 std::string DescribeEntry(const EntryReport& e) {
   return "entry " + std::to_string(e.index) + " (" + RoleName(e.role) + " " +
@@ -135,9 +128,7 @@ namespace {
 class Walk {
  public:
   Walk(ByteReader& source, uint64_t file_size, const InspectOptions& options, PackageReport& rep)
-      : source_(source),
-        file_size_(file_size),
-        options_(options),
+      : options_(options),
         rep_(rep),
         counter_{&source, 0},
         reader_{&counter_, CountingRead, CountingBack},
@@ -177,8 +168,6 @@ class Walk {
   bool GoOn() const { return !stopped_ && (!rep_.failed || options_.keep_going); }
   bool Verdict() const { return !rep_.failed && !stopped_; }
 
-  ByteReader& source_;
-  const uint64_t file_size_;
   const InspectOptions& options_;
   PackageReport& rep_;
   CountingReader counter_;
@@ -199,7 +188,7 @@ class Walk {
 bool Walk::ReadHeader() {
   unsigned char h[PACKAGE_HEADER_SIZE] = {0};
   uint32_t got = 0;
-  if (!source_.read(source_.ctx, h, PACKAGE_HEADER_SIZE, &got)) got = 0;
+  if (!reader_.read(reader_.ctx, h, PACKAGE_HEADER_SIZE, &got)) got = 0;
   counter_.pos = got;
   MemoryReader hm;
   ByteReader hr;
@@ -256,7 +245,7 @@ int Walk::ReadNext(Role role, const std::string& name, bool counted) {
     Stop(route.error);
     return -1;
   }
-  Fail(CorruptPackageMessage(), EntryFailure(er, file_size_));
+  Fail(CorruptPackageMessage(), EntryFailure(er, rep_.file_size));
   const bool can_go_on = er.status == ENTRY_BAD_STREAM || er.status == ENTRY_TOO_LONG ||
                          er.status == ENTRY_SHORT_PAYLOAD;
   return can_go_on ? 0 : -1;
@@ -307,12 +296,11 @@ void Walk::Deliver() {
 
 void Walk::Finish() {
   rep_.complete = true;
-  rep_.end_offset = counter_.pos;
-  rep_.trailing = file_size_ > counter_.pos ? file_size_ - counter_.pos : 0;
+  rep_.trailing = rep_.file_size > counter_.pos ? rep_.file_size - counter_.pos : 0;
   rep_.final_percent = PercentOf(count_.done, count_.expected);
   if (rep_.trailing)
     rep_.warnings.push_back(CountOf(rep_.trailing, "byte") + " after the last entry (offset " +
-                            std::to_string(rep_.end_offset) + ") are never read");
+                            std::to_string(counter_.pos) + ") are never read");
   std::string mismatch = SizeMismatchText(rep_.list.expected, rep_.payload_total);
   if (!mismatch.empty()) rep_.warnings.push_back(mismatch);
 }

@@ -56,7 +56,6 @@ struct PackageReport {
   uint32_t progress_reports = 0;  // reports counted by the bar (entries after the list)
   unsigned final_percent = 0;     // the bar after the last entry
   bool complete = false;          // every entry the bootstrapper reads was read and inflated
-  uint64_t end_offset = 0;        // offset after the last entry read (valid when complete)
   uint64_t trailing = 0;          // bytes after the last entry (valid when complete)
 
   // The first failure, as the bootstrapper meets it.

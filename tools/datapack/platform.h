@@ -55,7 +55,7 @@ bool ApplyFileHeader(const fs::path& path, uint32_t attributes, uint64_t created
                      uint64_t written, std::string& error);
 
 // Moves `from` to `to` in one step, so that `to` is either absent, its old self, or complete.
-// When `replace` is false and `to` exists, fails with `exists` set and leaves both alone.
+// When `replace` is false and `to` exists, fails with only `exists` set and leaves both alone.
 bool MoveIntoPlace(const fs::path& from, const fs::path& to, bool replace, bool& exists,
                    std::string& error);
 

@@ -19,6 +19,17 @@ namespace datapack {
 
 static std::string SystemError() { return strerror(errno); }
 
+// The descriptor just opened (-1: the open failed, errno says why) as a FILE*; when that
+// fails, `error` says why and the descriptor is closed.
+static FILE* OpenedStream(int fd, const char* mode, std::string& error) {
+  FILE* f = fd < 0 ? nullptr : fdopen(fd, mode);
+  if (!f) {
+    error = SystemError();
+    if (fd >= 0) close(fd);
+  }
+  return f;
+}
+
 fs::path PathFromNative(const std::string& text) { return fs::path(text); }
 
 std::string DisplayPath(const fs::path& path) { return path.string(); }
@@ -48,30 +59,12 @@ FILE* OpenRead(const fs::path& path, std::string& error) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
   // O_NOATIME is only granted to the file's owner (or root).
   if (fd < 0 && errno == EPERM) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = SystemError();
-    return nullptr;
-  }
-  FILE* f = fdopen(fd, "rb");
-  if (!f) {
-    error = SystemError();
-    close(fd);
-  }
-  return f;
+  return OpenedStream(fd, "rb", error);
 }
 
 FILE* CreateNewFile(const fs::path& path, std::string& error) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    error = SystemError();
-    return nullptr;
-  }
-  FILE* f = fdopen(fd, "wb");
-  if (!f) {
-    error = SystemError();
-    close(fd);
-  }
-  return f;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  return OpenedStream(fd, "wb", error);
 }
 
 bool FlushToDisk(FILE* f) { return fflush(f) == 0 && fsync(fileno(f)) == 0; }
@@ -112,27 +105,19 @@ bool ApplyFileHeader(const fs::path& path, uint32_t attributes, uint64_t /*creat
 bool MoveIntoPlace(const fs::path& from, const fs::path& to, bool replace, bool& exists,
                    std::string& error) {
   exists = false;
-  if (replace) {
-    if (rename(from.c_str(), to.c_str()) == 0) return true;
-    error = SystemError();
-    return false;
-  }
-  // A hard link never replaces anything, so the check and the move are one step.
-  if (link(from.c_str(), to.c_str()) == 0) {
-    unlink(from.c_str());
-    return true;
-  }
-  if (errno == EEXIST) {
-    exists = true;
-    error = "already exists";
-    return false;
-  }
-  // File systems without hard links (some FUSE and network ones): check, then rename.
-  struct stat st;
-  if (lstat(to.c_str(), &st) == 0) {
-    exists = true;
-    error = "already exists";
-    return false;
+  if (!replace) {
+    // A hard link never replaces anything, so the check and the move are one step.
+    if (link(from.c_str(), to.c_str()) == 0) {
+      unlink(from.c_str());
+      return true;
+    }
+    // The name is taken; or the file system has no hard links (some FUSE and network ones):
+    // check, then rename.
+    struct stat st;
+    if (errno == EEXIST || lstat(to.c_str(), &st) == 0) {
+      exists = true;
+      return false;
+    }
   }
   if (rename(from.c_str(), to.c_str()) == 0) return true;
   error = SystemError();
@@ -246,12 +231,7 @@ FILE* CreateScratchFile(std::string& error) {
     }
     unlink(pattern.c_str());
   }
-  FILE* f = fdopen(fd, "w+b");
-  if (!f) {
-    error = SystemError();
-    close(fd);
-  }
-  return f;
+  return OpenedStream(fd, "w+b", error);
 }
 
 bool IsTerminal(FILE* f) { return isatty(fileno(f)) != 0; }

@@ -70,16 +70,14 @@ FILE* OpenRead(const fs::path& path, std::string& error) {
 
 // Gives an open file handle to the C runtime as a FILE* (binary); on failure closes it.
 static FILE* AttachToRuntime(HANDLE h, int access, const char* mode, std::string& error) {
-  int fd = _open_osfhandle((intptr_t)h, _O_BINARY | access);
-  if (fd < 0) {
-    error = "cannot attach the file to the C runtime";
-    CloseHandle(h);
-    return nullptr;
-  }
-  FILE* f = _fdopen(fd, mode);
+  const int fd = _open_osfhandle((intptr_t)h, _O_BINARY | access);
+  FILE* f = fd < 0 ? nullptr : _fdopen(fd, mode);
   if (!f) {
     error = "cannot attach the file to the C runtime";
-    _close(fd);
+    if (fd < 0)
+      CloseHandle(h);
+    else
+      _close(fd);  // closes the handle too
   }
   return f;
 }
@@ -137,12 +135,8 @@ bool MoveIntoPlace(const fs::path& from, const fs::path& to, bool replace, bool&
   if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
   DWORD code = GetLastError();
   if (read_only) SetFileAttributesW(to.c_str(), old_attributes);
-  if (!replace && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS)) {
-    exists = true;
-    error = "already exists";
-    return false;
-  }
-  error = SystemError(code);
+  exists = !replace && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS);
+  if (!exists) error = SystemError(code);
   return false;
 }
 
