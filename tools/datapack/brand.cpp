@@ -168,19 +168,11 @@ void WriteVersion(const VersionNode& node, Bytes& b) {
   Put16(b, start, uint32_t(b.size() - start));
 }
 
-Bytes TextValue(const std::u16string& s) {
-  Bytes b;
-  AppendText(b, s);
-  return b;
-}
-
+// A text value up to its terminating zero (or its end, when it has none).
 std::u16string ValueText(const Bytes& v) {
   std::u16string s;
-  for (size_t i = 0; i + 1 < v.size(); i += 2) {
-    char16_t c = char16_t(Get16(v, i));
-    if (c == 0) break;
-    s.push_back(c);
-  }
+  size_t at = 0;
+  ReadText(v, at, v.size(), s);
   return s;
 }
 
@@ -250,7 +242,8 @@ bool BrandVersion(const Bytes& in, const BrandOptions& o, Bytes& out, std::strin
           it->key = f.key;
         }
         it->text = true;
-        it->value = TextValue(f.text);
+        it->value.clear();
+        AppendText(it->value, f.text);
       }
     }
   }

@@ -49,49 +49,6 @@ bool ReadWhole(const std::string& arg, Bytes& bytes, std::string& error) {
   return !failed;
 }
 
-// Refuses, before anything is read, an output that is not a regular file, lies in a folder
-// that does not exist, already exists without --force, or is SETUP.EXE itself. Returns
-// kExitOk, or the exit status after printing why.
-int CheckOutput(Console& console, const std::string& out_name, const std::string& in_name,
-                bool force) {
-  const fs::path output = PathFromNative(out_name);
-  const std::string kind = SpecialFileKind(output);
-  if (!kind.empty())
-    return Fail(console, kExitUsage, out_name, "is " + kind + ", not a regular file");
-  std::error_code ec;
-  if (!force && fs::exists(fs::symlink_status(output, ec)))
-    return Fail(console, kExitUsage, out_name, "already exists (--force replaces it)");
-  const fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
-  if (!fs::is_directory(folder, ec))
-    return Fail(console, kExitIo, out_name, "folder " + DisplayPath(folder) + " does not exist");
-  FileId out_id, in_id;
-  if (GetFileId(output, out_id) && GetFileId(PathFromNative(in_name), in_id) && out_id == in_id)
-    return Fail(console, kExitUsage, out_name, "is SETUP.EXE itself: write the copy elsewhere");
-  return kExitOk;
-}
-
-// Writes `bytes` under a temporary name beside `output` (tempfiles.h), then moves it into
-// place, so that `output` is never seen half written. Returns an ExitCode after saying what
-// failed.
-int WriteAtomically(Console& console, const std::string& out_name, const Bytes& bytes, bool force) {
-  const fs::path output = PathFromNative(out_name);
-  const fs::path folder = output.parent_path();
-  RemoveStaleTemporaries(folder);
-  TempSeries temps(folder);
-  std::string error;
-  fs::path temp;
-  FILE* f = temps.Create(temp, error);
-  if (!f) return Fail(console, kExitIo, out_name, "cannot create a temporary file: " + error);
-  bool written = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && FlushToDisk(f);
-  const std::string write_error = written ? "" : ErrnoText();
-  if (fclose(f) != 0 && written) return Fail(console, kExitIo, out_name, ErrnoText());
-  if (!written) return Fail(console, kExitIo, out_name, write_error);
-  bool exists = false;
-  if (MoveIntoPlace(temp, output, force, exists, error)) return kExitOk;
-  return Fail(console, exists ? kExitUsage : kExitIo, out_name,
-              exists ? "already exists (--force replaces it)" : error);
-}
-
 // A maker field: "" when fine, else the reason.
 std::string CheckField(const std::string& text) {
   size_t chars = 0;
@@ -122,23 +79,33 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
   auto utf8 = [&](const char* name) { return PathFromNative(o.Get(name)).u8string(); };
   BrandOptions b;
   b.link = o.Get("link");
-  b.company = utf8("company");
-  b.product = utf8("product");
-  b.product_version = utf8("product-version");
-  b.copyright = utf8("copyright");
-  if (!o.Has("icon") && b.link.empty() && b.company.empty() && b.product.empty() &&
-      b.product_version.empty() && b.copyright.empty())
+  const std::pair<const char*, std::string*> fields[] = {{"company", &b.company},
+                                                         {"product", &b.product},
+                                                         {"product-version", &b.product_version},
+                                                         {"copyright", &b.copyright}};
+  bool change = o.Has("icon") || !b.link.empty();
+  for (const auto& field : fields) {
+    *field.second = utf8(field.first);
+    change |= !field.second->empty();
+  }
+  if (!change)
     return UsageError(console, "brand", "nothing to change: give --icon, --link or a field");
   if (o.Has("link")) {
     std::string why = CheckLinkUrl(b.link);
     if (!why.empty()) return UsageError(console, "brand", "--link: " + why);
   }
-  for (const char* field : {"company", "product", "product-version", "copyright"}) {
-    std::string why = CheckField(utf8(field));
-    if (!why.empty()) return UsageError(console, "brand", std::string("--") + field + " " + why);
+  for (const auto& field : fields) {
+    std::string why = CheckField(*field.second);
+    if (!why.empty())
+      return UsageError(console, "brand", std::string("--") + field.first + " " + why);
   }
 
-  if (int code = CheckOutput(console, out_name, in_name, o.Has("force"))) return code;
+  // The output name itself is replaced, a symbolic link included.
+  const fs::path output = PathFromNative(out_name);
+  if (int code =
+          CheckOutput(console, out_name, output, output, o.Has("force"), "",
+                      {{PathFromNative(in_name), "is SETUP.EXE itself: write the copy elsewhere"}}))
+    return code;
   if (o.Has("icon")) {
     const std::string icon_name = o.Get("icon");
     Bytes ico;
@@ -150,7 +117,11 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
   if (!ReadWhole(in_name, setup, error)) return Fail(console, kExitIo, in_name, error);
   if (!Brand(setup, b, branded, error))
     return Fail(console, kExitInvalid, in_name, "cannot brand this file: " + error);
-  int code = WriteAtomically(console, out_name, branded, o.Has("force"));
+  auto write = [&](FILE* f) {
+    if (fwrite(branded.data(), 1, branded.size(), f) == branded.size()) return int(kExitOk);
+    return Fail(console, kExitIo, out_name, ErrnoText());
+  };
+  const int code = WriteThroughTemporary(console, out_name, output, o.Has("force"), write);
   if (code == kExitOk)
     console.out << out_name << ": branded copy of " << in_name << ", " << branded.size()
                 << " bytes\n";

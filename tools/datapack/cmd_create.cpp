@@ -98,13 +98,14 @@ struct Input {
   Role role = Role::kSupport;
 };
 
+std::string Lower(std::string s) {
+  for (char& c : s) c = (char)tolower((unsigned char)c);
+  return s;
+}
+
 bool ParseKind(const std::string& text, int& kind) {
   for (int k = KIND_INSTAL; k <= KIND_INSTALAR; ++k) {
-    const std::string base = BaseNameForKind(k);
-    bool same = text.size() == base.size();
-    for (size_t i = 0; same && i < text.size(); ++i)
-      same = tolower((unsigned char)text[i]) == tolower((unsigned char)base[i]);
-    if (same || text == std::to_string(k)) {
+    if (Lower(text) == Lower(BaseNameForKind(k)) || text == std::to_string(k)) {
       kind = k;
       return true;
     }
@@ -141,15 +142,11 @@ void TakeHeader(Input& in, bool fixed, uint64_t epoch_time) {
 // For a support file that is not in `folder` under its exact name: a file whose name differs
 // only in case, which Windows would have found, as a hint for the error message.
 std::string CaseHint(const fs::path& folder, const std::string& name) {
-  auto lower = [](std::string s) {
-    for (char& c : s) c = (char)tolower((unsigned char)c);
-    return s;
-  };
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string found = DisplayPath(it->path().filename());
     if (found == name) return "; it is a symbolic link to a missing file";
-    if (lower(found) == lower(name))
+    if (Lower(found) == Lower(name))
       return "; there is \"" + found + "\": names are matched exactly, case included";
   }
   return "";
@@ -171,36 +168,6 @@ bool FollowLinks(const fs::path& output, fs::path& target, std::string& error) {
   }
   error = "too many levels of symbolic links";
   return false;
-}
-
-// Refuses, before anything is written, an output that is not a regular file, lies in a folder
-// that does not exist, or is one of the inputs under another name (same file). Sets `target`
-// to the name to replace. Returns kExitOk, or the exit status after printing why.
-int CheckOutput(Console& console, const fs::path& output, bool force, const Input& list,
-                const std::vector<Input>& inputs, fs::path& target) {
-  const std::string shown = DisplayPath(output);
-  std::string error;
-  if (!FollowLinks(output, target, error)) return Fail(console, kExitUsage, shown, error);
-  const std::string kind = SpecialFileKind(target);
-  if (!kind.empty())
-    return Fail(console, kExitUsage, shown,
-                "is " + kind + ", not a regular file (the package is written only to one)");
-  std::error_code ec;
-  if (!force && fs::exists(fs::symlink_status(output, ec)))
-    return Fail(console, kExitUsage, shown, "already exists (--force replaces it)");
-  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-  if (!fs::is_directory(folder, ec))
-    return Fail(console, kExitIo, shown, "folder " + DisplayPath(folder) + " does not exist");
-  FileId out_id, in_id;
-  if (!GetFileId(target, out_id)) return kExitOk;
-  if (GetFileId(list.path, in_id) && in_id == out_id)
-    return Fail(console, kExitUsage, shown, "is the list file " + DisplayPath(list.path));
-  for (const Input& in : inputs)
-    if (GetFileId(in.path, in_id) && in_id == out_id)
-      return Fail(
-          console, kExitUsage, shown,
-          "is the same file as the " + std::string(RoleName(in.role)) + " " + DisplayPath(in.path));
-  return kExitOk;
 }
 
 // Warns about a setup program or uninstaller that cannot be a Windows program: empty, or
@@ -289,6 +256,23 @@ struct Contents {
   uint64_t source_total = 0;   // bytes of every source file, the list included
 };
 
+// Refuses, before anything is written, an output that is not a regular file or is one of the
+// inputs (tempfiles.h). Sets `target` to the name to replace. Returns kExitOk, or the exit
+// status after printing why.
+int CheckPackageOutput(Console& console, const CreateRequest& req, const Contents& c,
+                       fs::path& target) {
+  std::string error;
+  if (!FollowLinks(req.output, target, error))
+    return Fail(console, kExitUsage, req.out_name, error);
+  std::vector<std::pair<fs::path, std::string>> inputs = {
+      {c.list.path, "is the list file " + DisplayPath(c.list.path)}};
+  for (const Input& in : c.inputs)
+    inputs.emplace_back(in.path, "is the same file as the " + std::string(RoleName(in.role)) + " " +
+                                     DisplayPath(in.path));
+  return CheckOutput(console, req.out_name, req.output, target, req.force,
+                     " (the package is written only to one)", inputs);
+}
+
 // What writing made, for the summary.
 struct WriteStats {
   uint64_t package_size = 0;
@@ -317,43 +301,38 @@ struct PackageSink {
   }
 };
 
+// Option `name`, when given, as a number from `low` to `high` into `value`. Returns kExitOk, or
+// the usage error it printed.
+template <typename T>
+int ParseNumberOption(Console& console, const Options& o, const char* name, int64_t low,
+                      int64_t high, T& value) {
+  int64_t n;
+  if (!o.Has(name)) return kExitOk;
+  if (!ParseNumber(o.Get(name), low, high, n))
+    return UsageError(console, "create",
+                      std::string("--") + name + " must be " + std::to_string(low) + " to " +
+                          std::to_string(high));
+  value = (T)n;
+  return kExitOk;
+}
+
 int ParseCompression(Console& console, const Options& o, CreateRequest& req) {
   CompressionOptions& c = req.compression;
-  int64_t n;
-  if (o.Has("level")) {
-    if (!ParseNumber(o.Get("level"), 0, 9, n))
-      return UsageError(console, "create", "--level must be 0 to 9");
-    c.level = (int)n;
-  }
-  if (o.Has("mem-level")) {
-    if (!ParseNumber(o.Get("mem-level"), 1, 9, n))
-      return UsageError(console, "create", "--mem-level must be 1 to 9");
-    c.mem_level = (int)n;
-  }
+  if (int code = ParseNumberOption(console, o, "level", 0, 9, c.level)) return code;
+  if (int code = ParseNumberOption(console, o, "mem-level", 1, 9, c.mem_level)) return code;
   c.best = o.Has("best");
   c.few_blocks = !c.best && !o.Has("level") && !o.Has("mem-level");
-  if (o.Has("max-blocks-per-mib") || o.Has("iterations")) {
-    if (!c.best)
-      return UsageError(console, "create", "--max-blocks-per-mib and --iterations need --best");
-    if (o.Has("max-blocks-per-mib") &&
-        !ParseNumber(o.Get("max-blocks-per-mib"), 1, kMaxBlocksPerPart, n))
-      return UsageError(console, "create",
-                        "--max-blocks-per-mib must be 1 to " + std::to_string(kMaxBlocksPerPart));
-    if (o.Has("max-blocks-per-mib")) c.blocks_per_mib = (int)n;
-    if (o.Has("iterations") && !ParseNumber(o.Get("iterations"), 1, kMaxIterations, n))
-      return UsageError(console, "create",
-                        "--iterations must be 1 to " + std::to_string(kMaxIterations));
-    if (o.Has("iterations")) c.iterations = (int)n;
-  }
+  if ((o.Has("max-blocks-per-mib") || o.Has("iterations")) && !c.best)
+    return UsageError(console, "create", "--max-blocks-per-mib and --iterations need --best");
+  if (int code = ParseNumberOption(console, o, "max-blocks-per-mib", 1, kMaxBlocksPerPart,
+                                   c.blocks_per_mib))
+    return code;
+  if (int code = ParseNumberOption(console, o, "iterations", 1, kMaxIterations, c.iterations))
+    return code;
   std::string error;
   if (c.best && !BestAvailable(&error)) return UsageError(console, "create", error);
   req.threads = DefaultThreads();
-  if (o.Has("jobs")) {
-    if (!ParseNumber(o.Get("jobs"), 1, 256, n))
-      return UsageError(console, "create", "--jobs must be 1 to 256");
-    req.threads = (unsigned)n;
-  }
-  return kExitOk;
+  return ParseNumberOption(console, o, "jobs", 1, 256, req.threads);
 }
 
 // --epoch, or else SOURCE_DATE_EPOCH: one time for every file.
@@ -486,15 +465,14 @@ int GatherInputs(Console& console, const CreateRequest& req, Contents& c) {
     const std::string shown =
         (in.list_line ? std::string() : std::string(RoleName(in.role)) + " ") +
         DisplayPath(in.path);
-    const std::string named =
-        in.list_line ? " (named on list line " + std::to_string(in.list_line) + ")" : "";
-    if (!StatSource(in.path, in.st, error)) {
-      const std::string hint = in.list_line ? CaseHint(req.folder, in.file.name) : "";
-      const std::string where =
-          in.list_line ? " (named on list line " + std::to_string(in.list_line) + hint + ")" : "";
-      return Fail(console, kExitIo, shown, error + where);
-    }
-    if (!in.st.regular) return Fail(console, kExitIo, shown, "not a regular file" + named);
+    auto named = [&](const std::string& hint) {
+      return in.list_line ? " (named on list line " + std::to_string(in.list_line) + hint + ")"
+                          : "";
+    };
+    if (!StatSource(in.path, in.st, error))
+      return Fail(console, kExitIo, shown,
+                  error + named(in.list_line ? CaseHint(req.folder, in.file.name) : ""));
+    if (!in.st.regular) return Fail(console, kExitIo, shown, "not a regular file" + named(""));
     const std::string too_large = EntrySizeRefusal(0, FILE_HEADER_SIZE + in.st.size);
     if (!too_large.empty()) return Fail(console, kExitInvalid, shown, too_large);
     if (!in.list_line) WarnIfNotAProgram(console, shown, in.path, in.st.size);
@@ -607,30 +585,19 @@ int RefuseForStrict(Console& console, const CreateRequest& req) {
 // complete, so that `target` is never a partial package.
 int WriteToFile(Console& console, const CreateRequest& req, Contents& c, const fs::path& target,
                 WriteStats& stats) {
-  RemoveStaleTemporaries(target.parent_path());
-  TempSeries temps(target.parent_path());  // removes the temporary unless it was renamed
-  fs::path temp;
-  std::string error;
-  PackageSink sink;
-  sink.file = temps.Create(temp, error);
-  if (!sink.file)
-    return Fail(console, kExitIo, req.out_name, "cannot create a temporary file: " + error);
-  int code = WriteEntries(console, req, c, sink, stats);
-  const bool flushed = code == kExitOk && FlushToDisk(sink.file);
-  const std::string flush_error = flushed ? "" : ErrnoText();
-  const bool closed = fclose(sink.file) == 0;
-  if (code != kExitOk) return code;
-  if (!flushed || !closed)
-    return Fail(console, kExitIo, req.out_name, flushed ? ErrnoText() : flush_error);
-  if (req.strict && console.warnings) return RefuseForStrict(console, req);
-  const std::string special = SpecialFileKind(target);  // appeared while it was written
-  if (!special.empty())
-    return Fail(console, kExitUsage, req.out_name, "is " + special + ", not a regular file");
-  bool exists = false;
-  if (!MoveIntoPlace(temp, target, req.force, exists, error))
-    return Fail(console, exists ? kExitUsage : kExitIo, req.out_name,
-                exists ? "already exists (--force replaces it)" : error);
-  return kExitOk;
+  auto write = [&](FILE* f) {
+    PackageSink sink;
+    sink.file = f;
+    return WriteEntries(console, req, c, sink, stats);
+  };
+  auto ready = [&]() {
+    if (req.strict && console.warnings) return RefuseForStrict(console, req);
+    const std::string special = SpecialFileKind(target);  // appeared while it was written
+    if (!special.empty())
+      return Fail(console, kExitUsage, req.out_name, "is " + special + ", not a regular file");
+    return int(kExitOk);
+  };
+  return WriteThroughTemporary(console, req.out_name, target, req.force, write, ready);
 }
 
 // Writes the package to standard output as it is made. With --strict it goes through a
@@ -693,8 +660,7 @@ int CommandCreate(const std::vector<std::string>& args, Console& console) {
   if (int code = GatherInputs(console, req, c)) return code;
   fs::path target;
   if (!req.to_stdout)
-    if (int code = CheckOutput(console, req.output, req.force, c.list, c.inputs, target))
-      return code;
+    if (int code = CheckPackageOutput(console, req, c, target)) return code;
   if (int code = SettleSizes(console, req, c)) return code;
   if (req.strict && console.warnings) return RefuseForStrict(console, req);
   WriteStats stats;

@@ -66,14 +66,7 @@ struct Resource {
 };
 
 // Standard resource types.
-enum : uint32_t {
-  kRtCursor = 1,
-  kRtIcon = 3,
-  kRtDialog = 5,
-  kRtGroupCursor = 12,
-  kRtGroupIcon = 14,
-  kRtVersion = 16
-};
+enum : uint32_t { kRtIcon = 3, kRtDialog = 5, kRtGroupIcon = 14, kRtVersion = 16 };
 
 // Reads the resource tree whose root is at `root` (an offset into `section`, which is loaded
 // at `section_rva`). The tree has the usual three levels (type, name, language); data must

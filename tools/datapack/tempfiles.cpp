@@ -3,6 +3,8 @@
 #include <stdint.h>
 #include <stdlib.h>
 
+#include "commands.h"
+
 namespace datapack {
 
 namespace {
@@ -24,6 +26,23 @@ bool AllDigits(const std::string& s) {
   for (char c : s)
     if (c < '0' || c > '9') return false;
   return true;
+}
+
+// Whether `name` (a file name) is a temporary file of a datapack process of this machine that
+// has ended.
+bool IsStaleTemporary(const std::string& name) {
+  const size_t plen = sizeof kPrefix - 1, slen = sizeof kSuffix - 1;
+  if (name.size() <= plen + 9 + slen || name.compare(0, plen, kPrefix) != 0 ||
+      name.compare(name.size() - slen, slen, kSuffix) != 0)
+    return false;
+  if (name.compare(plen, 8, HostTag()) != 0 || name[plen + 8] != '-') return false;
+  const std::string rest = name.substr(plen + 9, name.size() - plen - 9 - slen);
+  const size_t dash = rest.find('-');
+  if (dash == std::string::npos || !AllDigits(rest.substr(0, dash)) ||
+      !AllDigits(rest.substr(dash + 1)))
+    return false;
+  const unsigned long pid = strtoul(rest.substr(0, dash).c_str(), nullptr, 10);
+  return pid != ProcessId() && !ProcessRunning(pid);
 }
 
 }  // namespace
@@ -64,21 +83,6 @@ FILE* TempSeries::Create(fs::path& path, std::string& error) {
   return nullptr;
 }
 
-bool IsStaleTemporary(const std::string& name) {
-  const size_t plen = sizeof kPrefix - 1, slen = sizeof kSuffix - 1;
-  if (name.size() <= plen + 9 + slen || name.compare(0, plen, kPrefix) != 0 ||
-      name.compare(name.size() - slen, slen, kSuffix) != 0)
-    return false;
-  if (name.compare(plen, 8, HostTag()) != 0 || name[plen + 8] != '-') return false;
-  const std::string rest = name.substr(plen + 9, name.size() - plen - 9 - slen);
-  const size_t dash = rest.find('-');
-  if (dash == std::string::npos || !AllDigits(rest.substr(0, dash)) ||
-      !AllDigits(rest.substr(dash + 1)))
-    return false;
-  const unsigned long pid = strtoul(rest.substr(0, dash).c_str(), nullptr, 10);
-  return pid != ProcessId() && !ProcessRunning(pid);
-}
-
 unsigned RemoveStaleTemporaries(const fs::path& folder) {
   unsigned removed = 0;
   std::error_code ec;
@@ -91,6 +95,51 @@ unsigned RemoveStaleTemporaries(const fs::path& folder) {
     if (RemoveFile(it->path(), ignored)) ++removed;
   }
   return removed;
+}
+
+int CheckOutput(Console& console, const std::string& shown, const fs::path& name,
+                const fs::path& target, bool force, const std::string& note,
+                const std::vector<std::pair<fs::path, std::string>>& inputs) {
+  const std::string kind = SpecialFileKind(target);
+  if (!kind.empty())
+    return Fail(console, kExitUsage, shown, "is " + kind + ", not a regular file" + note);
+  std::error_code ec;
+  if (!force && fs::exists(fs::symlink_status(name, ec)))
+    return Fail(console, kExitUsage, shown, "already exists (--force replaces it)");
+  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  if (!fs::is_directory(folder, ec))
+    return Fail(console, kExitIo, shown, "folder " + DisplayPath(folder) + " does not exist");
+  FileId out_id, in_id;
+  if (!GetFileId(target, out_id)) return kExitOk;
+  for (const auto& input : inputs)
+    if (GetFileId(input.first, in_id) && in_id == out_id)
+      return Fail(console, kExitUsage, shown, input.second);
+  return kExitOk;
+}
+
+int WriteThroughTemporary(Console& console, const std::string& shown, const fs::path& target,
+                          bool force, const std::function<int(FILE*)>& write,
+                          const std::function<int()>& ready) {
+  RemoveStaleTemporaries(target.parent_path());
+  TempSeries temps(target.parent_path());  // removes the temporary unless it was moved
+  fs::path temp;
+  std::string error;
+  FILE* f = temps.Create(temp, error);
+  if (!f) return Fail(console, kExitIo, shown, "cannot create a temporary file: " + error);
+  const int code = write(f);
+  const bool flushed = code == kExitOk && FlushToDisk(f);
+  const std::string flush_error = flushed ? "" : ErrnoText();
+  const bool closed = fclose(f) == 0;
+  if (code != kExitOk) return code;
+  if (!flushed || !closed)
+    return Fail(console, kExitIo, shown, flushed ? ErrnoText() : flush_error);
+  if (ready)
+    if (int refused = ready()) return refused;
+  bool exists = false;
+  if (!MoveIntoPlace(temp, target, force, exists, error))
+    return Fail(console, exists ? kExitUsage : kExitIo, shown,
+                exists ? "already exists (--force replaces it)" : error);
+  return kExitOk;
 }
 
 }  // namespace datapack

@@ -1,6 +1,6 @@
-// Temporary files beside the files datapack writes: a package is written under a temporary
-// name and renamed when complete, extracted files are renamed into place only once the whole
-// package has been checked. The names say whose they are,
+// Temporary files beside the files datapack writes: a package or a branded copy is written
+// under a temporary name and renamed when complete, extracted files are renamed into place only
+// once the whole package has been checked. The names say whose they are,
 //   .datapack-HHHHHHHH-PID-N.tmp
 // HHHHHHHH a hash of the machine's name, PID the writing process, N its count, so that a later
 // run can remove those a killed run left behind (SIGKILL, a power cut) without touching the
@@ -10,9 +10,12 @@
 
 #include <stdio.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "cli.h"
 #include "platform.h"
 
 namespace datapack {
@@ -39,12 +42,27 @@ class TempSeries {
 // The name of temporary file `n` of process `pid` of this machine.
 std::string TemporaryName(unsigned long pid, unsigned n);
 
-// Whether `name` (a file name) is a temporary file of a datapack process of this machine that
-// has ended: its own process is still running.
-bool IsStaleTemporary(const std::string& name);
-
 // Removes the stale temporary files in `folder` (regular files only). Returns how many.
 unsigned RemoveStaleTemporaries(const fs::path& folder);
+
+// Refuses, before anything is written, an output that is not a regular file (`note` follows
+// that reason), already exists without `force`, lies in a folder that does not exist, or is
+// one of the inputs under another name (same file; each input with the reason to print then).
+// `name` is the output as given and `target` the name the write replaces: `name` itself, or
+// where its chain of symbolic links ends. Returns kExitOk, or the exit status after printing
+// why, the output shown as `shown`.
+int CheckOutput(Console& console, const std::string& shown, const fs::path& name,
+                const fs::path& target, bool force, const std::string& note,
+                const std::vector<std::pair<fs::path, std::string>>& inputs);
+
+// Writes `target` under a temporary name beside it and moves that into place once complete
+// and on the disk, so that `target` is never seen half written; stale temporaries there go
+// first. `write` fills the open file, and `ready` (when given) may still refuse the finished
+// file; each returns kExitOk or the exit status after printing why. Returns kExitOk, or the
+// exit status after printing why, the output shown as `shown`.
+int WriteThroughTemporary(Console& console, const std::string& shown, const fs::path& target,
+                          bool force, const std::function<int(FILE*)>& write,
+                          const std::function<int()>& ready = nullptr);
 
 }  // namespace datapack
 
