@@ -113,7 +113,6 @@ ListCheck CheckList(const unsigned char* data, size_t size, const std::string& l
   MemoryReader m;
   ByteReader r;
   InitMemoryReader(&m, &r, data, size);
-  const std::vector<ListLineSpan> lines = SplitListLines(data, size);
   ListReader l;
   StartListReader(&l, &r);
   // The bootstrapper's own steps, without its disk check and file table between them.
@@ -132,7 +131,8 @@ ListCheck CheckList(const unsigned char* data, size_t size, const std::string& l
   }
   if (error != LIST_OK) {
     c.names.clear();
-    c.issues.push_back({Severity::kFail, l.line, DescribeFailure(error, l.line, data, lines)});
+    c.issues.push_back({Severity::kFail, l.line,
+                        DescribeFailure(error, l.line, data, SplitListLines(data, size))});
     return c;
   }
   c.readable = true;
