@@ -131,8 +131,9 @@ int Decode(const char* path, int rounds) {
           ByteReader reader;
           InitMemoryReader(&m, &reader, s.bytes.data(), s.bytes.size());
           PayloadSink discard = {Discard, nullptr};
+          EntryInfo info;
           status = InflateEntryReader(&reader, (uint32_t)s.bytes.size(), s.declared, &buf, &discard,
-                                      nullptr, nullptr);
+                                      nullptr, &info);
         }
         best[e * kWays + way].Take(Now(CLOCK_THREAD_CPUTIME_ID) - c0, Now(CLOCK_MONOTONIC) - w0);
         if (status != ENTRY_OK)

@@ -23,7 +23,48 @@
 #include <string.h>
 #include <zlib.h>
 
+#include "core_memory.h"
 #include "inflate_entry.h"
+
+enum {
+  NO_BLOCK = -1,     // between the header and the first block, after the last, or unknown
+  BLOCK_STORED = 0,  // deflate BTYPE values
+  BLOCK_FIXED = 1,
+  BLOCK_DYNAMIC = 2
+};
+
+// The type of the block that starts at the current bit position of `s`, which is stopped at
+// a block boundary. The block header's three bits (BFINAL, then BTYPE) begin in the unused
+// high bits of the last consumed byte (s->next_in[-1], which the feed keeps readable) and
+// may run on into the next byte, which zlib has not taken yet. Returns NO_BLOCK when the
+// input ends before the header does: inflate() then fails for want of input, so the type
+// never matters. (BTYPE 3 is invalid; inflate() rejects it at its next step.)
+static int PeekBlockType(const z_stream* s) {
+  int unused = s->data_type & DT_UNUSED_BITS;
+  unsigned bits = 0;
+  if (unused) bits = (unsigned)s->next_in[-1] >> (8 - unused);
+  if (unused < 3) {
+    if (s->avail_in == 0) return NO_BLOCK;
+    bits |= (unsigned)s->next_in[0] << unused;
+  }
+  return (int)((bits >> 1) & 3);
+}
+
+// zlib's state comes from the package core's memory like every other allocation of the core,
+// not from zlib's default, the C library (which setup.exe does not link).
+static voidpf InflaterAlloc(voidpf, uInt items, uInt size) {
+  if (size && items > SIZE_MAX / size) return Z_NULL;
+  return PackageAllocZeroed((size_t)items * size);
+}
+
+static void InflaterFree(voidpf, voidpf p) { PackageFree(p); }
+
+// Counts a report in `info` and hands it to the sink, when there is one.
+static void ReportProgress(const struct ProgressSink* sink, struct EntryInfo* info,
+                           uint32_t bytes_out, int end) {
+  info->reports++;
+  if (sink && sink->report) sink->report(sink->ctx, bytes_out, end);
+}
 
 // Fills dst[0..want) from the source; what it does not deliver reads as zeros, as in
 // ReadEntry's zero-filled buffer. After a short or failed read the source is not asked again.
@@ -42,7 +83,7 @@ static void Take(struct Feed* f, unsigned char* dst, uint32_t want) {
 static void Refill(struct Feed* f, z_stream* s) {
   if (s->avail_in || f->fed == f->in_len) return;
   if (!f->r) {  // one piece: the last consumed byte stays readable in place
-    s->next_in = (Bytef*)f->whole;
+    s->next_in = f->in;
     s->avail_in = f->in_len;
     f->fed = f->in_len;
     return;
@@ -93,21 +134,26 @@ static int ClassifyFullStop(z_stream* s, struct Feed* f, struct EntryInfo* info)
     if (!piece_end || s->avail_in || f->fed == f->in_len) break;
     Refill(f, s);
   }
-  if (s->avail_out == 0) {
-    info->reason = "stream produces more than the declared inflated size";
-    return ENTRY_TOO_LONG;
-  }
-  info->reason = (ret == Z_DATA_ERROR && s->msg) ? s->msg : "stream ends before its end";
-  return ENTRY_BAD_STREAM;
+  if (s->avail_out == 0)
+    return FailEntry(info, ENTRY_TOO_LONG, "stream produces more than the declared inflated size");
+  return FailEntry(info, ENTRY_BAD_STREAM,
+                   (ret == Z_DATA_ERROR && s->msg) ? s->msg : "stream ends before its end");
 }
 
-// Classifies an inflate() return that ends decoding. Refilled and emptied before the call,
-// so a Z_BUF_ERROR means what it means for the whole stream: no input left at all, or no
-// room left within the capacity.
+// Classifies an inflate() return that ends decoding and sets info->reason for a failure.
+// Refilled and emptied before the call, so a Z_BUF_ERROR means what it means for the whole
+// stream: no input left at all, or no room left within the capacity.
 static int FinalStatus(int ret, z_stream* s, struct Feed* f, struct EntryInfo* info) {
-  if (ret == Z_STREAM_END) return ENTRY_OK;
-  if (ret == Z_BUF_ERROR && s->avail_out == 0) return ClassifyFullStop(s, f, info);
-  return InflateFailure(ret, s, info);
+  switch (ret) {
+    case Z_STREAM_END: return ENTRY_OK;
+    case Z_BUF_ERROR:
+      if (s->avail_out == 0) return ClassifyFullStop(s, f, info);
+      return FailEntry(info, ENTRY_BAD_STREAM, "stream ends before its end");
+    case Z_NEED_DICT: return FailEntry(info, ENTRY_BAD_STREAM, "stream needs a preset dictionary");
+    case Z_MEM_ERROR: return FailEntry(info, ENTRY_NO_MEMORY, "out of memory for the inflater");
+    default:
+      return FailEntry(info, ENTRY_BAD_STREAM, s->msg ? s->msg : "stream is not valid zlib data");
+  }
 }
 
 int InflateFeed(struct Feed* f, struct Drain* d, uint32_t out_cap, TailSkipper skip_tail,
@@ -118,10 +164,11 @@ int InflateFeed(struct Feed* f, struct Drain* d, uint32_t out_cap, TailSkipper s
   info->reports = 0;
   info->reason = NULL;
   z_stream s;
-  if (InitInflater(&s) != Z_OK) {
-    info->reason = "out of memory for the inflater";
-    return ENTRY_NO_MEMORY;
-  }
+  memset(&s, 0, sizeof s);
+  s.zalloc = InflaterAlloc;
+  s.zfree = InflaterFree;
+  if (inflateInit(&s) != Z_OK)
+    return FailEntry(info, ENTRY_NO_MEMORY, "out of memory for the inflater");
   int block = NO_BLOCK;  // type of the block being decoded
   int status;
   struct TailSkip t = {0, 0, out_cap, 0, 0};
@@ -185,7 +232,7 @@ int InflateEntryBuffer(const unsigned char* in, uint32_t in_len, unsigned char* 
   static unsigned char none;  // zlib refuses a NULL output pointer even for an empty buffer
   struct EntryInfo scratch;
   if (!info) info = &scratch;
-  struct Feed f = {NULL, in, NULL, 0, in_len, 0, in_len, 1};
+  struct Feed f = {NULL, (unsigned char*)in, in_len, in_len, 0, in_len, 1};
   struct Drain d = {out_cap ? out : &none, out_cap, NULL, 0, 0, 0, 1};
   int status = InflateFeed(&f, &d, out_cap, NULL, sink, info);
   if (produced) *produced = info->produced;

@@ -120,16 +120,13 @@ static int SkipZeroTail(z_stream* s, struct Feed* f, struct Drain* d, struct Tai
 int InflateEntryReader(struct ByteReader* r, uint32_t in_len, uint32_t out_cap,
                        const struct StreamBuffers* buf, const struct PayloadSink* out,
                        const struct ProgressSink* sink, struct EntryInfo* info) {
-  struct EntryInfo scratch;
-  if (!info) info = &scratch;
-  struct Feed f = {r, NULL, buf->in, buf->in_size, in_len, 0, 0, 0};
+  struct Feed f = {r, buf->in, buf->in_size, in_len, 0, 0, 0};
   struct Drain d = {buf->out, buf->out_size, out, 0, 0, 0, 0};
   int status = InflateFeed(&f, &d, out_cap, SkipZeroTail, sink, info);
-  if (status == ENTRY_SINK_STOPPED) {
+  if (status == ENTRY_SINK_STOPPED)
     info->reason = "the payload's receiver stopped the decoding";
-  } else {
+  else
     SkipRestOfFeed(&f);
-  }
   info->stored_read = f.delivered;
   return status;
 }

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "core_memory.h"
+#include "inflate_entry.h"  // FailEntry
 
 const char* BaseNameForKind(int kind) {
   switch (kind) {
@@ -33,18 +34,14 @@ int ReadPackageHeader(struct ByteReader* r, int* kind) {
 const char kEntryTooLarge[] =
     "stored and inflated sizes add up to 2 GiB or more: beyond a 32-bit bootstrapper";
 
-static int Fail(struct EntryInfo* info, int status, const char* reason) {
-  info->reason = reason;
-  return status;
-}
-
 // Reads one little-endian u32 of the entry record.
 static int ReadRecordField(struct ByteReader* r, struct EntryInfo* info, uint32_t* value) {
   unsigned char b[4];
   uint32_t got = 0;
   if (!r->read(r->ctx, b, 4, &got))
-    return Fail(info, ENTRY_READ_FAILED, "reading the entry record failed");
-  if (got < 4) return Fail(info, ENTRY_TRUNCATED_RECORD, "package ends inside an entry record");
+    return FailEntry(info, ENTRY_READ_FAILED, "reading the entry record failed");
+  if (got < 4)
+    return FailEntry(info, ENTRY_TRUNCATED_RECORD, "package ends inside an entry record");
   *value = GetLE32(b);
   return ENTRY_OK;
 }
@@ -57,13 +54,13 @@ int ReadEntryRecord(struct ByteReader* r, struct EntryInfo* info) {
   if (status == ENTRY_OK) status = ReadRecordField(r, info, &info->stored);
   if (status != ENTRY_OK) return status;
   if (!EntrySizesFit(info->declared, info->stored))
-    return Fail(info, ENTRY_NO_MEMORY, kEntryTooLarge);
+    return FailEntry(info, ENTRY_NO_MEMORY, kEntryTooLarge);
   return ENTRY_OK;
 }
 
 int CheckPayloadLength(int status, struct EntryInfo* info) {
   if (status == ENTRY_OK && info->produced < FILE_HEADER_SIZE)
-    return Fail(info, ENTRY_SHORT_PAYLOAD, "payload is shorter than its 28-byte file header");
+    return FailEntry(info, ENTRY_SHORT_PAYLOAD, "payload is shorter than its 28-byte file header");
   return status;
 }
 
@@ -80,7 +77,7 @@ int ReadEntry(struct ByteReader* r, const struct ProgressSink* sink, struct Entr
   if (!in || !out) {
     PackageFree(in);
     PackageFree(out);
-    return Fail(&e->info, ENTRY_NO_MEMORY, "no memory for the entry's buffers");
+    return FailEntry(&e->info, ENTRY_NO_MEMORY, "no memory for the entry's buffers");
   }
   uint32_t got = 0;
   // A failed or short read is deliberately not an error here: the stream is judged only
