@@ -16,19 +16,6 @@ static FILETIME ToFileTime(uint64_t t) {
   return ft;
 }
 
-// Every way reading or inflating an entry can fail means the same to the user: the package is
-// corrupt. That includes our decisions for a buffer that cannot be allocated (a declared size
-// near 4 GiB) and for a payload shorter than its 28-byte file header.
-static int EntryCorrupt(void) {
-  ClosePackage();
-  return ReportCorruptPackage();
-}
-
-static int CannotCopy(const char* path) {
-  ClosePackage();
-  return ReportFailure(FAIL_CANNOT_COPY, path);
-}
-
 // Makes room for the new file: a read-only or hidden file left by an earlier run would make
 // CREATE_ALWAYS fail. A folder of that name (an empty support file name gives the working
 // folder itself) keeps its attributes; creating the file then fails.
@@ -70,16 +57,20 @@ static void ApplyStoredHeader(const char* path, const struct FileHeader* header)
   if (header->attributes != KEEP_ATTRIBUTES) SetFileAttributesA(path, header->attributes);
 }
 
+// Failures close the package through FatalError, first thing.
 int ExtractEntry(const char* path, struct FileDigest* written_digest) {
   struct ByteReader reader;
   InitHandleReader(&reader, g_package);
   struct Entry entry;
-  if (ReadEntry(&reader, InflateProgressSink(), &entry) != ENTRY_OK) return EntryCorrupt();
+  // Every way reading or inflating an entry can fail means the same to the user: the package
+  // is corrupt. That includes our decisions for a buffer that cannot be allocated (a declared
+  // size near 4 GiB) and for a payload shorter than its 28-byte file header.
+  if (ReadEntry(&reader, InflateProgressSink(), &entry) != ENTRY_OK) return ReportCorruptPackage();
 
   struct FileHeader header;
   if (!ParseFileHeader(entry.payload, entry.length, &header)) {
     FreeEntry(&entry);
-    return EntryCorrupt();
+    return ReportCorruptPackage();
   }
 
   ClearOldAttributes(path);
@@ -88,7 +79,7 @@ int ExtractEntry(const char* path, struct FileDigest* written_digest) {
   if (written_digest) DigestBytes(data, length, written_digest);
   int written = WriteNewFile(path, data, length);
   FreeEntry(&entry);
-  if (!written) return CannotCopy(path);
+  if (!written) return ReportFailure(FAIL_CANNOT_COPY, path);
 
   ApplyStoredHeader(path, &header);
   // The uninstaller stays in the Windows directory after the run; read-only and hidden keep

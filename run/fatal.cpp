@@ -21,18 +21,15 @@ void AttachSetupWindow(HINSTANCE instance, HWND window) {
   g_setup_window = window;
 }
 
-int LoadCatalogueText(UINT id, char* text) {
-  text[0] = '\0';
-  int len = LoadStringA(g_instance, id, text, TEXT_LOAD_SIZE);
-  if (len <= 0) text[0] = '\0';
-  return len > 0 ? len : 0;
+// The TextLoader (failure.h) over the string table.
+static int LoadTableText(void*, unsigned id, char* buf, int size) {
+  int len = LoadStringA(g_instance, id, buf, size);
+  if (len > 0) return len;
+  buf[0] = '\0';
+  return 0;
 }
 
-static int LoadForCompose(void*, unsigned id, char* buf, int size) {
-  buf[0] = '\0';
-  int len = LoadStringA(g_instance, id, buf, size);
-  return len > 0 ? len : 0;
-}
+int LoadCatalogueText(UINT id, char* text) { return LoadTableText(NULL, id, text, TEXT_LOAD_SIZE); }
 
 int FatalError(const char* text) {
   ClosePackage();
@@ -50,7 +47,7 @@ int FatalError(const char* text) {
 
 int ReportFailure(int failure, const char* arg) {
   char message[MESSAGE_BUFFER_SIZE];
-  ComposeFailure(failure, arg, LoadForCompose, NULL, message);
+  ComposeFailure(failure, arg, LoadTableText, NULL, message);
   return FatalError(message);
 }
 

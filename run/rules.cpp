@@ -42,70 +42,48 @@ size_t AppendText(char* buf, size_t size, const char* text) {
 
 namespace {
 
-// One piece of a composed message: a catalogue text, a fixed text, or the caller's argument.
-enum PieceKind { PIECE_END, PIECE_TEXT, PIECE_FIXED, PIECE_ARG };
-
-struct Piece {
-  PieceKind kind;
-  unsigned id;        // PIECE_TEXT: string table id
-  const char* fixed;  // PIECE_FIXED: the text
-};
-
-const int kMaxPieces = 6;
-
+// How a message is put together: catalogue text `head`, `fixed`, the caller's argument (when
+// `with_arg`), `suffix`, then catalogue text `tail` (when not 0).
 struct Recipe {
   int failure;
-  Piece pieces[kMaxPieces];
+  unsigned head;  // string table id
+  const char* fixed;
+  int with_arg;
+  const char* suffix;
+  unsigned tail;  // string table id, 0 for none
 };
 
-#define TEXT(id) \
-  { PIECE_TEXT, id, nullptr }
-#define FIXED(s) \
-  { PIECE_FIXED, 0, s }
-#define ARG \
-  { PIECE_ARG, 0, nullptr }
-#define END \
-  { PIECE_END, 0, nullptr }
-
-// How each message is put together. The corrupt-package message always names the package
-// file, not the entry that failed: the user can only replace the whole package anyway.
+// The corrupt-package message always names the package file, not the entry that failed: the
+// user can only replace the whole package anyway.
 const Recipe kRecipes[] = {
-    {FAIL_NEED_WIN32, {TEXT(IDS_NEED_WIN32), END}},
-    {FAIL_NO_TEMP, {TEXT(IDS_NO_TEMP), END}},
-    {FAIL_NO_PACKAGE,
-     {TEXT(IDS_NO_PACKAGE), FIXED(" '"), FIXED(PACKAGE_FILE_NAME), FIXED("'."), END}},
-    {FAIL_CORRUPT_PACKAGE,
-     {TEXT(IDS_CORRUPT_HEAD), FIXED(" "), FIXED(PACKAGE_FILE_NAME), FIXED(" "),
-      TEXT(IDS_CORRUPT_TAIL), END}},
-    {FAIL_NO_LIST, {TEXT(IDS_NO_LIST), FIXED(" "), ARG, FIXED(LIST_SUFFIX), END}},
-    {FAIL_LIST_CORRUPT, {TEXT(IDS_LIST_CORRUPT), END}},
-    {FAIL_NO_SPACE, {TEXT(IDS_NO_SPACE), END}},
-    {FAIL_CANNOT_COPY, {TEXT(IDS_CANNOT_COPY), FIXED(" "), ARG, END}},
-    {FAIL_CANNOT_RUN, {TEXT(IDS_CANNOT_RUN), FIXED(" "), ARG, END}},
+    {FAIL_NEED_WIN32, IDS_NEED_WIN32, "", 0, "", 0},
+    {FAIL_NO_TEMP, IDS_NO_TEMP, "", 0, "", 0},
+    {FAIL_NO_PACKAGE, IDS_NO_PACKAGE, " '" PACKAGE_FILE_NAME "'.", 0, "", 0},
+    {FAIL_CORRUPT_PACKAGE, IDS_CORRUPT_HEAD, " " PACKAGE_FILE_NAME " ", 0, "", IDS_CORRUPT_TAIL},
+    {FAIL_NO_LIST, IDS_NO_LIST, " ", 1, LIST_SUFFIX, 0},
+    {FAIL_LIST_CORRUPT, IDS_LIST_CORRUPT, "", 0, "", 0},
+    {FAIL_NO_SPACE, IDS_NO_SPACE, "", 0, "", 0},
+    {FAIL_CANNOT_COPY, IDS_CANNOT_COPY, " ", 1, "", 0},
+    {FAIL_CANNOT_RUN, IDS_CANNOT_RUN, " ", 1, "", 0},
 };
 
-#undef TEXT
-#undef FIXED
-#undef ARG
-#undef END
+// Appends catalogue text `id` to out[MESSAGE_BUFFER_SIZE]; a missing text adds nothing.
+void AppendCatalogueText(char* out, unsigned id, TextLoader load, void* ctx) {
+  char text[TEXT_LOAD_SIZE];
+  if (load && load(ctx, id, text, TEXT_LOAD_SIZE) > 0) AppendText(out, MESSAGE_BUFFER_SIZE, text);
+}
 
 }  // namespace
 
 size_t ComposeFailure(int failure, const char* arg, TextLoader load, void* ctx, char* out) {
   out[0] = '\0';
-  for (const Recipe& recipe : kRecipes) {
-    if (recipe.failure != failure) continue;
-    for (const Piece& piece : recipe.pieces) {
-      if (piece.kind == PIECE_END) break;
-      if (piece.kind == PIECE_TEXT) {
-        char text[TEXT_LOAD_SIZE];
-        text[0] = '\0';
-        if (!load || load(ctx, piece.id, text, TEXT_LOAD_SIZE) <= 0) text[0] = '\0';
-        AppendText(out, MESSAGE_BUFFER_SIZE, text);
-      } else {
-        AppendText(out, MESSAGE_BUFFER_SIZE, piece.kind == PIECE_ARG ? arg : piece.fixed);
-      }
-    }
+  for (const Recipe& r : kRecipes) {
+    if (r.failure != failure) continue;
+    AppendCatalogueText(out, r.head, load, ctx);
+    AppendText(out, MESSAGE_BUFFER_SIZE, r.fixed);
+    if (r.with_arg) AppendText(out, MESSAGE_BUFFER_SIZE, arg);
+    AppendText(out, MESSAGE_BUFFER_SIZE, r.suffix);
+    if (r.tail) AppendCatalogueText(out, r.tail, load, ctx);
     break;
   }
   return strlen(out);
