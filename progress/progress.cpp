@@ -28,15 +28,10 @@ int WaitIsOver(uint32_t start, uint32_t now, uint32_t ms) { return (uint32_t)(no
 int FormatPercentLabel(int value, char* label) {
   if (value < 0) value = 0;
   if (value > 100) value = 100;
-  char digits[4];
-  int n = 0;
-  int rest = value;
-  do {
-    digits[n++] = (char)('0' + rest % 10);
-    rest /= 10;
-  } while (rest > 0);
   int pos = 0;
-  while (n > 0) label[pos++] = digits[--n];
+  if (value == 100) label[pos++] = '1';
+  if (value >= 10) label[pos++] = (char)('0' + value / 10 % 10);
+  label[pos++] = (char)('0' + value % 10);
   label[pos++] = '%';
   label[pos] = '\0';
   return value;

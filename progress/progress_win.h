@@ -37,6 +37,10 @@ void WaitPumping(uint32_t ms, int dispatch);
 // No dialog keyboard handling; a quit message taken out this way has no further effect.
 void PumpOneMessage(void);
 
+// Bold MS Sans Serif of `points` points on `dc`'s device, underlined or not: the bar's label
+// and the window's link label (progressbar.cpp). NULL when it cannot be made.
+HFONT CreateBoldFont(HDC dc, int points, BOOL underline);
+
 // --- The progress bar (progressbar.cpp) ---------------------------------------------------
 //
 // The template's static control IDC_PROGRESS becomes the bar: InstallProgressBar replaces its

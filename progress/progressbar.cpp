@@ -20,9 +20,9 @@ static int s_percent = 0;
 static char s_label[PERCENT_LABEL_SIZE] = "0%";
 static HFONT s_font = NULL;
 
-static HFONT CreateLabelFont(HDC dc) {
-  int height = CharHeightForPoints(BAR_LABEL_POINTS, GetDeviceCaps(dc, LOGPIXELSY));
-  return CreateFontA(height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET,
+HFONT CreateBoldFont(HDC dc, int points, BOOL underline) {
+  int height = CharHeightForPoints(points, GetDeviceCaps(dc, LOGPIXELSY));
+  return CreateFontA(height, 0, 0, 0, FW_BOLD, FALSE, underline, FALSE, ANSI_CHARSET,
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                      DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
 }
@@ -53,7 +53,7 @@ static LRESULT OnPaint(HWND bar) {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(bar, &ps);
   if (!dc) return 0;
-  if (!s_font) s_font = CreateLabelFont(dc);
+  if (!s_font) s_font = CreateBoldFont(dc, BAR_LABEL_POINTS, FALSE);
   RECT client;
   GetClientRect(bar, &client);
   // Drawn off-screen and copied in one piece, so the screen never shows a half-drawn bar.

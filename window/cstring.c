@@ -9,13 +9,6 @@
  * to themselves. */
 #include <stddef.h>
 
-void* memcpy(void* dst, const void* src, size_t n) {
-  unsigned char* d = (unsigned char*)dst;
-  const unsigned char* s = (const unsigned char*)src;
-  while (n--) *d++ = *s++;
-  return dst;
-}
-
 void* memmove(void* dst, const void* src, size_t n) {
   unsigned char* d = (unsigned char*)dst;
   const unsigned char* s = (const unsigned char*)src;
@@ -26,6 +19,9 @@ void* memmove(void* dst, const void* src, size_t n) {
   }
   return dst;
 }
+
+/* Copies of regions that do not overlap are a case of memmove. */
+void* memcpy(void* dst, const void* src, size_t n) { return memmove(dst, src, n); }
 
 void* memset(void* dst, int c, size_t n) {
   unsigned char* d = (unsigned char*)dst;

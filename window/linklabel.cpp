@@ -5,8 +5,8 @@
 
 #include <shellapi.h>
 
-#include "bargeometry.h"  // CharHeightForPoints
 #include "linkgeometry.h"
+#include "progress_win.h"  // CreateBoldFont
 #include "resource.h"
 
 // Dark red: readable on the dialog's grey and recognisable as a link without the blue the
@@ -30,13 +30,6 @@ enum {
 static WNDPROC s_label_proc = NULL;
 static HFONT s_link_font = NULL;
 static HFONT s_dialog_font = NULL;
-
-static HFONT CreateLinkFont(HDC dc) {
-  int height = CharHeightForPoints(LINK_POINTS, GetDeviceCaps(dc, LOGPIXELSY));
-  return CreateFontA(height, 0, 0, 0, FW_BOLD, FALSE, TRUE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                     "MS Sans Serif");
-}
 
 // The hand over the label. The class cursor is what the static's default handling sets, so
 // it is swapped in only for the length of this message: the class is shared by every static
@@ -94,7 +87,7 @@ void FitLinkLabel(HWND window, HWND label) {
   SIZE size = {0, 0};
   HDC dc = GetDC(label);
   if (dc) {
-    if (!s_link_font) s_link_font = CreateLinkFont(dc);
+    if (!s_link_font) s_link_font = CreateBoldFont(dc, LINK_POINTS, TRUE);
     HGDIOBJ old = s_link_font ? SelectObject(dc, s_link_font) : NULL;
     GetTextExtentPoint32A(dc, text, length, &size);
     if (old) SelectObject(dc, old);
