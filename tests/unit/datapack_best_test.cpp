@@ -232,6 +232,7 @@ TEST(FewBlocks, RewritesZlibStreamsWithinTheBudget) {
       {"one distance code", same, 9, 9, 0, 1},
       {"no matches", letters, 9, 9, Z_HUFFMAN_ONLY, 1},
       {"one byte", Bytes(1, 'a'), 9, 9, 0, 1},
+      {"one byte stored at memory level 9 (zlib's bound is short)", Bytes(1, 'a'), 0, 9, 0, 1},
       {"empty", Bytes(), 9, 9, 0, 0},
   };
   for (const auto& c : cases) {

@@ -40,9 +40,14 @@ bool CompressPayload(const unsigned char* payload, size_t size, const Compressio
   stream.resize(deflateBound(&z, (uLong)size));
   z.next_in = const_cast<Bytef*>(payload);
   z.avail_in = (uInt)size;
-  z.next_out = stream.data();
-  z.avail_out = (uInt)stream.size();
-  int rc = deflate(&z, Z_FINISH);
+  int rc;
+  do {
+    z.next_out = stream.data() + z.total_out;
+    z.avail_out = (uInt)(stream.size() - z.total_out);
+    rc = deflate(&z, Z_FINISH);
+    // zlib before 1.3.1 bounds stored output at memory level 9 a few bytes short.
+    if (rc == Z_OK) stream.resize(stream.size() + 256);
+  } while (rc == Z_OK);
   stream.resize(z.total_out);
   deflateEnd(&z);
   if (rc != Z_STREAM_END) {
