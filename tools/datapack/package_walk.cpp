@@ -342,9 +342,8 @@ bool Walk::ReadEntryAt(uint32_t index) {
       // The entry is inflated before its file is created, so a broken stream is reported
       // before a name that cannot be created.
       if (state == 1 && name_failure_ && name_failure_->line == LIST_FIRST_NAME_LINE + i)
-        Fail(CannotCopyMessage(kWorkingFolderPlaceholder + name),
-             DescribeEntry(rep_.entries.back()) + ": cannot be created: list " +
-                 IssueText(*name_failure_));
+        Fail(CannotCopyMessage(name), DescribeEntry(rep_.entries.back()) +
+                                          ": cannot be created: list " + IssueText(*name_failure_));
       Deliver();
       break;
     }

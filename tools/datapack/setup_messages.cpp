@@ -5,8 +5,6 @@
 
 namespace datapack {
 
-const char kWorkingFolderPlaceholder[] = "%TEMP%\\";
-
 // The bootstrapper's own composition, from the texts its string table is compiled from.
 static std::string Compose(int failure, const char* arg) {
   char message[MESSAGE_BUFFER_SIZE];
@@ -18,8 +16,8 @@ std::string CorruptPackageMessage() { return Compose(FAIL_CORRUPT_PACKAGE, nullp
 
 std::string ListCorruptMessage() { return Compose(FAIL_LIST_CORRUPT, nullptr); }
 
-std::string CannotCopyMessage(const std::string& path) {
-  return Compose(FAIL_CANNOT_COPY, path.c_str());
+std::string CannotCopyMessage(const std::string& name) {
+  return Compose(FAIL_CANNOT_COPY, ("%TEMP%\\" + name).c_str());
 }
 
 }  // namespace datapack

@@ -16,13 +16,10 @@ std::string CorruptPackageMessage();
 // name: always names "Setup.lst", whatever the base name.
 std::string ListCorruptMessage();
 
-// A file that cannot be created; `path` is the full destination path (the message is cut at
-// 519 characters, as the bootstrapper cuts it).
-std::string CannotCopyMessage(const std::string& path);
-
-// How verify writes the working folder it cannot know: the message then reads
-// "... could not copy file %TEMP%\".
-extern const char kWorkingFolderPlaceholder[];
+// A support file `name` that cannot be created in the working folder, which only the
+// bootstrapper knows: the message reads "... could not copy file %TEMP%\<name>" (cut at 519
+// characters, as the bootstrapper cuts it).
+std::string CannotCopyMessage(const std::string& name);
 
 }  // namespace datapack
 
