@@ -53,10 +53,8 @@ std::string FormatFileTime(uint64_t filetime) {
   int n = snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02u", (long long)year, month,
                    day, (unsigned)(rest / 3600), (unsigned)(rest / 60 % 60), (unsigned)(rest % 60));
   if (nanoseconds != 0)
-    snprintf(text + n, sizeof text - (size_t)n, ".%07uZ", (unsigned)(nanoseconds / 100));
-  else
-    snprintf(text + n, sizeof text - (size_t)n, "Z");
-  return text;
+    snprintf(text + n, sizeof text - (size_t)n, ".%07u", (unsigned)(nanoseconds / 100));
+  return std::string(text) + "Z";
 }
 
 std::string AttributeLetters(uint32_t attributes) {

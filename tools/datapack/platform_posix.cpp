@@ -70,18 +70,11 @@ FILE* CreateNewFile(const fs::path& path, std::string& error) {
 bool FlushToDisk(FILE* f) { return fflush(f) == 0 && fsync(fileno(f)) == 0; }
 
 static struct timespec TimeSpec(uint64_t filetime) {
-  struct timespec ts;
-  if (filetime == 0) {
-    ts.tv_sec = 0;
-    ts.tv_nsec = UTIME_OMIT;
-    return ts;
-  }
+  if (filetime == 0) return {0, UTIME_OMIT};
   int64_t seconds;
   uint32_t nanoseconds;
   UnixFromFileTime(filetime, &seconds, &nanoseconds);
-  ts.tv_sec = (time_t)seconds;
-  ts.tv_nsec = (long)nanoseconds;
-  return ts;
+  return {(time_t)seconds, (long)nanoseconds};
 }
 
 bool ApplyFileHeader(const fs::path& path, uint32_t attributes, uint64_t /*created*/,
