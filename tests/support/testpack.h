@@ -22,6 +22,17 @@
 
 namespace datapack {
 
+// A whole package to build: the entries of every role and how to compress them.
+struct PackageSpec {
+  int kind = KIND_SETUP;            // kind byte; not checked, so tests can write invalid ones
+  unsigned char reserved = 0;       // package header byte 2, ignored by readers
+  PackedFile list;                  // unpacked as <base>.lst
+  PackedFile setup_program;         // unpacked as <stem>1.exe
+  PackedFile uninstaller;           // unpacked as KQUninst.exe in the Windows directory
+  std::vector<PackedFile> support;  // in the order the list names them
+  CompressionOptions compression;
+};
+
 // Packs `plan` into `out` (replacing its contents). The list is packed as given: checking it
 // is CheckList's job (listcheck.h), so that tests can pack lists the bootstrapper refuses.
 // Returns true, or false with `error` set when the compression options are invalid or a

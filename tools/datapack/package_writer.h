@@ -36,16 +36,6 @@ struct PackedFile {
   uint64_t written = 0;
 };
 
-struct PackageSpec {
-  int kind = KIND_SETUP;            // kind byte; not checked, so tests can write invalid ones
-  unsigned char reserved = 0;       // package header byte 2, ignored by readers
-  PackedFile list;                  // unpacked as <base>.lst
-  PackedFile setup_program;         // unpacked as <stem>1.exe
-  PackedFile uninstaller;           // unpacked as KQUninst.exe in the Windows directory
-  std::vector<PackedFile> support;  // in the order the list names them
-  CompressionOptions compression;
-};
-
 // ---- Entry-level pieces, for crafting packages byte by byte ----
 
 // The package header: "ZK", `reserved`, `kind`.
