@@ -76,12 +76,7 @@ std::vector<unsigned char> StoredStream(const unsigned char* payload, size_t siz
     s.insert(s.end(), payload + pos, payload + pos + n);
     pos += n;
   } while (pos < size);
-  uLong adler = adler32(0L, Z_NULL, 0);
-  for (size_t done = 0; done < size;) {
-    uInt n = (uInt)(size - done < 0x40000000 ? size - done : 0x40000000);
-    adler = adler32(adler, payload + done, n);
-    done += n;
-  }
+  const uLong adler = adler32_z(adler32(0L, Z_NULL, 0), payload, size);
   s.push_back((unsigned char)(adler >> 24));  // the zlib trailer is big-endian
   s.push_back((unsigned char)(adler >> 16));
   s.push_back((unsigned char)(adler >> 8));
