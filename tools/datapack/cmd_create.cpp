@@ -94,7 +94,7 @@ struct Input {
   PackedFile file;  // name, and later the data, attributes and times
   fs::path path;
   SourceStat st;
-  uint32_t list_line;  // the list line naming a support file; 0 for the others
+  uint32_t list_line = 0;  // the list line naming a support file; 0 for the others
   Role role = Role::kSupport;
 };
 
@@ -412,7 +412,6 @@ int ReadList(Console& console, const CreateRequest& req, Contents& c) {
   c.setup_name = std::string(ProgramStem(c.base.c_str())) + PROGRAM_SUFFIX;
   Input& list = c.list;
   list.path = req.list_path;
-  list.list_line = 0;
   std::string error;
   if (!StatSource(list.path, list.st, error))
     return Fail(console, kExitIo, "list file " + req.list_arg, error);
@@ -528,8 +527,10 @@ int WriteEntries(Console& console, const CreateRequest& req, Contents& c, Packag
   std::vector<std::pair<std::string, std::string>> large_entries;
   for (size_t next = 0; next <= c.inputs.size();) {
     std::vector<std::unique_ptr<EntryWork>> batch;
+    std::vector<EntryWork*> works;  // the same, for EncodeAll
     std::vector<Input*> batch_inputs;
     uint64_t batch_bytes = 0;
+    size_t steps = 0, step = 0;  // the batch's progress ticks: a task or a finish each
     while (next <= c.inputs.size() && (batch.empty() || batch_bytes < kBatchBytes)) {
       Input& in = next == 0 ? c.list : c.inputs[next - 1];
       if (next > 0) {
@@ -539,15 +540,11 @@ int WriteEntries(Console& console, const CreateRequest& req, Contents& c, Packag
       }
       batch_bytes += in.file.data.size();
       batch.emplace_back(new EntryWork(MakePayload(in.file), req.compression, next > 0));
+      works.push_back(batch.back().get());
+      steps += works.back()->Tasks() + 1;
       in.file.data = std::vector<unsigned char>();
       batch_inputs.push_back(&in);
       ++next;
-    }
-    std::vector<EntryWork*> works;
-    size_t steps = 0, step = 0;
-    for (auto& w : batch) {
-      works.push_back(w.get());
-      steps += w->Tasks() + 1;
     }
     EncodeAll(works, req.threads, [&]() { progress.Update(done + batch_bytes * ++step / steps); });
     for (size_t i = 0; i < batch.size(); ++i) {
