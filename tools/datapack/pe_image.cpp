@@ -124,17 +124,13 @@ bool ParseResources(const Bytes& section, uint32_t section_rva, uint32_t root,
 }
 
 Bytes BuildResources(std::vector<Resource> resources, uint32_t section_rva) {
-  std::sort(resources.begin(), resources.end(), [](const Resource& a, const Resource& b) {
-    if (!(a.type == b.type)) return a.type < b.type;
-    if (!(a.name == b.name)) return a.name < b.name;
-    return a.language < b.language;
-  });
-  resources.erase(std::unique(resources.begin(), resources.end(),
-                              [](const Resource& a, const Resource& b) {
-                                return a.type == b.type && a.name == b.name &&
-                                       a.language == b.language;
-                              }),
-                  resources.end());
+  auto key = [](const Resource& r) { return std::tie(r.type, r.name, r.language); };
+  std::sort(resources.begin(), resources.end(),
+            [&](const Resource& a, const Resource& b) { return key(a) < key(b); });
+  resources.erase(
+      std::unique(resources.begin(), resources.end(),
+                  [&](const Resource& a, const Resource& b) { return key(a) == key(b); }),
+      resources.end());
   // The tree: types, then each type's names, then each name's languages.
   std::vector<Level> types, names, langs;
   for (size_t i = 0; i < resources.size(); ++i) {
