@@ -67,9 +67,10 @@ class Extraction {
   // Before anything is written: every name must be safe, and every target free (or, with
   // --force, a file that may be replaced).
   bool CheckTargets(const std::vector<std::string>& names, int& code, std::string& why);
+  // One entry's file; each step returns false with the exit status in `code` and `why`.
   bool Start(const std::string& name, int& code, std::string& why);
-  bool Write(const unsigned char* data, uint32_t size, std::string& why);
-  bool Finish(const EntryReport& e, std::string& why);
+  bool Write(const unsigned char* data, uint32_t size, int& code, std::string& why);
+  bool Finish(const EntryReport& e, int& code, std::string& why);
   // Moves every finished file into place. Returns kExitOk, or the exit status with `why`.
   int Commit(std::string& why);
   size_t files() const { return files_.size(); }
@@ -123,16 +124,18 @@ bool Extraction::Start(const std::string& name, int& code, std::string& why) {
   return false;
 }
 
-bool Extraction::Write(const unsigned char* data, uint32_t size, std::string& why) {
+bool Extraction::Write(const unsigned char* data, uint32_t size, int& code, std::string& why) {
   if (fwrite(data, 1, size, current_) == size) return true;
+  code = kExitIo;
   why = DisplayPath(current_target_) + ": " + ErrnoText();
   return false;
 }
 
-bool Extraction::Finish(const EntryReport& e, std::string& why) {
+bool Extraction::Finish(const EntryReport& e, int& code, std::string& why) {
   const bool closed = fclose(current_) == 0;
   current_ = nullptr;
   if (!closed) {
+    code = kExitIo;
     why = DisplayPath(current_target_) + ": " + ErrnoText();
     return false;
   }
@@ -215,15 +218,11 @@ int CommandExtract(const std::vector<std::string>& args, Console& console) {
     }
     return x.Start(e.name, refusal, out);
   };
-  options.on_data = [&](const unsigned char* data, uint32_t size, std::string& out) -> bool {
-    if (x.Write(data, size, out)) return true;
-    refusal = kExitIo;
-    return false;
+  options.on_data = [&](const unsigned char* data, uint32_t size, std::string& out) {
+    return x.Write(data, size, refusal, out);
   };
-  options.on_done = [&](const EntryReport& e, std::string& out) -> bool {
-    if (x.Finish(e, out)) return true;
-    refusal = kExitIo;
-    return false;
+  options.on_done = [&](const EntryReport& e, std::string& out) {
+    return x.Finish(e, refusal, out);
   };
   int code = InspectFile(console, arg, options, report, "extracting");
   if (code != kExitOk) return code;

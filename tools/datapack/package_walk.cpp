@@ -162,6 +162,13 @@ class Walk {
     stopped_ = true;
     rep_.reason = error;
   }
+  // Tells the consumer that entry `e` begins; false when it refused (the walk then stops).
+  bool Start(const EntryReport& e) {
+    std::string error;
+    started_ = !options_.on_start || options_.on_start(e, error);
+    if (!started_) Stop(error);
+    return started_;
+  }
   void Progress() {
     if (options_.on_progress) options_.on_progress(counter_.pos);
   }
@@ -181,7 +188,7 @@ class Walk {
   std::string list_name_, setup_name_;
   const ListIssue* name_failure_ = nullptr;  // a support name the bootstrapper cannot create
   bool stopped_ = false;                     // a consumer said stop
-  bool started_ = false;                     // on_start was called for the entry just read
+  bool started_ = false;                     // the consumer heard of the entry just read
 };
 
 // The header is read here to say what is wrong with it; the verdict is the core's.
@@ -218,14 +225,7 @@ int Walk::ReadNext(Role role, const std::string& name, bool counted) {
   route.keep = role == Role::kList ? &kept_ : nullptr;
   route.on_data = live && role != Role::kList && options_.on_data ? &options_.on_data : nullptr;
   route.progress = [this]() { Progress(); };
-  if (route.on_data && options_.on_start) {
-    std::string error;
-    if (!options_.on_start(er, error)) {
-      Stop(error);
-      return -1;
-    }
-  }
-  started_ = route.on_data != nullptr;
+  if (route.on_data && !Start(er)) return -1;
   const PayloadSink payload = {PayloadRoute::Write, &route};
   er.status = ReadEntryStream(&reader_, counted ? &sink_ : nullptr, &buffers_, &payload, &er.info);
   if (er.info.reason) er.reason = er.info.reason;
@@ -277,12 +277,10 @@ void Walk::CheckListEntry() {
       rep_.warnings.push_back("list " + IssueText(issue));
     }
   }
-  if (!rep_.failed && options_.on_data) {
+  if (!rep_.failed && options_.on_data && Start(rep_.entries.back())) {
     std::string error;
-    bool ok = !options_.on_start || options_.on_start(rep_.entries.back(), error);
-    started_ = ok;
-    ok = ok && (kept_.empty() || options_.on_data(kept_.data(), (uint32_t)kept_.size(), error));
-    if (!ok) Stop(error);
+    if (!kept_.empty() && !options_.on_data(kept_.data(), (uint32_t)kept_.size(), error))
+      Stop(error);
   }
 }
 
