@@ -169,21 +169,15 @@ int InflateFeed(struct Feed* f, struct Drain* d, uint32_t out_cap, TailSkipper s
   s.zfree = InflaterFree;
   if (inflateInit(&s) != Z_OK)
     return FailEntry(info, ENTRY_NO_MEMORY, "out of memory for the inflater");
-  int block = NO_BLOCK;  // type of the block being decoded
-  int status;
+  int block = NO_BLOCK;             // type of the block being decoded
+  int status = ENTRY_SINK_STOPPED;  // a break without a verdict: the sink said stop
   struct TailSkip t = {0, 0, out_cap, 0, 0};
   for (;;) {
     Refill(f, &s);
-    if (d->pending == d->out_size && !FlushDrain(d)) {
-      status = ENTRY_SINK_STOPPED;
-      break;
-    }
+    if (d->pending == d->out_size && !FlushDrain(d)) break;
     if (skip_tail) {
       const int tail = skip_tail(&s, f, d, &t);
-      if (tail == TAIL_SINK_STOPPED) {
-        status = ENTRY_SINK_STOPPED;
-        break;
-      }
+      if (tail == TAIL_SINK_STOPPED) break;
       if (tail == TAIL_SKIPPED) continue;
     }
     uint32_t room = d->out_size - d->pending;
@@ -204,10 +198,7 @@ int InflateFeed(struct Feed* f, struct Drain* d, uint32_t out_cap, TailSkipper s
     if (!(s.data_type & DT_BOUNDARY)) continue;
     const int huffman = block == BLOCK_FIXED || block == BLOCK_DYNAMIC;
     const int last = (s.data_type & DT_LAST_BLOCK) != 0;
-    if ((huffman || last) && !FlushDrain(d)) {
-      status = ENTRY_SINK_STOPPED;
-      break;
-    }
+    if ((huffman || last) && !FlushDrain(d)) break;
     if (huffman) ReportProgress(sink, info, d->total + t.out, 0);
     if (block >= BLOCK_STORED && block <= BLOCK_DYNAMIC) info->blocks[block]++;
     if (last) {

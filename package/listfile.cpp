@@ -91,15 +91,12 @@ int IsDeviceName(const char* name) {
     upper[i] = c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
   }
   upper[base] = '\0';
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
-  if (base == 3) {
-    for (const char* device : kDevices)
-      if (strcmp(upper, device) == 0) return 1;
-    return 0;
-  }
-  // COM1..COM9 and LPT1..LPT9; COM0 and COM10 are ordinary names.
-  upper[3] = upper[3] >= '1' && upper[3] <= '9' ? 'n' : '\0';
-  return strcmp(upper, "COMn") == 0 || strcmp(upper, "LPTn") == 0;
+  // COM1..COM9 and LPT1..LPT9 compare as COMn and LPTn; COM0 and COM10 are ordinary names.
+  if (base == 4) upper[3] = upper[3] >= '1' && upper[3] <= '9' ? 'n' : '?';
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "COMn", "LPTn"};
+  for (const char* device : kDevices)
+    if (strcmp(upper, device) == 0) return 1;
+  return 0;
 }
 
 int IsPlainFileName(const char* name) {
