@@ -5,8 +5,7 @@
 #include "messages.h"
 #include "resource.h"
 
-int LoadCompiledText(void* ctx, unsigned id, char* buf, int size) {
-  (void)ctx;
+int LoadCompiledText(unsigned id, char* buf, int size) {
   static const struct {
     unsigned id;
     const char* text;

@@ -22,19 +22,19 @@ enum RunFailure {
 
 // Loads catalogue text `id` into buf[size], NUL-terminated; returns its length (0 when the
 // text is missing, buf then empty). setup.exe passes LoadStringA; tests pass a table.
-typedef int (*TextLoader)(void* ctx, unsigned id, char* buf, int size);
+typedef int (*TextLoader)(unsigned id, char* buf, int size);
 
 // Composes the message for `failure` into out[MESSAGE_BUFFER_SIZE] from the catalogue texts
 // (each loaded into TEXT_LOAD_SIZE bytes), the package name and `arg` (see RunFailure; NULL
 // is taken as empty). The result is cut at MESSAGE_MAX characters. Returns its length.
-size_t ComposeFailure(int failure, const char* arg, TextLoader load, void* ctx, char* out);
+size_t ComposeFailure(int failure, const char* arg, TextLoader load, char* out);
 
 // Appends `text` to the NUL-terminated `buf` of `size` bytes, cutting it so that the result
 // still fits. Returns the new length.
 size_t AppendText(char* buf, size_t size, const char* text);
 
 // The TextLoader over the catalogue's texts compiled in (res/messages.h), for programs that
-// carry no string table; ctx is unused. The texts are the ones setup.rc compiles.
-int LoadCompiledText(void* ctx, unsigned id, char* buf, int size);
+// carry no string table. The texts are the ones setup.rc compiles.
+int LoadCompiledText(unsigned id, char* buf, int size);
 
 #endif

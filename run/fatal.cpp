@@ -22,14 +22,14 @@ void AttachSetupWindow(HINSTANCE instance, HWND window) {
 }
 
 // The TextLoader (failure.h) over the string table.
-static int LoadTableText(void*, unsigned id, char* buf, int size) {
+static int LoadTableText(unsigned id, char* buf, int size) {
   int len = LoadStringA(g_instance, id, buf, size);
   if (len > 0) return len;
   buf[0] = '\0';
   return 0;
 }
 
-int LoadCatalogueText(UINT id, char* text) { return LoadTableText(NULL, id, text, TEXT_LOAD_SIZE); }
+int LoadCatalogueText(UINT id, char* text) { return LoadTableText(id, text, TEXT_LOAD_SIZE); }
 
 int FatalError(const char* text) {
   ClosePackage();
@@ -47,7 +47,7 @@ int FatalError(const char* text) {
 
 int ReportFailure(int failure, const char* arg) {
   char message[MESSAGE_BUFFER_SIZE];
-  ComposeFailure(failure, arg, LoadTableText, NULL, message);
+  ComposeFailure(failure, arg, LoadTableText, message);
   return FatalError(message);
 }
 

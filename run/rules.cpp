@@ -68,22 +68,22 @@ const Recipe kRecipes[] = {
 };
 
 // Appends catalogue text `id` to out[MESSAGE_BUFFER_SIZE]; a missing text adds nothing.
-void AppendCatalogueText(char* out, unsigned id, TextLoader load, void* ctx) {
+void AppendCatalogueText(char* out, unsigned id, TextLoader load) {
   char text[TEXT_LOAD_SIZE];
-  if (load && load(ctx, id, text, TEXT_LOAD_SIZE) > 0) AppendText(out, MESSAGE_BUFFER_SIZE, text);
+  if (load && load(id, text, TEXT_LOAD_SIZE) > 0) AppendText(out, MESSAGE_BUFFER_SIZE, text);
 }
 
 }  // namespace
 
-size_t ComposeFailure(int failure, const char* arg, TextLoader load, void* ctx, char* out) {
+size_t ComposeFailure(int failure, const char* arg, TextLoader load, char* out) {
   out[0] = '\0';
   for (const Recipe& r : kRecipes) {
     if (r.failure != failure) continue;
-    AppendCatalogueText(out, r.head, load, ctx);
+    AppendCatalogueText(out, r.head, load);
     AppendText(out, MESSAGE_BUFFER_SIZE, r.fixed);
     if (r.with_arg) AppendText(out, MESSAGE_BUFFER_SIZE, arg);
     AppendText(out, MESSAGE_BUFFER_SIZE, r.suffix);
-    if (r.tail) AppendCatalogueText(out, r.tail, load, ctx);
+    if (r.tail) AppendCatalogueText(out, r.tail, load);
     break;
   }
   return strlen(out);

@@ -61,7 +61,7 @@ const unsigned kCatalogueIds[] = {IDS_TITLE,        IDS_NEED_WIN32,   IDS_NO_PAC
 std::string Compose(int failure, const char* arg = nullptr) {
   char out[MESSAGE_BUFFER_SIZE];
   memset(out, 'x', sizeof out);
-  size_t len = ComposeFailure(failure, arg, LoadCompiledText, nullptr, out);
+  size_t len = ComposeFailure(failure, arg, LoadCompiledText, out);
   EXPECT_EQ(len, strlen(out));
   return out;
 }
@@ -90,7 +90,7 @@ TEST(RunMessages, EveryFailureComposesItsExactText) {
             "Setup program cannot continue because it could not run file C:\\TEMP\\Setup1.exe");
   // The caption keeps its leading space.
   char title[TEXT_LOAD_SIZE];
-  LoadCompiledText(nullptr, IDS_TITLE, title, TEXT_LOAD_SIZE);
+  LoadCompiledText(IDS_TITLE, title, TEXT_LOAD_SIZE);
   EXPECT_STREQ(title, " Setup program");
 }
 
@@ -117,19 +117,18 @@ TEST(RunMessages, LongPathIsCutAt519Characters) {
 TEST(RunMessages, MissingCatalogueTextsLeaveOnlyTheFixedParts) {
   char out[MESSAGE_BUFFER_SIZE];
   ComposeFailure(
-      FAIL_NO_PACKAGE, nullptr, [](void*, unsigned, char* buf, int) { return buf[0] = '\0', 0; },
-      nullptr, out);
+      FAIL_NO_PACKAGE, nullptr, [](unsigned, char* buf, int) { return buf[0] = '\0', 0; }, out);
   EXPECT_STREQ(out, " '_Data.001'.");
-  ComposeFailure(FAIL_NO_SPACE, nullptr, nullptr, nullptr, out);
+  ComposeFailure(FAIL_NO_SPACE, nullptr, nullptr, out);
   EXPECT_STREQ(out, "");
-  ComposeFailure(12345, nullptr, LoadCompiledText, nullptr, out);
+  ComposeFailure(12345, nullptr, LoadCompiledText, out);
   EXPECT_STREQ(out, "");
 }
 
 TEST(RunMessages, CatalogueTextsFitTheirLoadBuffers) {
   for (unsigned id : kCatalogueIds) {
     char text[2 * TEXT_LOAD_SIZE];
-    EXPECT_GT(LoadCompiledText(nullptr, id, text, sizeof text), 0) << "text " << id;
+    EXPECT_GT(LoadCompiledText(id, text, sizeof text), 0) << "text " << id;
     EXPECT_LT(strlen(text), (size_t)TEXT_LOAD_SIZE) << "text " << id;
   }
 }

@@ -8,7 +8,7 @@ namespace datapack {
 // The bootstrapper's own composition, from the texts its string table is compiled from.
 static std::string Compose(int failure, const char* arg) {
   char message[MESSAGE_BUFFER_SIZE];
-  ComposeFailure(failure, arg, LoadCompiledText, nullptr, message);
+  ComposeFailure(failure, arg, LoadCompiledText, message);
   return message;
 }
 
