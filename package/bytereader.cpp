@@ -10,14 +10,11 @@ static int MemoryRead(void* ctx, void* buf, uint32_t want, uint32_t* got) {
   size_t n = want < left ? want : left;
   int ok = 1;
   if (m->fail_at >= 0) {
-    size_t fail = (size_t)m->fail_at;
+    const size_t fail = (size_t)m->fail_at, before = m->pos < fail ? fail - m->pos : 0;
     // A read that would need the byte at fail_at (or beyond) delivers what lies before it
     // and then fails, as a disk read does when it meets a bad sector.
-    if (m->pos >= fail) {
-      n = 0;
-      ok = 0;
-    } else if (want > fail - m->pos) {
-      if (n > fail - m->pos) n = fail - m->pos;
+    if (m->pos >= fail || want > before) {
+      if (n > before) n = before;
       ok = 0;
     }
   }
