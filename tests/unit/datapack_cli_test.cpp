@@ -695,7 +695,7 @@ TEST(DatapackCli, HelpVersionAndUsageErrors) {
       {{"--version"}, 0, true, "datapack "},
       {{}, 1, false, "Usage: datapack"},
       {{"pack"}, 1, false, "unknown command 'pack'"},
-      {{"help", "pack"}, 1, false, "unknown command 'pack' (commands: create, list,"},
+      {{"help", "pack"}, 1, false, "'pack' (commands: create, list, verify, extract, brand)"},
       {{"help", "help"}, 0, true, "Usage: datapack COMMAND"},
       {{"create", "-l", "a", "-s", "b", "-u", "c", "-k", "Setup", "--epoch", "99999999999999"},
        1,

@@ -74,9 +74,12 @@ int RunDatapack(const std::vector<std::string>& args, Console& console) {
   }
   if (first == "help") {
     const Command* c = FindCommand(args[1]);
-    if (!c)
+    if (!c) {
+      std::string names;
+      for (const Command& k : kCommands) names += std::string(names.empty() ? "" : ", ") + k.name;
       return Fail(console, kExitUsage, "help",
-                  "unknown command '" + args[1] + "' (commands: create, list, verify, extract)");
+                  "unknown command '" + args[1] + "' (commands: " + names + ")");
+    }
     console.out << c->help;
     return kExitOk;
   }
