@@ -189,6 +189,7 @@ TEST(DatapackCli, OutputIsARegularFileOtherThanTheInputs) {
     int code;
     const char* words;
     rlim_t limit = RLIM_INFINITY;  // the size a file may grow to
+    const char* fresh = nullptr;   // -C this folder inside the folder, not there beforehand
   } cases[] = {
       {"FIFO", "fifo", 1, "fifo: is a FIFO, not a regular file"},
       {"folder", "folder", 1, "folder: is a folder, not a regular file"},
@@ -499,6 +500,7 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
     int sig;
     const char* words;
     rlim_t limit = RLIM_INFINITY;  // the size a file may grow to
+    const char* fresh = nullptr;   // -C this folder inside the folder, not there beforehand
   } cases[] = {
       {"parent folder", {"..\\evil.txt"}, false, {}, 2, 0, "not a plain file name"},
       {"slash", {"a/b.txt"}, false, {}, 2, 0, "not a plain file name"},
@@ -512,6 +514,15 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
        0,
        "support file \"kquninst.EXE\" (list line 12): it would replace the uninstaller"},
       {"corrupt last entry", {"a.txt", "b.txt"}, true, {}, 2, 0, "incorrect data check"},
+      {"corrupt last entry, new folders",
+       {"a.txt", "b.txt"},
+       true,
+       {"c.txt"},
+       2,
+       0,
+       "incorrect data check",
+       RLIM_INFINITY,
+       "new/deeper"},
       {"corrupt last entry, earlier copies",
        {"a.txt", "b.txt"},
        true,
@@ -545,7 +556,8 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
         WriteFile(out / name, "old " + name);
     }
     const std::vector<std::string> before = Listing(out);
-    const std::vector<std::string> args = {"extract", "--force", "-C", out.string(),
+    const fs::path target = c.fresh ? out / c.fresh : out;
+    const std::vector<std::string> args = {"extract", "--force", "-C", target.string(),
                                            (root / "_Data.001").string()};
     if (c.sig) {
       const pid_t child = fork();

@@ -172,6 +172,28 @@ int Extraction::Commit(std::string& why) {
   return kExitOk;
 }
 
+// The folders -C names that do not exist yet, deepest first. A run that fails removes
+// them again (each only while empty), so that it leaves no trace.
+class MadeFolders {
+ public:
+  explicit MadeFolders(const fs::path& dir) {
+    std::error_code ec;
+    for (fs::path p = dir; !p.empty() && !fs::exists(fs::symlink_status(p, ec));
+         p = p.parent_path()) {
+      paths_.push_back(p);
+      if (p == p.parent_path()) break;
+    }
+  }
+  ~MadeFolders() {
+    std::error_code ec;
+    for (const fs::path& p : paths_) fs::remove(p, ec);
+  }
+  void Keep() { paths_.clear(); }
+
+ private:
+  std::vector<fs::path> paths_;
+};
+
 }  // namespace
 
 int CommandExtract(const std::vector<std::string>& args, Console& console) {
@@ -186,6 +208,7 @@ int CommandExtract(const std::vector<std::string>& args, Console& console) {
   const std::string arg = o.operands.empty() ? PACKAGE_FILE_NAME : o.operands[0];
   if (o.Has("quiet")) console.err_is_terminal = false;  // no progress line either
   const fs::path dir = PathFromNative(o.Get("directory", "."));
+  MadeFolders made(dir);
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec) return Fail(console, kExitIo, DisplayPath(dir), ec.message());
@@ -230,6 +253,7 @@ int CommandExtract(const std::vector<std::string>& args, Console& console) {
   if (report.failed) return Fail(console, kExitInvalid, arg, report.reason);
   code = x.Commit(error);
   if (code != kExitOk) return Fail(console, code, arg, error);
+  made.Keep();
   for (const std::string& w : report.warnings) Warn(console, arg, w);
   if (!o.Has("quiet"))
     console.out << arg << ": " << x.files() << " files extracted into " << DisplayPath(dir) << "\n";
