@@ -11,7 +11,7 @@
 #include "entrylimit.h"
 #include "listcheck.h"
 #include "listfile.h"
-#include "package_walk.h"  // Role, RoleName
+#include "package_walk.h"  // RoleName
 #include "parallel.h"
 #include "package.h"
 #include "package_writer.h"
@@ -95,7 +95,7 @@ struct Input {
   fs::path path;
   SourceStat st;
   uint32_t list_line = 0;  // the list line naming a support file; 0 for the others
-  Role role = Role::kSupport;
+  EntryRole role = ROLE_SUPPORT;
 };
 
 std::string Lower(std::string s) {
@@ -445,8 +445,8 @@ int GatherInputs(Console& console, const CreateRequest& req, Contents& c) {
   c.inputs.resize(FIXED_ENTRIES - 1);
   for (uint32_t index = 1; index < FIXED_ENTRIES; ++index) {
     Input& in = c.inputs[index - 1];
-    in.role = Role(EntryRoleAt(index));
-    const bool setup = in.role == Role::kSetupProgram;
+    in.role = EntryRole(EntryRoleAt(index));
+    const bool setup = in.role == ROLE_SETUP_PROGRAM;
     in.path = setup ? req.setup : req.uninstaller;
     in.file.name = setup ? c.setup_name : std::string(UNINSTALLER_NAME);
   }

@@ -219,7 +219,7 @@ int CommandExtract(const std::vector<std::string>& args, Console& console) {
   int refusal = kExitOk;  // why a callback stopped the walk
   InspectOptions options;
   options.on_start = [&](const EntryReport& e, std::string& out) -> bool {
-    if (e.role == Role::kList) {
+    if (e.role == ROLE_LIST) {
       // The list names every file: refuse before writing the first one.
       if (const ListIssue* issue = report.list.Failure()) {
         refusal = kExitInvalid;

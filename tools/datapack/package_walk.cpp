@@ -102,7 +102,7 @@ std::string EntryFailure(const EntryReport& e, uint64_t file_size) {
   return text;
 }
 
-// Each role's words for people and its identifier for machine-readable output, by Role.
+// Each role's words for people and its identifier for machine-readable output, by EntryRole.
 const struct {
   const char* name;
   const char* id;
@@ -113,9 +113,9 @@ const struct {
 
 }  // namespace
 
-const char* RoleName(Role role) { return kRoleWords[(int)role].name; }
+const char* RoleName(EntryRole role) { return kRoleWords[role].name; }
 
-const char* RoleId(Role role) { return kRoleWords[(int)role].id; }
+const char* RoleId(EntryRole role) { return kRoleWords[role].id; }
 
 std::string DescribeEntry(const EntryReport& e) {
   return "entry " + std::to_string(e.index) + " (" + RoleName(e.role) + " " +
@@ -145,7 +145,7 @@ class Walk {
 
  private:
   bool ReadHeader();
-  int ReadNext(Role role, const std::string& name, bool counted);
+  int ReadNext(EntryRole role, const std::string& name, bool counted);
   // Reads entry `index` as the package order says it is; false when the walk stops there.
   bool ReadEntryAt(uint32_t index);
   void Warn(const EntryReport& er);
@@ -213,7 +213,7 @@ bool Walk::ReadHeader() {
 
 // Reads the next entry. Returns 1 when it inflated, 0 when it did not but the next record
 // can still be found, -1 when the walk cannot go on.
-int Walk::ReadNext(Role role, const std::string& name, bool counted) {
+int Walk::ReadNext(EntryRole role, const std::string& name, bool counted) {
   EntryReport er;
   er.index = (uint32_t)rep_.entries.size() + 1;
   er.role = role;
@@ -222,8 +222,8 @@ int Walk::ReadNext(Role role, const std::string& name, bool counted) {
   const bool live = !rep_.failed && !stopped_;  // consumers hear of entries until a failure
   PayloadRoute route;
   kept_.clear();
-  route.keep = role == Role::kList ? &kept_ : nullptr;
-  route.on_data = live && role != Role::kList && options_.on_data ? &options_.on_data : nullptr;
+  route.keep = role == ROLE_LIST ? &kept_ : nullptr;
+  route.on_data = live && role != ROLE_LIST && options_.on_data ? &options_.on_data : nullptr;
   route.progress = [this]() { Progress(); };
   if (route.on_data && !Start(er)) return -1;
   const PayloadSink payload = {PayloadRoute::Write, &route};
@@ -315,10 +315,10 @@ bool Walk::Run() {
 }
 
 bool Walk::ReadEntryAt(uint32_t index) {
-  const Role role = Role(EntryRoleAt(index));
+  const EntryRole role = EntryRole(EntryRoleAt(index));
   int state = 0;
   switch (role) {
-    case Role::kList:
+    case ROLE_LIST:
       // Unpacked before the bar starts counting.
       state = ReadNext(role, list_name_, false);
       if (state == 1) {
@@ -328,12 +328,12 @@ bool Walk::ReadEntryAt(uint32_t index) {
       }
       kept_ = std::vector<unsigned char>();
       break;
-    case Role::kSetupProgram:
-    case Role::kUninstaller:
-      state = ReadNext(role, role == Role::kSetupProgram ? setup_name_ : UNINSTALLER_NAME, true);
+    case ROLE_SETUP_PROGRAM:
+    case ROLE_UNINSTALLER:
+      state = ReadNext(role, role == ROLE_SETUP_PROGRAM ? setup_name_ : UNINSTALLER_NAME, true);
       Deliver();
       break;
-    case Role::kSupport: {
+    case ROLE_SUPPORT: {
       const size_t i = index - FIXED_ENTRIES;
       const std::string& name = rep_.list.names[i];
       state = ReadNext(role, name, true);

@@ -17,22 +17,15 @@
 
 namespace datapack {
 
-// An entry's role, as format.h's EntryRole (which also gives their order).
-enum class Role {
-  kList = ROLE_LIST,
-  kSetupProgram = ROLE_SETUP_PROGRAM,
-  kUninstaller = ROLE_UNINSTALLER,
-  kSupport = ROLE_SUPPORT
-};
-
-// "list file", "setup program", "uninstaller", "support file".
-const char* RoleName(Role role);
+// An entry's role (format.h's EntryRole): "list file", "setup program", "uninstaller",
+// "support file".
+const char* RoleName(EntryRole role);
 // The same as identifiers for machine-readable output: "list", "setup_program", ...
-const char* RoleId(Role role);
+const char* RoleId(EntryRole role);
 
 struct EntryReport {
   uint32_t index = 0;  // 1-based position in the package
-  Role role = Role::kList;
+  EntryRole role = ROLE_LIST;
   std::string name;       // what it unpacks to: "Setup.lst", "Setup1.exe", "KQUninst.exe", ...
   uint64_t offset = 0;    // package offset of its entry record
   int status = ENTRY_OK;  // EntryStatus
