@@ -15,10 +15,6 @@ const uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,   
                                 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 const uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-// The order in which a dynamic block's header gives the code length code's lengths.
-const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
-
 // Symbol lookups, made once: by length, and by distance - 1 (first 256 directly, beyond
 // that by (distance - 1) >> 7, as every distance code past 256 spans a multiple of 128).
 struct SymbolTables {
@@ -47,6 +43,9 @@ const SymbolTables& Tables() {
 
 }  // namespace
 
+const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
+
 int LengthSymbol(int length) { return 257 + Tables().length[length]; }
 int DistanceSymbol(int dist) {
   return dist <= 256 ? Tables().dist_low[dist - 1] : Tables().dist_high[(dist - 1) >> 7];
@@ -55,6 +54,23 @@ int LengthExtraBits(int symbol) { return symbol > 256 ? kLengthExtra[symbol - 25
 int LengthBase(int symbol) { return kLengthBase[symbol - 257]; }
 int DistanceExtraBits(int symbol) { return kDistExtra[symbol]; }
 int DistanceBase(int symbol) { return kDistBase[symbol]; }
+int CodeLengthExtraBits(int symbol) {
+  return symbol == 16 ? 2 : symbol == 17 ? 3 : symbol == 18 ? 7 : 0;
+}
+int FixedLength(int symbol) { return symbol < 144 ? 8 : symbol < 256 ? 9 : symbol < 280 ? 7 : 8; }
+
+void CanonicalCodes(const uint8_t* lengths, int n, uint16_t* codes) {
+  int count[16] = {0}, next[16] = {0};
+  for (int i = 0; i < n; ++i) count[lengths[i]]++;
+  count[0] = 0;
+  for (int l = 2; l <= 15; ++l) next[l] = (next[l - 1] + count[l - 1]) << 1;
+  for (int s = 0; s < n; ++s) {
+    const int l = lengths[s];
+    uint32_t c = l ? (uint32_t)next[l]++ : 0, rev = 0;
+    for (int i = 0; i < l; ++i) rev |= ((c >> i) & 1) << (l - 1 - i);
+    codes[s] = (uint16_t)rev;
+  }
+}
 
 DeflateTokenReader::DeflateTokenReader(const unsigned char* data, size_t size)
     : data_(data), size_(size) {}
@@ -108,17 +124,11 @@ bool DeflateTokenReader::Build(const uint8_t* lengths, int n, Code& code) {
   if (left > 0 && !(used == 1 && max == 1) && used != 0) return false;  // incomplete
   code.bits = max ? max : 1;
   code.table.assign(size_t(1) << code.bits, 0);
-  int next[16];
-  next[1] = 0;
-  for (int l = 2; l <= 15; ++l) next[l] = (next[l - 1] + count[l - 1]) << 1;
-  for (int s = 0; s < n; ++s) {
-    int l = lengths[s];
-    if (!l) continue;
-    uint32_t c = (uint32_t)next[l]++, rev = 0;
-    for (int i = 0; i < l; ++i) rev |= ((c >> i) & 1) << (l - 1 - i);
-    for (uint32_t k = rev; k < code.table.size(); k += 1u << l)
+  uint16_t codes[288];
+  CanonicalCodes(lengths, n, codes);
+  for (int s = 0; s < n; ++s)
+    for (uint32_t k = codes[s], l = lengths[s]; l && k < code.table.size(); k += 1u << l)
       code.table[k] = (uint16_t)((s << 4) | l);
-  }
   return true;
 }
 
@@ -145,16 +155,12 @@ bool DeflateTokenReader::ReadDynamicHeader() {
       lengths[i++] = (uint8_t)sym;
       continue;
     }
-    int repeat, value = 0;
-    if (!Need(sym == 16 ? 2 : sym == 17 ? 3 : 7)) return false;
+    const int extra = CodeLengthExtraBits(sym);
+    if (!Need(extra)) return false;
+    int repeat = (sym == 18 ? 11 : 3) + (int)Take(extra), value = 0;
     if (sym == 16) {
       if (i == 0) return Fail("invalid bit length repeat");
       value = lengths[i - 1];
-      repeat = 3 + (int)Take(2);
-    } else if (sym == 17) {
-      repeat = 3 + (int)Take(3);
-    } else {
-      repeat = 11 + (int)Take(7);
     }
     if (i + repeat > nlen + ndist) return Fail("invalid bit length repeat");
     while (repeat--) lengths[i++] = (uint8_t)value;
@@ -180,10 +186,7 @@ bool DeflateTokenReader::BeginBlock() {
     }
     case 1: {
       uint8_t lengths[288 + 32];
-      memset(lengths, 8, 144);
-      memset(lengths + 144, 9, 112);
-      memset(lengths + 256, 7, 24);
-      memset(lengths + 280, 8, 8);
+      for (int i = 0; i < 288; ++i) lengths[i] = (uint8_t)FixedLength(i);
       memset(lengths + 288, 5, 32);
       Build(lengths, 288, litlen_);
       Build(lengths + 288, 32, dist_);

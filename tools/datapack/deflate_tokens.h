@@ -1,4 +1,5 @@
-// Reading a deflate stream back into what its encoder chose: literals and matches.
+// Reading a deflate stream back into what its encoder chose: literals and matches; and the
+// pieces of deflate's format that datapack's block writers share with this reader.
 //
 // The default encoder of `datapack create` (reblock.h) takes zlib's matching as it is and only
 // rewrites the blocks, so it needs zlib's tokens, which zlib does not hand out. This reader
@@ -25,6 +26,8 @@ struct DeflateToken {
 const int kLitLenSymbols = 286;
 const int kDistSymbols = 30;
 const int kEndOfBlock = 256;
+// The order in which a dynamic block's header gives the code length code's lengths.
+extern const uint8_t kCodeLengthOrder[19];
 
 // The symbols and extra bits of a token, as a block writer needs them.
 int LengthSymbol(int length);     // 257..285 for 3..258
@@ -33,6 +36,38 @@ int LengthExtraBits(int symbol);  // of a literal/length symbol (0 for literals)
 int LengthBase(int symbol);
 int DistanceExtraBits(int symbol);
 int DistanceBase(int symbol);
+int CodeLengthExtraBits(int symbol);  // of a code length symbol: 2, 3, 7 for 16, 17, 18
+int FixedLength(int symbol);          // the fixed code's length of literal/length 0..287
+
+// Canonical codes for `lengths` (0 for an unused symbol), bit-reversed, since deflate sends a
+// code's most significant bit first into a stream read least significant bit first.
+void CanonicalCodes(const uint8_t* lengths, int n, uint16_t* codes);
+
+// Deflate's bits, least significant first, appended to `out`.
+struct BitSink {
+  std::vector<unsigned char>& out;
+  uint64_t acc = 0;
+  int count = 0;                     // bits in acc, fewer than 8 between calls
+  void Put(uint32_t value, int n) {  // n <= 32
+    acc |= (uint64_t)value << count;
+    count += n;
+    while (count >= 8) {
+      out.push_back((unsigned char)acc);
+      acc >>= 8;
+      count -= 8;
+    }
+  }
+  void Align() {
+    if (count) Put(0, 8 - count);
+  }
+  // A stored block's header; its `len` bytes follow in `out`, on the byte boundary it ends at.
+  void StoredHeader(bool final, uint32_t len) {
+    Put(final ? 1 : 0, 3);  // BFINAL, BTYPE 00
+    Align();
+    Put(len, 16);
+    Put(~len & 0xFFFF, 16);
+  }
+};
 
 // Reads raw deflate data (no zlib header) token by token.
 //   DeflateTokenReader r(data, size);

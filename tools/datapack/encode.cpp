@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "deflate_tokens.h"
 #include "entry_stream.h"
 #include "package_writer.h"
 #include "parallel.h"
@@ -32,19 +33,6 @@ uint32_t Adler32Of(const std::vector<unsigned char>& data) {
   }
   return (uint32_t)adler;
 }
-
-// Appends bits, least significant first, as deflate packs them.
-struct BitWriter {
-  std::vector<unsigned char>& bytes;
-  uint64_t bits;
-  void Put(uint32_t value, int count) {
-    for (int i = 0; i < count; ++i, ++bits) {
-      if (bits % 8 == 0) bytes.push_back(0);
-      bytes.back() |= (unsigned char)(((value >> i) & 1) << (bits % 8));
-    }
-  }
-  void Align() { bits = (bits + 7) / 8 * 8; }
-};
 
 // Bytes of StoredStream(payload of `size` bytes): header, 5 bytes per block of up to 65535,
 // at least one block, the Adler-32.
@@ -97,19 +85,14 @@ bool CheckCompressionOptions(const CompressionOptions& o, std::string& error) {
 
 std::vector<unsigned char> AssembleZlibStream(const std::vector<BitRun>& parts, uint32_t adler) {
   std::vector<unsigned char> out(kZlibHeader, kZlibHeader + 2);
-  BitWriter w{out, 16};
+  BitSink w{out};
   for (const BitRun& part : parts) {
-    if (w.bits % 8) {
-      w.Put(0, 3);  // BFINAL 0, BTYPE 00: stored
-      w.Align();
-      w.Put(0x0000, 16);  // LEN 0
-      w.Put(0xFFFF, 16);  // NLEN
-    }
-    out.insert(out.end(), part.bytes.begin(), part.bytes.end());
-    w.bits += part.bits;
+    if (w.count) w.StoredHeader(false, 0);
+    const size_t whole = (size_t)(part.bits / 8);  // bytes; the rest of the part goes bitwise
+    out.insert(out.end(), part.bytes.begin(), part.bytes.begin() + whole);
+    if (part.bits % 8) w.Put(part.bytes[whole], (int)(part.bits % 8));
   }
   w.Align();
-  out.resize(w.bits / 8);
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back((unsigned char)(adler >> shift));
   return out;
 }

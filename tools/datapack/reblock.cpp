@@ -15,8 +15,6 @@ const int kMaxCodeLengthBits = 7;     // and for the code length code (3-bit len
 const size_t kMaxBlockChunks = 32;    // a block spans at most 2 MiB of payload
 const size_t kWindowChunks = 1024;    // blocks are planned 64 MiB at a time
 const uint64_t kReportBits = 64 * 8;  // what a Huffman-coded block must save to be one
-const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 // Symbol counts of a run of tokens. End-of-block is not counted: every block has one.
 struct Histogram {
@@ -84,10 +82,6 @@ void RunLengths(const uint8_t* v, int total, Emit emit) {
   }
 }
 
-int ExtraBitsOfCodeLength(int symbol) {
-  return symbol == 16 ? 2 : symbol == 17 ? 3 : symbol == 18 ? 7 : 0;
-}
-
 // Builds `code` for the counts `h`; returns the block's size in bits, header included.
 uint64_t PlanDynamic(const Histogram& h, DynamicCode& code) {
   uint32_t lit[kLitLenSymbols];
@@ -114,13 +108,11 @@ uint64_t PlanDynamic(const Histogram& h, DynamicCode& code) {
 
   uint64_t bits = 3 + 5 + 5 + 4 + 3 * (uint64_t)code.ncl + h.extra_bits;
   for (int s = 0; s < 19; ++s)
-    bits += (uint64_t)cl_counts[s] * (code.cl[s] + ExtraBitsOfCodeLength(s));
+    bits += (uint64_t)cl_counts[s] * (code.cl[s] + CodeLengthExtraBits(s));
   for (int s = 0; s < kLitLenSymbols; ++s) bits += (uint64_t)lit[s] * ll[s];
   for (int s = 0; s < kDistSymbols; ++s) bits += (uint64_t)h.dist[s] * dl[s];
   return bits;
 }
-
-int FixedLength(int symbol) { return symbol < 144 ? 8 : symbol < 256 ? 9 : symbol < 280 ? 7 : 8; }
 
 uint64_t FixedBits(const Histogram& h) {
   uint64_t bits = 3 + 7 + h.extra_bits;  // header, end-of-block
@@ -135,7 +127,7 @@ uint64_t StoredBits(uint64_t bytes) {
   return 8 * bytes + 40 * blocks + 8;
 }
 
-enum BlockKind : uint8_t { kStoredBlock, kFixedBlock, kDynamicBlock };
+enum BlockKind : uint8_t { kStoredBlock, kFixedBlock, kDynamicBlock };  // deflate's BTYPE
 
 struct Segment {
   size_t first, end;  // chunks [first, end)
@@ -193,39 +185,6 @@ void PlanWindow(const Histogram* chunks, const uint64_t* starts, size_t n, uint3
     j = i;
   }
   out.insert(out.end(), plan.rbegin(), plan.rend());
-}
-
-// Deflate's bits, least significant first.
-struct BitSink {
-  std::vector<unsigned char>& out;
-  uint64_t acc = 0;
-  int count = 0;
-  void Put(uint32_t value, int n) {  // n <= 32
-    acc |= (uint64_t)value << count;
-    count += n;
-    while (count >= 8) {
-      out.push_back((unsigned char)acc);
-      acc >>= 8;
-      count -= 8;
-    }
-  }
-  void Align() {
-    if (count) Put(0, 8 - count);
-  }
-};
-
-// Canonical codes for `lengths`, bit-reversed for writing least significant bit first.
-void Codes(const uint8_t* lengths, int n, uint16_t* codes) {
-  int count[16] = {0}, next[16] = {0};
-  for (int i = 0; i < n; ++i) count[lengths[i]]++;
-  count[0] = 0;
-  for (int l = 2; l <= 15; ++l) next[l] = (next[l - 1] + count[l - 1]) << 1;
-  for (int s = 0; s < n; ++s) {
-    const int l = lengths[s];
-    uint32_t c = l ? (uint32_t)next[l]++ : 0, rev = 0;
-    for (int i = 0; i < l; ++i) rev |= ((c >> i) & 1) << (l - 1 - i);
-    codes[s] = (uint16_t)rev;
-  }
 }
 
 // Hands out the tokens of a stream one by one, read a batch at a time.
@@ -334,18 +293,15 @@ bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned
   for (Histogram& h : chunks) h.Clear();
   std::vector<uint64_t> starts(nchunks + 1, size);  // where each chunk's first token starts
   {
-    DeflateTokenReader r(z + 2, z_size - 2);
-    DeflateToken batch[4096];
+    TokenSource src(z + 2, z_size - 2);
+    const DeflateTokenReader& r = src.reader;
     size_t filled = 0;  // chunks whose start is known
     uint64_t pos = 0;
-    while (size_t got = r.Read(batch, sizeof batch / sizeof batch[0])) {
-      for (size_t k = 0; k < got; ++k) {
-        const size_t c = (size_t)(pos / kReblockChunk);
-        if (c >= nchunks) break;  // more than `size` bytes: refused below
-        for (; filled <= c; ++filled) starts[filled] = pos;
-        chunks[c].Count(batch[k]);
-        pos += batch[k].dist ? batch[k].litlen : 1;
-      }
+    for (DeflateToken t; src.Next(t); pos += t.dist ? t.litlen : 1) {
+      const size_t c = (size_t)(pos / kReblockChunk);
+      if (c >= nchunks) continue;  // more than `size` bytes: refused below
+      for (; filled <= c; ++filled) starts[filled] = pos;
+      chunks[c].Count(t);
     }
     if (r.failed() || !r.done() || r.produced() != size || 2 + r.used() + 4 != z_size) {
       error = r.failed() ? std::string("cannot read the zlib stream: ") + r.error()
@@ -370,12 +326,7 @@ bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned
   out.assign(z, z + 2);
   BitSink w{out};
   TokenSource src(z + 2, z_size - 2);
-  if (plan.empty()) {  // nothing to hold: one empty stored block
-    w.Put(1, 3);
-    w.Align();
-    w.Put(0, 16);
-    w.Put(0xFFFF, 16);
-  }
+  if (plan.empty()) w.StoredHeader(true, 0);  // nothing to hold: one empty stored block
   for (size_t s = 0; s < plan.size(); ++s) {
     const Segment& seg = plan[s];
     const bool last = s + 1 == plan.size();
@@ -390,10 +341,7 @@ bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned
       const uint64_t end = starts[seg.end];
       do {
         const uint32_t len = (uint32_t)std::min<uint64_t>(end - at, 65535);
-        w.Put(last && at + len == end ? 1 : 0, 3);
-        w.Align();
-        w.Put(len, 16);
-        w.Put(~len & 0xFFFF, 16);
+        w.StoredHeader(last && at + len == end, len);
         out.insert(out.end(), payload + at, payload + at + len);
         at += len;
       } while (at < end);
@@ -403,32 +351,30 @@ bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned
     // which moves every length-9 code.
     uint8_t ll[288 + kDistSymbols] = {0}, dl[32] = {0};
     uint16_t lc[288], dc[32];
+    w.Put(last ? 1 : 0, 1);
+    w.Put(seg.kind, 2);
     if (seg.kind == kFixedBlock) {
-      w.Put(last ? 1 : 0, 1);
-      w.Put(1, 2);
       for (int i = 0; i < 288; ++i) ll[i] = (uint8_t)FixedLength(i);
       for (int i = 0; i < 32; ++i) dl[i] = 5;
-      Codes(ll, 288, lc);
-      Codes(dl, 32, dc);
+      CanonicalCodes(ll, 288, lc);
+      CanonicalCodes(dl, 32, dc);
     } else {
       DynamicCode code;
       PlanDynamic(h, code);
       memcpy(ll, code.lengths, (size_t)code.nlen);
       memcpy(dl, code.lengths + code.nlen, (size_t)code.ndist);
-      w.Put(last ? 1 : 0, 1);
-      w.Put(2, 2);
       w.Put((uint32_t)(code.nlen - 257), 5);
       w.Put((uint32_t)(code.ndist - 1), 5);
       w.Put((uint32_t)(code.ncl - 4), 4);
       for (int i = 0; i < code.ncl; ++i) w.Put(code.cl[kCodeLengthOrder[i]], 3);
       uint16_t clc[19];
-      Codes(code.cl, 19, clc);
+      CanonicalCodes(code.cl, 19, clc);
       RunLengths(code.lengths, code.nlen + code.ndist, [&](int sym, int extra) {
         w.Put(clc[sym], code.cl[sym]);
-        w.Put((uint32_t)extra, ExtraBitsOfCodeLength(sym));
+        w.Put((uint32_t)extra, CodeLengthExtraBits(sym));
       });
-      Codes(ll, kLitLenSymbols, lc);
-      Codes(dl, kDistSymbols, dc);
+      CanonicalCodes(ll, kLitLenSymbols, lc);
+      CanonicalCodes(dl, kDistSymbols, dc);
     }
     if (!WriteTokens(src, h.tokens, ll, lc, dl, dc, w)) {
       error = "the zlib stream reads differently the second time";
