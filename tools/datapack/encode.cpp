@@ -185,16 +185,15 @@ void EntryWork::Finish() {
   kind_ = StreamKind::kZlib;
   if (options_.best) {
     std::vector<unsigned char> optimal = AssembleZlibStream(parts_, Adler32Of(payload_));
+    for (BitRun& part : parts_) part = BitRun();
     // Equal sizes: the optimal stream, whose blocks are fewer.
     if (optimal.size() <= zlib_.size()) {
       stream_.swap(optimal);
       kind_ = StreamKind::kOptimal;
     } else if (rounds_ < 3 && PartOptions(0).max_blocks < kMaxBlocksPerPart) {
       scale_ *= 2;
-      for (BitRun& part : parts_) part = BitRun();
       return;  // another round
     }
-    for (BitRun& part : parts_) part = BitRun();
   }
   if (FewBlocks()) {
     // zlib's own stream when it has no more blocks and is smaller.
@@ -232,9 +231,6 @@ void EncodeAll(const std::vector<EntryWork*>& works, unsigned threads,
     size_t index;
     uint64_t cost;
   };
-  auto between = [&](size_t) {
-    if (tick) tick();
-  };
   for (std::vector<EntryWork*> round = works; !round.empty();) {
     std::vector<Task> tasks;
     for (EntryWork* w : round)
@@ -242,13 +238,11 @@ void EncodeAll(const std::vector<EntryWork*>& works, unsigned threads,
     std::stable_sort(tasks.begin(), tasks.end(),
                      [](const Task& a, const Task& b) { return a.cost > b.cost; });
     RunTasks(
-        tasks.size(), threads, [&](size_t i) { tasks[i].work->RunTask(tasks[i].index); }, between);
+        tasks.size(), threads, [&](size_t i) { tasks[i].work->RunTask(tasks[i].index); }, tick);
     RunTasks(
-        round.size(), threads, [&](size_t i) { round[i]->Finish(); }, between);
-    std::vector<EntryWork*> again;
-    for (EntryWork* w : round)
-      if (!w->done()) again.push_back(w);
-    round.swap(again);
+        round.size(), threads, [&](size_t i) { round[i]->Finish(); }, tick);
+    round.erase(std::remove_if(round.begin(), round.end(), [](EntryWork* w) { return w->done(); }),
+                round.end());
   }
 }
 

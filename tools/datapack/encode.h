@@ -38,10 +38,6 @@ namespace datapack {
 
 // How payloads are deflated. The defaults are datapack's: the smallest output zlib makes.
 struct CompressionOptions {
-  CompressionOptions() = default;
-  CompressionOptions(int zlib_level, int zlib_mem_level, int zlib_strategy)
-      : level(zlib_level), mem_level(zlib_mem_level), strategy(zlib_strategy) {}
-
   int level = 9;            // zlib level 0..9; 0 writes stored blocks only
   int mem_level = 9;        // zlib memLevel 1..9
   int strategy = 0;         // Z_DEFAULT_STRATEGY (0), Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE or Z_FIXED

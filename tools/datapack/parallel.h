@@ -18,11 +18,11 @@ namespace datapack {
 unsigned DefaultThreads();
 
 // Runs task(i) for every i in [0, count) on up to `threads` threads, the calling thread
-// among them, taking the tasks in index order. `between` (may be empty) is called on the
-// calling thread after each task that thread ran, with the number of tasks finished so far,
-// so that it may show progress. Returns when every task has finished.
+// among them, taking the tasks in index order. `tick` (may be empty) is called on the calling
+// thread after each task that thread ran, so that it may show progress. Returns when every
+// task has finished.
 void RunTasks(size_t count, unsigned threads, const std::function<void(size_t)>& task,
-              const std::function<void(size_t)>& between);
+              const std::function<void()>& tick);
 
 }  // namespace datapack
 

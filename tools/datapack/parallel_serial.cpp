@@ -6,10 +6,10 @@ namespace datapack {
 unsigned DefaultThreads() { return 1; }
 
 void RunTasks(size_t count, unsigned, const std::function<void(size_t)>& task,
-              const std::function<void(size_t)>& between) {
+              const std::function<void()>& tick) {
   for (size_t i = 0; i < count; ++i) {
     task(i);
-    if (between) between(i + 1);
+    if (tick) tick();
   }
 }
 

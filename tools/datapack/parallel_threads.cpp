@@ -13,13 +13,12 @@ unsigned DefaultThreads() {
 }
 
 void RunTasks(size_t count, unsigned threads, const std::function<void(size_t)>& task,
-              const std::function<void(size_t)>& between) {
-  std::atomic<size_t> next(0), finished(0);
+              const std::function<void()>& tick) {
+  std::atomic<size_t> next(0);
   auto work = [&](bool caller) {
     for (size_t i; (i = next.fetch_add(1)) < count;) {
       task(i);
-      size_t done = finished.fetch_add(1) + 1;
-      if (caller && between) between(done);
+      if (caller && tick) tick();
     }
   };
   std::vector<std::thread> helpers;

@@ -10,6 +10,8 @@ namespace datapack {
 
 namespace {
 
+const size_t kReblockChunk = size_t(64) << 10;          // block ends are chosen at these steps
+const uint64_t kReblockBlockBytes = uint64_t(1) << 20;  // payload per Huffman-coded block
 const int kMaxCodeBits = 15;          // deflate's limit for literal/length and distance codes
 const int kMaxCodeLengthBits = 7;     // and for the code length code (3-bit lengths)
 const size_t kMaxBlockChunks = 32;    // a block spans at most 2 MiB of payload

@@ -27,9 +27,6 @@
 
 namespace datapack {
 
-const size_t kReblockChunk = size_t(64) << 10;          // block ends are chosen at these steps
-const uint64_t kReblockBlockBytes = uint64_t(1) << 20;  // payload per Huffman-coded block
-
 // Huffman-coded blocks the rewritten stream of a `size`-byte payload may have: one per MiB,
 // rounded up, at least one.
 uint32_t ReblockBudget(uint64_t size);
