@@ -24,16 +24,6 @@ const uint64_t kZlibCost = 1;
 // (maximum compression), no dictionary; 0x78DA is a multiple of 31.
 const unsigned char kZlibHeader[2] = {0x78, 0xDA};
 
-uint32_t Adler32Of(const std::vector<unsigned char>& data) {
-  uLong adler = adler32(0L, Z_NULL, 0);
-  for (size_t done = 0; done < data.size();) {
-    uInt n = (uInt)std::min<size_t>(data.size() - done, 1u << 30);
-    adler = adler32(adler, data.data() + done, n);
-    done += n;
-  }
-  return (uint32_t)adler;
-}
-
 // Bytes of StoredStream(payload of `size` bytes): header, 5 bytes per block of up to 65535,
 // at least one block, the Adler-32.
 uint64_t StoredStreamSize(uint64_t size) {
@@ -184,7 +174,8 @@ void EntryWork::Finish() {
   }
   kind_ = StreamKind::kZlib;
   if (options_.best) {
-    std::vector<unsigned char> optimal = AssembleZlibStream(parts_, Adler32Of(payload_));
+    const uLong adler = adler32_z(adler32(0L, Z_NULL, 0), payload_.data(), payload_.size());
+    std::vector<unsigned char> optimal = AssembleZlibStream(parts_, (uint32_t)adler);
     for (BitRun& part : parts_) part = BitRun();
     // Equal sizes: the optimal stream, whose blocks are fewer.
     if (optimal.size() <= zlib_.size()) {

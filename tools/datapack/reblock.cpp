@@ -160,20 +160,16 @@ void PlanWindow(const Histogram* chunks, const uint64_t* starts, size_t n, uint3
       const uint64_t fixed = FixedBits(h);
       if (fixed < huffman) huffman = fixed, hk = kFixedBlock;
       huffman += kReportBits;
+      // Chunks [i, j) as one more block after the best layout of [0, i) with `before` bits.
+      auto consider = [&](uint32_t b, uint64_t before, uint64_t bits, BlockKind k) {
+        if (before == kNone || before + bits >= cost[b * width + j]) return;
+        cost[b * width + j] = before + bits;
+        from[b * width + j] = (uint32_t)i;
+        kind[b * width + j] = k;
+      };
       for (uint32_t b = 0; b <= budget; ++b) {
-        uint64_t& best = cost[b * width + j];
-        const uint64_t same = cost[b * width + i];
-        if (same != kNone && same + stored < best) {
-          best = same + stored;
-          from[b * width + j] = (uint32_t)i;
-          kind[b * width + j] = kStoredBlock;
-        }
-        const uint64_t fewer = b ? cost[(b - 1) * width + i] : kNone;
-        if (fewer != kNone && fewer + huffman < best) {
-          best = fewer + huffman;
-          from[b * width + j] = (uint32_t)i;
-          kind[b * width + j] = hk;
-        }
+        consider(b, cost[b * width + i], stored, kStoredBlock);  // takes none of the budget
+        if (b) consider(b, cost[(b - 1) * width + i], huffman, hk);
       }
     }
   }
