@@ -161,7 +161,7 @@ TEST(CreateModes, SameBytesOnAnyNumberOfThreadsWithinTheBudget) {
     dptest::WriteFile(dir / names.back(), Compressible(size, 10 + (unsigned)i));
   }
   dptest::WriteFile(dir / "setup.exe", Compressible(20000, 1));
-  dptest::WriteFile(dir / "un.exe", Compressible(30, 3));
+  dptest::WriteFile(dir / "uninst.exe", Compressible(30, 3));
   dptest::WriteFile(dir / "Setup.lst", datapack::MakeListFile(0, 0, names));
   for (bool best : {false, true}) {
     if (best && !datapack::BestAvailable()) continue;
@@ -169,21 +169,8 @@ TEST(CreateModes, SameBytesOnAnyNumberOfThreadsWithinTheBudget) {
     std::vector<Bytes> packages;
     for (const char* jobs : {"1", "4"}) {
       const std::string out = (dir / (std::string("p") + jobs)).string();
-      std::vector<std::string> args = {"create",
-                                       "-l",
-                                       (dir / "Setup.lst").string(),
-                                       "-s",
-                                       (dir / "setup.exe").string(),
-                                       "-u",
-                                       (dir / "un.exe").string(),
-                                       "-o",
-                                       out,
-                                       "-f",
-                                       "--fix-sizes",
-                                       "--epoch",
-                                       "0",
-                                       "-j",
-                                       jobs};
+      std::vector<std::string> args =
+          dptest::CreateArgs(dir.path(), out, {"-f", "--fix-sizes", "--epoch", "0", "-j", jobs});
       if (best) args.insert(args.end(), {"--best", "--iterations", "1"});
       dptest::Result r = RunTool(args);
       ASSERT_EQ(r.code, 0) << r.err;

@@ -57,19 +57,8 @@ struct Sources {
   }
 
   std::vector<std::string> Create(const fs::path& out, std::vector<std::string> extra = {}) const {
-    std::vector<std::string> args = {"create",
-                                     "-l",
-                                     (dir / "Setup.lst").string(),
-                                     "-s",
-                                     (dir / "setup.exe").string(),
-                                     "-u",
-                                     (dir / "uninst.exe").string(),
-                                     "--files",
-                                     (dir / "files").string(),
-                                     "-o",
-                                     out.string()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
+    extra.insert(extra.begin(), {"--files", (dir / "files").string()});
+    return CreateArgs(dir.path(), out, extra);
   }
 };
 

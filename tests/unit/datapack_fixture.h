@@ -73,6 +73,22 @@ inline Result RunTool(const std::vector<std::string>& args, const std::string& e
   return {code, out.str(), err.str()};
 }
 
+// `datapack create` of `dir`'s Setup.lst, setup.exe and uninst.exe into `out`, then `extra`.
+inline std::vector<std::string> CreateArgs(const fs::path& dir, const fs::path& out,
+                                           const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> args = {"create",
+                                   "-l",
+                                   (dir / "Setup.lst").string(),
+                                   "-s",
+                                   (dir / "setup.exe").string(),
+                                   "-u",
+                                   (dir / "uninst.exe").string(),
+                                   "-o",
+                                   out.string()};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
 // RunTool in a child process whose files may not grow past `limit` bytes (RLIMIT_FSIZE, with
 // SIGXFSZ ignored): every write past it fails as on a full disk, with EFBIG.
 inline Result RunWithFileSizeLimit(const std::vector<std::string>& args, rlim_t limit) {
