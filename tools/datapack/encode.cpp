@@ -31,6 +31,13 @@ uint64_t StoredStreamSize(uint64_t size) {
   return 2 + 5 * blocks + size + 4;
 }
 
+// Sets `error` to "<what> must be <low> to <high>" when `value` is out of that range.
+bool InRange(int value, int low, int high, const char* what, std::string& error) {
+  if (value >= low && value <= high) return true;
+  error = std::string(what) + " must be " + std::to_string(low) + " to " + std::to_string(high);
+  return false;
+}
+
 // Compares what the decoder delivers with the payload.
 struct Comparer {
   const std::vector<unsigned char>* payload;
@@ -48,29 +55,16 @@ struct Comparer {
 }  // namespace
 
 bool CheckCompressionOptions(const CompressionOptions& o, std::string& error) {
-  if (o.level < 0 || o.level > 9) {
-    error = "compression level must be 0 to 9";
+  if (!InRange(o.level, 0, 9, "compression level", error) ||
+      !InRange(o.mem_level, 1, 9, "memory level", error))
     return false;
-  }
-  if (o.mem_level < 1 || o.mem_level > 9) {
-    error = "memory level must be 1 to 9";
-    return false;
-  }
   if (o.strategy < Z_DEFAULT_STRATEGY || o.strategy > Z_FIXED) {
     error = "unknown compression strategy";
     return false;
   }
-  if (!o.best) return true;
-  if (!BestAvailable(&error)) return false;
-  if (o.blocks_per_mib < 1 || o.blocks_per_mib > kMaxBlocksPerPart) {
-    error = "blocks per MiB must be 1 to " + std::to_string(kMaxBlocksPerPart);
-    return false;
-  }
-  if (o.iterations < 1 || o.iterations > kMaxIterations) {
-    error = "iterations must be 1 to " + std::to_string(kMaxIterations);
-    return false;
-  }
-  return true;
+  return !o.best || (BestAvailable(&error) &&
+                     InRange(o.blocks_per_mib, 1, kMaxBlocksPerPart, "blocks per MiB", error) &&
+                     InRange(o.iterations, 1, kMaxIterations, "iterations", error));
 }
 
 std::vector<unsigned char> AssembleZlibStream(const std::vector<BitRun>& parts, uint32_t adler) {

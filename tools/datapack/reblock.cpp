@@ -18,14 +18,14 @@ const size_t kMaxBlockChunks = 32;    // a block spans at most 2 MiB of payload
 const size_t kWindowChunks = 1024;    // blocks are planned 64 MiB at a time
 const uint64_t kReportBits = 64 * 8;  // what a Huffman-coded block must save to be one
 
-// Symbol counts of a run of tokens. End-of-block is not counted: every block has one.
+// Symbol counts of a run of tokens, zero when value-initialised (Histogram()). End-of-block
+// is not counted: every block has one.
 struct Histogram {
   uint32_t litlen[kLitLenSymbols];
   uint32_t dist[kDistSymbols];
   uint64_t extra_bits;  // of lengths and distances: the same in any block layout
   uint64_t tokens;
 
-  void Clear() { memset(this, 0, sizeof *this); }
   void Add(const Histogram& h) {
     for (int i = 0; i < kLitLenSymbols; ++i) litlen[i] += h.litlen[i];
     for (int i = 0; i < kDistSymbols; ++i) dist[i] += h.dist[i];
@@ -148,10 +148,9 @@ void PlanWindow(const Histogram* chunks, const uint64_t* starts, size_t n, uint3
   std::vector<uint32_t> from((budget + 1) * width, 0);
   std::vector<uint8_t> kind((budget + 1) * width, kStoredBlock);
   for (uint32_t b = 0; b <= budget; ++b) cost[b * width] = 0;
-  Histogram h;
   DynamicCode code;
   for (size_t j = 1; j <= n; ++j) {
-    h.Clear();
+    Histogram h = Histogram();
     for (size_t i = j; i-- > 0 && j - i <= kMaxBlockChunks;) {
       h.Add(chunks[i]);
       const uint64_t stored = StoredBits(starts[j] - starts[i]);
@@ -288,7 +287,6 @@ bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned
   // Pass 1: the counts of every 64 KiB chunk, a chunk holding the tokens that start in it.
   const size_t nchunks = size ? (size + kReblockChunk - 1) / kReblockChunk : 0;
   std::vector<Histogram> chunks(nchunks);
-  for (Histogram& h : chunks) h.Clear();
   std::vector<uint64_t> starts(nchunks + 1, size);  // where each chunk's first token starts
   {
     TokenSource src(z + 2, z_size - 2);
@@ -328,8 +326,7 @@ bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned
   for (size_t s = 0; s < plan.size(); ++s) {
     const Segment& seg = plan[s];
     const bool last = s + 1 == plan.size();
-    Histogram h;
-    h.Clear();
+    Histogram h = Histogram();
     for (size_t c = seg.first; c < seg.end; ++c) h.Add(chunks[c]);
     if (seg.kind == kStoredBlock) {
       DeflateToken t;
