@@ -63,7 +63,6 @@ TEST(BrandedRelease, ShowsTheNewIconOnTheWindow) {
   Scenario s;
   ASSERT_TRUE(s.ok());
   StalledSetup setup(s, {}, BrandedSetupExe());
-  ASSERT_TRUE(setup.ok()) << "setup.exe did not start";
   std::string why;
   ASSERT_TRUE(setup.WaitStalled(&why)) << why;
   HWND icon_control = GetDlgItem(setup.window(), kIconControl);

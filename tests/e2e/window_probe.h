@@ -63,7 +63,8 @@ RECT ClientOnScreen(HWND window);
 class StalledSetup {
  public:
   // Writes the package into the scenario's start folder and starts setup.exe (or `exe`, a
-  // branded copy) there with `options` (TMP/TEMP default to the scenario's). Check ok().
+  // branded copy) there with `options` (TMP/TEMP default to the scenario's). WaitStalled
+  // says when it did not start.
   StalledSetup(const Scenario& scenario, StartOptions options = {}, const std::string& exe = "");
   // Answers the box if it is still up, so the run can clean up and end.
   ~StalledSetup();
@@ -75,7 +76,6 @@ class StalledSetup {
   // windows (topmost). False (with the reason in *why) otherwise.
   bool WaitStalled(std::string* why);
 
-  bool ok() const { return process_.started(); }
   const Process& process() const { return process_; }
   HWND window() const { return window_; }
   HWND box() const { return box_; }
