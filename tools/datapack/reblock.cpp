@@ -351,8 +351,6 @@ bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned
     if (seg.kind == kFixedBlock) {
       for (int i = 0; i < 288; ++i) ll[i] = (uint8_t)FixedLength(i);
       for (int i = 0; i < 32; ++i) dl[i] = 5;
-      CanonicalCodes(ll, 288, lc);
-      CanonicalCodes(dl, 32, dc);
     } else {
       DynamicCode code;
       PlanDynamic(h, code);
@@ -368,9 +366,9 @@ bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned
         w.Put(clc[sym], code.cl[sym]);
         w.Put((uint32_t)extra, CodeLengthExtraBits(sym));
       });
-      CanonicalCodes(ll, kLitLenSymbols, lc);
-      CanonicalCodes(dl, kDistSymbols, dc);
     }
+    CanonicalCodes(ll, 288, lc);  // a dynamic code's lengths end in zeros: no codes there
+    CanonicalCodes(dl, 32, dc);
     if (!WriteTokens(src, h.tokens, ll, lc, dl, dc, w)) {
       error = "the zlib stream reads differently the second time";
       return false;
