@@ -253,11 +253,19 @@ TEST(LinkLabelCursor, DISABLED_HandOnlyOverTheText) {
   GetWindowRect(GetDlgItem(setup.window(), 1001), &message);  // IDC_MESSAGE
   // Moves the pointer and reads the X server's pointer image until two reads in a row have
   // the same outline (the other process changes it in its own time, and a move may pass
-  // through a blank cursor); returns the last image read.
-  auto pointer_at = [](POINT p) {
+  // through a blank cursor); returns the last image read. Until setup.exe has answered the
+  // move, the image is still the one from before it (a loaded machine once took longer than
+  // two reads), so the reading waits a while for the outline to leave `before`: a stale image
+  // could only fail a check, and a right one that equals `before` costs that while.
+  auto pointer_at = [](POINT p, const CursorShape& before) {
     SetCursorPos(p.x, p.y);
     CursorShape last, shape;
     DWORD start = GetTickCount();
+    while (ReadScreenCursor(&shape) && Silhouette(shape) == Silhouette(before) &&
+           GetTickCount() - start < 5000) {
+      Sleep(50);
+    }
+    start = GetTickCount();
     while (ReadScreenCursor(&shape) &&
            !(Silhouette(shape) == Silhouette(last) && shape.rows.size() > 1) &&
            GetTickCount() - start < 10000) {
@@ -268,15 +276,17 @@ TEST(LinkLabelCursor, DISABLED_HandOnlyOverTheText) {
   };
 
   // Over the message text: the window's wait cursor.
-  CursorShape wait = pointer_at(Centre(message));
+  CursorShape start;
+  ASSERT_TRUE(ReadScreenCursor(&start));
+  CursorShape wait = pointer_at(Centre(message), start);
   EXPECT_FALSE(wait == hand) << Show(wait);
   // Over the address: the program's own hand, hot spot at the fingertip.
-  CursorShape over = pointer_at(Centre(link));
+  CursorShape over = pointer_at(Centre(link), wait);
   EXPECT_TRUE(over == hand) << Show(over);
   // Just beside the address, where the label spread before it was fitted: the wait cursor
   // again (the same outline; its animation may be at another frame).
   POINT beside = {link.left - 6, Centre(link).y};
-  CursorShape side = pointer_at(beside);
+  CursorShape side = pointer_at(beside, over);
   EXPECT_FALSE(side == hand);
   EXPECT_TRUE(Silhouette(side) == Silhouette(wait)) << "beside:\n"
                                                     << Show(side) << "over the message:\n"
