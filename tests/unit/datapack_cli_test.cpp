@@ -530,6 +530,15 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
       {"SIGINT", {"a.txt", "b.txt"}, false, all, 0, SIGINT, ""},
       {"SIGTERM", {"a.txt", "b.txt"}, false, {"a.txt"}, 0, SIGTERM, ""},
       {"SIGHUP", {"a.txt", "b.txt"}, false, {}, 0, SIGHUP, ""},
+      {"SIGINT, new folders",
+       {"a.txt", "b.txt"},
+       false,
+       {},
+       0,
+       SIGINT,
+       "",
+       RLIM_INFINITY,
+       "new/deeper"},
   };
   for (const auto& c : cases) {
     Bytes p = Build(GoodSpec(c.names));
@@ -551,7 +560,7 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
     if (c.sig) {
       const pid_t child = fork();
       if (child == 0) {
-        InterruptHalfWay buffer(c.sig, out, root / "seen");
+        InterruptHalfWay buffer(c.sig, target, root / "seen");
         std::ostream err(&buffer);
         std::ostringstream sink;
         datapack::Console tty{sink, err, true, "", 80, 0, 0};

@@ -172,8 +172,8 @@ int Extraction::Commit(std::string& why) {
   return kExitOk;
 }
 
-// The folders -C names that do not exist yet, deepest first. A run that fails removes
-// them again (each only while empty), so that it leaves no trace.
+// The folders -C names that do not exist yet, deepest first. A run that fails or is
+// interrupted removes them again (each only while empty), so that it leaves no trace.
 class MadeFolders {
  public:
   explicit MadeFolders(const fs::path& dir) {
@@ -183,12 +183,17 @@ class MadeFolders {
       paths_.push_back(p);
       if (p == p.parent_path()) break;
     }
+    RemoveFoldersOnInterrupt(paths_);
   }
   ~MadeFolders() {
+    RemoveFoldersOnInterrupt({});
     std::error_code ec;
     for (const fs::path& p : paths_) fs::remove(p, ec);
   }
-  void Keep() { paths_.clear(); }
+  void Keep() {
+    RemoveFoldersOnInterrupt({});
+    paths_.clear();
+  }
 
  private:
   std::vector<fs::path> paths_;

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace datapack {
 
@@ -88,6 +89,9 @@ std::string HostName();
 // `prefix`0`suffix` .. `prefix`(count - 1)`suffix` before the program ends, so that
 // abandoned temporary files are not left behind. One series at a time; count 0 clears it.
 void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsigned count);
+// While set, an interrupt also removes `folders` in this order (deepest first, each only
+// while empty) after that series: folders a run made and would not keep. Empty clears it.
+void RemoveFoldersOnInterrupt(const std::vector<fs::path>& folders);
 
 // Standard input and output as packages ("-"): Windows opens them in text mode, which would
 // turn every LF byte of a package into CR LF (or back); binary mode leaves bytes alone. A

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "filetime.h"
 #include "format.h"
 #include "platform.h"
@@ -160,6 +162,8 @@ std::string HostName() {
 static char s_prefix[4096];  // "" when nothing is to be removed
 static char s_suffix[64];
 static volatile sig_atomic_t s_count = 0;  // files in the series
+static char s_folders[8192];  // folders to remove after it, each ended by NUL, then a NUL
+static volatile sig_atomic_t s_folders_set = 0;  // whether s_folders is complete
 
 static void RemoveAndDie(int sig) {
   const size_t plen = strlen(s_prefix), slen = strlen(s_suffix);
@@ -174,8 +178,16 @@ static void RemoveAndDie(int sig) {
     memcpy(name + plen + n, s_suffix, slen + 1);
     unlink(name);
   }
+  for (const char* f = s_folders; s_folders_set && *f; f += strlen(f) + 1) rmdir(f);
   signal(sig, SIG_DFL);
   raise(sig);
+}
+
+static void InstallRemoveAndDie() {
+  static bool installed = false;
+  if (!installed)
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, RemoveAndDie);
+  installed = true;
 }
 
 void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsigned count) {
@@ -189,10 +201,24 @@ void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsign
   memcpy(s_prefix, text.c_str(), text.size() + 1);
   memcpy(s_suffix, suffix.c_str(), suffix.size() + 1);
   s_count = (sig_atomic_t)count;
-  static bool installed = false;
-  if (!installed)
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, RemoveAndDie);
-  installed = true;
+  InstallRemoveAndDie();
+}
+
+void RemoveFoldersOnInterrupt(const std::vector<fs::path>& folders) {
+  s_folders_set = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  size_t at = 0;
+  for (const fs::path& f : folders) {
+    const std::string& text = f.native();
+    if (text.empty()) continue;
+    if (at + text.size() + 2 > sizeof s_folders) break;  // the deepest ones fit
+    memcpy(s_folders + at, text.c_str(), text.size() + 1);
+    at += text.size() + 1;
+  }
+  s_folders[at] = '\0';
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  s_folders_set = at > 0;
+  if (at > 0) InstallRemoveAndDie();
 }
 
 void UseBinaryMode(FILE*) {}

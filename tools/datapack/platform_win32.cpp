@@ -194,6 +194,8 @@ std::string HostName() {
 static wchar_t s_prefix[MAX_PATH * 4];  // L"" when nothing is to be removed
 static wchar_t s_suffix[64];
 static volatile LONG s_count = 0;  // files in the series
+static wchar_t s_folders[8192];    // folders to remove after it, each ended by NUL, then a NUL
+static volatile LONG s_folders_set = 0;  // whether s_folders is complete
 
 static BOOL WINAPI RemoveOnControl(DWORD) {
   wchar_t name[MAX_PATH * 4 + 96];
@@ -201,11 +203,16 @@ static BOOL WINAPI RemoveOnControl(DWORD) {
     swprintf(name, sizeof name / sizeof name[0], L"%ls%ld%ls", s_prefix, (long)i, s_suffix);
     DeleteFileW(name);
   }
+  for (const wchar_t* f = s_folders; s_folders_set && *f; f += wcslen(f) + 1) RemoveDirectoryW(f);
   return FALSE;
 }
 
-void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsigned count) {
+static void InstallRemoveOnControl() {
   static bool installed = false;
+  if (!installed) installed = SetConsoleCtrlHandler(RemoveOnControl, TRUE) != 0;
+}
+
+void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsigned count) {
   const std::wstring& text = prefix.native();
   const std::wstring wide_suffix = PathFromNative(suffix).native();
   s_count = 0;
@@ -216,7 +223,23 @@ void RemoveOnInterrupt(const fs::path& prefix, const std::string& suffix, unsign
   memcpy(s_prefix, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
   memcpy(s_suffix, wide_suffix.c_str(), (wide_suffix.size() + 1) * sizeof(wchar_t));
   s_count = (LONG)count;
-  if (!installed) installed = SetConsoleCtrlHandler(RemoveOnControl, TRUE) != 0;
+  InstallRemoveOnControl();
+}
+
+void RemoveFoldersOnInterrupt(const std::vector<fs::path>& folders) {
+  InterlockedExchange(&s_folders_set, 0);
+  const size_t room = sizeof s_folders / sizeof s_folders[0];
+  size_t at = 0;
+  for (const fs::path& f : folders) {
+    const std::wstring& text = f.native();
+    if (text.empty()) continue;
+    if (at + text.size() + 2 > room) break;  // the deepest ones fit
+    memcpy(s_folders + at, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    at += text.size() + 1;
+  }
+  s_folders[at] = L'\0';
+  InterlockedExchange(&s_folders_set, at > 0);
+  if (at > 0) InstallRemoveOnControl();
 }
 
 void UseBinaryMode(FILE* f) {
