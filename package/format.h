@@ -80,8 +80,8 @@ enum EntryRole {
 enum { FIXED_ENTRIES = 3 };  // the list file, the setup program and the uninstaller
 
 // The role of the entry at `index` (0-based, in package order).
-static inline int EntryRoleAt(uint32_t index) {
-  return index < FIXED_ENTRIES ? (int)index : ROLE_SUPPORT;
+static inline EntryRole EntryRoleAt(uint32_t index) {
+  return index < FIXED_ENTRIES ? (EntryRole)index : ROLE_SUPPORT;
 }
 
 #define PACKAGE_FILE_NAME "_Data.001"

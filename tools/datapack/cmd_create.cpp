@@ -445,7 +445,7 @@ int GatherInputs(Console& console, const CreateRequest& req, Contents& c) {
   c.inputs.resize(FIXED_ENTRIES - 1);
   for (uint32_t index = 1; index < FIXED_ENTRIES; ++index) {
     Input& in = c.inputs[index - 1];
-    in.role = EntryRole(EntryRoleAt(index));
+    in.role = EntryRoleAt(index);
     const bool setup = in.role == ROLE_SETUP_PROGRAM;
     in.path = setup ? req.setup : req.uninstaller;
     in.file.name = setup ? c.setup_name : std::string(UNINSTALLER_NAME);

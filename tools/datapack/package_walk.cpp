@@ -315,7 +315,7 @@ bool Walk::Run() {
 }
 
 bool Walk::ReadEntryAt(uint32_t index) {
-  const EntryRole role = EntryRole(EntryRoleAt(index));
+  const EntryRole role = EntryRoleAt(index);
   int state = 0;
   switch (role) {
     case ROLE_LIST:
