@@ -38,7 +38,7 @@ bool BuildPackage(const PackageSpec& plan, std::vector<unsigned char>& out, std:
   AppendPackageHeader(out, plan.kind, plan.reserved);
   std::vector<unsigned char> record;
   for (uint32_t i = 0; i < FIXED_ENTRIES + plan.support.size(); ++i) {
-    const int role = EntryRoleAt(i);
+    const EntryRole role = EntryRoleAt(i);
     const PackedFile* f = role == ROLE_LIST            ? &plan.list
                           : role == ROLE_SETUP_PROGRAM ? &plan.setup_program
                           : role == ROLE_UNINSTALLER   ? &plan.uninstaller

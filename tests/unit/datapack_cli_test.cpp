@@ -178,7 +178,6 @@ TEST(DatapackCli, OutputIsARegularFileOtherThanTheInputs) {
     int code;
     const char* words;
     rlim_t limit = RLIM_INFINITY;  // the size a file may grow to
-    const char* fresh = nullptr;   // -C this folder inside the folder, not there beforehand
   } cases[] = {
       {"FIFO", "fifo", 1, "fifo: is a FIFO, not a regular file"},
       {"folder", "folder", 1, "folder: is a folder, not a regular file"},
