@@ -101,3 +101,30 @@ endif()
 set(CPACK_OUTPUT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackRelease.cmake)
 set(CPACK_SOURCE_OUTPUT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackReleaseSource.cmake)
 include(CPack)
+
+# THIRD-PARTY-NOTICES must name every library the shipped programs hold: each writes its link
+# map, and a test compares the map (and, on Linux, the shared libraries the program needs)
+# with the program's block there. Sanitizer and fuzzing builds link other libraries and ship
+# nothing; the win64 build ships nothing either.
+set(_ship_check OFF)
+if(BUILD_KIND STREQUAL "win32")
+  set(_ship_check setup datapack)
+elseif(BUILD_KIND STREQUAL "host" AND NOT FUZZ AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
+  set(_ship_check datapack)
+endif()
+if(_ship_check)
+  find_package(Python3 COMPONENTS Interpreter REQUIRED)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/linkmaps)
+  foreach(target IN LISTS _ship_check)
+    set(_map ${CMAKE_BINARY_DIR}/linkmaps/${target}.map)
+    target_link_options(${target} PRIVATE LINKER:-Map=${_map})
+    set(_program $<TARGET_FILE_NAME:${target}>)
+    set(_elf "")
+    if(NOT WIN32)
+      set(_elf $<TARGET_FILE:${target}>)
+    endif()
+    add_test(NAME third_party_notices_${target}
+      COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/checks/check_notices.py
+              ${PROJECT_SOURCE_DIR}/THIRD-PARTY-NOTICES ${_program} ${_map} ${_elf})
+  endforeach()
+endif()
