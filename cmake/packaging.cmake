@@ -1,7 +1,8 @@
 # Install rules (`cmake --install`) and the packages that scripts/release makes with CPack:
 #   host build:  a Debian package of datapack: the program, its manual page (made from its
-#                own help by manpage.cmake), the READMEs, the changelog and the copyright
-#                file in Debian's machine-readable format (packaging/debian/);
+#                own help by manpage.cmake), the READMEs, the third-party notices, the
+#                changelog and the copyright file in Debian's machine-readable format
+#                (packaging/debian/);
 #   win32 build: a zip for Windows packagers: setup.exe, datapack.exe, the README, the
 #                licence and the third-party notices.
 # Each build installs one component only, so that nothing a test pulls in (GoogleTest's own
@@ -48,7 +49,7 @@ if(BUILD_KIND STREQUAL "host")
     COMMENT "Writing datapack.1.gz from datapack's help")
   set(_docs ${_man}.gz)
   foreach(pair "README.md;README.md" "tools/datapack/README.md;datapack.md"
-          "packaging/debian/changelog;changelog")
+          "packaging/debian/changelog;changelog" "THIRD-PARTY-NOTICES;THIRD-PARTY-NOTICES")
     list(GET pair 0 from)
     list(GET pair 1 to)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/debian/${to}.gz
@@ -63,6 +64,7 @@ if(BUILD_KIND STREQUAL "host")
   install(FILES ${_man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT datapack)
   install(FILES ${CMAKE_BINARY_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/debian/changelog.gz
                 ${CMAKE_BINARY_DIR}/debian/README.md.gz ${CMAKE_BINARY_DIR}/debian/datapack.md.gz
+                ${CMAKE_BINARY_DIR}/debian/THIRD-PARTY-NOTICES.gz
           DESTINATION ${_docdir} COMPONENT datapack)
 
   set(CPACK_PACKAGE_NAME datapack)
