@@ -192,14 +192,16 @@ TEST(DatapackVerify, WarningsPassUnlessStrict) {
          p = Build(s);
        },
        "stop at 50 %"},
-      {"a name given twice",
+      {"two names of one file on Windows",
        [](datapack::PackageSpec& s, Bytes& p) {
          s.support[1].name = "readme.txt";
          s.list.data = ToBytes(datapack::MakeListFile((uint32_t)datapack::PayloadTotal(s), 0,
                                                       {"readme.txt", "README.TXT"}));
          p = Build(s);
        },
-       "also named on line 11"},
+       "line 12: \"README.TXT\" is the same file on Windows as \"readme.txt\" on line 11: "
+       "setup.exe unpacks this entry over the file of line 11, and its clean-up deletes that "
+       "name twice"},
       {"an entry too large for the 32-bit bootstrapper to hold",
        [](datapack::PackageSpec&, Bytes& p) {
          // Only the declared size grows: the stream stays small and complete.
