@@ -100,6 +100,7 @@ TEST(DatapackCli, CreateListVerifyExtractKeepBytesTimesAndAttributes) {
   r = RunTool({"list", (out / "_Data.001").string()});
   EXPECT_NE(r.out.find("entry 5 at offset"), std::string::npos);
   EXPECT_NE(r.out.find("support file ro.dat"), std::string::npos);
+  EXPECT_NE(r.out.find("dynamic; 1 progress report\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("the bar ends at 100 %"), std::string::npos);
 
   r = RunTool({"verify", (out / "_Data.001").string()});
@@ -821,6 +822,8 @@ TEST(DatapackCli, HelpVersionAndUsageErrors) {
       {{"help", "create"}, 0, true, "Usage: datapack create"},
       {{"create", "--help"}, 0, true, "--fix-sizes"},
       {{"verify", "-h"}, 0, true, "Usage: datapack verify"},
+      {{"-h", "extract"}, 0, true, "-C, --directory DIR"},
+      {{"--help", "brand", "-o", "x"}, 0, true, "Usage: datapack brand"},
       {{"help", "extract"}, 0, true, "-C, --directory DIR"},
       {{"list", "--help"}, 0, true, "--json"},
       {{"--version"}, 0, true, "datapack "},

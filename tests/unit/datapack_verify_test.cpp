@@ -84,6 +84,14 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
                    2});
   cases.push_back({"support entry missing", Bytes(package.begin(), package.begin() + (long)at[4]),
                    kCorrupt, "entry 5 (support file data.bin): entry record is cut short", 2});
+  // Cut inside a stream: the cut is the reason given, and no offset past the end is named.
+  cases.push_back({"stream cut", Bytes(package.begin(), package.begin() + (long)at[4] + 20),
+                   kCorrupt,
+                   "entry 5 (support file data.bin): the package is cut short: it ends " +
+                       std::to_string(GetLE32(&package[at[4] + 4]) - 12) +
+                       " bytes before the end of this entry's stored stream (record at offset " +
+                       std::to_string(at[4]) + "; what is there: ",
+                   2});
   p = package;
   p[at[4] - 1] ^= 0xFF;  // last byte of entry 4's stream: its Adler-32
   cases.push_back({"bad Adler-32", p, kCorrupt,

@@ -317,7 +317,8 @@ int CommandExtract(const std::vector<std::string>& args, Console& console) {
   made.Keep();
   for (const std::string& w : report.warnings) Warn(console, arg, w);
   if (!o.Has("quiet"))
-    console.out << arg << ": " << x.files() << " files extracted into " << DisplayPath(dir) << "\n";
+    console.out << arg << ": " << CountOf(x.files(), "file") << " extracted into "
+                << DisplayPath(dir) << "\n";
   return kExitOk;
 }
 

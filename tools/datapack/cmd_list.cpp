@@ -137,7 +137,7 @@ void PrintJson(std::ostream& out, const std::string& arg, const PackageReport& r
 }
 
 void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r) {
-  out << Printable(arg) << ": " << r.file_size << " bytes";
+  out << Printable(arg) << ": " << CountOf(r.file_size, "byte");
   if (r.header_ok) out << ", kind " << r.kind << ", base name " << r.base_name;
   out << "\n";
   for (const EntryReport& e : r.entries) {
@@ -160,7 +160,7 @@ void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r
       out << "  written   " << FormatFileTime(e.header.written) << "\n";
     }
     out << "  blocks    " << e.info.blocks[0] << " stored, " << e.info.blocks[1] << " fixed, "
-        << e.info.blocks[2] << " dynamic; " << e.info.reports << " progress reports\n";
+        << e.info.blocks[2] << " dynamic; " << CountOf(e.info.reports, "progress report") << "\n";
     if (e.status != ENTRY_OK) out << "  FAILED    " << EntryStatusText(e.status) << "\n";
   }
   if (r.list_read) {
@@ -170,7 +170,7 @@ void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r
     if (r.complete) out << ": the bar ends at " << r.final_percent << " %";
     out << "\n";
   }
-  if (r.complete) out << "after the last entry: " << r.trailing << " bytes\n";
+  if (r.complete) out << "after the last entry: " << CountOf(r.trailing, "byte") << "\n";
 }
 
 }  // namespace
