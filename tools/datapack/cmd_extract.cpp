@@ -28,9 +28,14 @@ const char kExtractHelp[] =
     "names) or a support file has the uninstaller's name. Every file is written under a\n"
     "temporary name in DIR (.datapack-*.tmp) and moved into place only when the whole\n"
     "package has been checked: if the bootstrapper would stop, or the run is interrupted\n"
-    "(Ctrl-C, SIGTERM, SIGHUP), DIR is left as it was.\n"
-    "Exit status: 0 done, 1 usage error or a file exists, 2 invalid package or unsafe name,\n"
-    "3 I/O error.\n";
+    "(Ctrl-C, SIGTERM, SIGHUP), DIR is left as it was. If moving the files into place fails\n"
+    "part way, those already moved are removed and the files they replaced put back, so\n"
+    "that DIR is again as it was; folders the run made are removed again.\n"
+    "Two names of one file (on Windows README.TXT and readme.txt, or \"trail.\" and \"trail\")\n"
+    "give what setup.exe leaves: on Windows one file with the later entry's data, elsewhere\n"
+    "both files; either way with a warning.\n"
+    "Exit status: 0 done, 1 usage error, a file exists or a folder has a file's name, 2\n"
+    "invalid package or unsafe name, 3 I/O error.\n";
 
 namespace {
 
