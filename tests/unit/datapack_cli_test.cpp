@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -756,12 +757,22 @@ TEST(DatapackCli, DashIsStandardInputOrStandardOutput) {
     args.push_back((dir / "q.001").string());
     const Result file = RunTool(args);
     args.back() = fifo.string();
+    // The writer waits for a reader without blocking, so that a run that never opens the
+    // pipe fails the test instead of hanging it.
+    std::atomic<bool> ended{false};
     std::thread feeder([&] {
-      FILE* w = fopen(fifo.c_str(), "wb");
-      fwrite(c.package->data(), 1, c.package->size(), w);
-      fclose(w);
+      int fd = -1;
+      while (fd < 0 && !ended) {
+        fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) usleep(1000);
+      }
+      if (fd < 0) return;
+      fcntl(fd, F_SETFL, 0);
+      (void)!write(fd, c.package->data(), c.package->size());
+      close(fd);
     });
     Result piped = RunTool(args);
+    ended = true;
     feeder.join();
     EXPECT_EQ(piped.code, file.code) << c.what;
     EXPECT_EQ(Replace(piped.out, fifo.string(), "F"),
