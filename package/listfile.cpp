@@ -84,19 +84,47 @@ int IsDeviceName(const char* name) {
   size_t base = 0;
   while (base < len && name[base] != '.') base++;
   while (base > 0 && name[base - 1] == ' ') base--;
-  if (base < 3 || base > 4) return 0;
-  char upper[5];
+  if (base < 3 || base > 7) return 0;
+  char upper[8];
   for (size_t i = 0; i < base; i++) {
     char c = name[i];
     upper[i] = c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
   }
   upper[base] = '\0';
   // COM1..COM9 and LPT1..LPT9 compare as COMn and LPTn; COM0 and COM10 are ordinary names.
-  if (base == 4) upper[3] = upper[3] >= '1' && upper[3] <= '9' ? 'n' : '?';
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "COMn", "LPTn"};
+  // Windows takes the superscripts 1, 2 and 3 for digits too: the ANSI (code page 1252)
+  // bytes 0xB9, 0xB2 and 0xB3 of "COM\xB9" reach it as U+00B9 and so on.
+  if (base == 4) {
+    const unsigned char d = (unsigned char)upper[3];
+    upper[3] = (d >= '1' && d <= '9') || d == 0xB9 || d == 0xB2 || d == 0xB3 ? 'n' : '?';
+  }
+  // CLOCK$ is the clock device of Windows 95 and 98 (writing to it sets the time);
+  // CONIN$ and CONOUT$ are the console, to a program that opens them by name from the
+  // working folder, as the setup program does with its files.
+  static const char* const kDevices[] = {"CON",  "PRN",    "AUX",    "NUL",    "COMn",
+                                         "LPTn", "CLOCK$", "CONIN$", "CONOUT$"};
   for (const char* device : kDevices)
     if (strcmp(upper, device) == 0) return 1;
   return 0;
+}
+
+// The length of a name as Windows stores it: trailing spaces and dots dropped.
+static size_t StoredLength(const char* name) {
+  size_t len = strlen(name);
+  while (len > 0 && (name[len - 1] == ' ' || name[len - 1] == '.')) len--;
+  return len;
+}
+
+int SameWindowsName(const char* a, const char* b) {
+  const size_t len = StoredLength(a);
+  if (StoredLength(b) != len) return 0;
+  for (size_t i = 0; i < len; i++) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = (char)(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = (char)(y - 'a' + 'A');
+    if (x != y) return 0;
+  }
+  return 1;
 }
 
 int IsPlainFileName(const char* name) {

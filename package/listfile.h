@@ -48,10 +48,17 @@ int FindChar(const char* s, char c, int from_end);
 // accumulated in wrapping 32-bit arithmetic; "-" negates modulo 2^32; no digits give 0.
 uint32_t ParseListNumber(const char* value);
 
-// Whether Windows opens `name` as a device in any folder: CON, PRN, AUX, NUL, COM1 to COM9
-// or LPT1 to LPT9, in any letter case, alone or followed by an extension ("Com1.bin"), once
-// trailing spaces and dots are dropped and spaces before the extension ("NUL .txt").
+// Whether Windows opens `name` as a device: CON, PRN, AUX, NUL, COM1 to COM9 or LPT1 to LPT9
+// (the digit also a superscript 1, 2 or 3: bytes 0xB9, 0xB2, 0xB3 of code page 1252), and
+// CLOCK$, CONIN$ and CONOUT$ (devices to Windows 95 and 98, or to a program opening them by
+// name), in any letter case, alone or followed by an extension ("Com1.bin"), once trailing
+// spaces and dots are dropped and spaces before the extension ("NUL .txt").
 int IsDeviceName(const char* name);
+
+// Whether two names are the same file to Windows: equal once trailing spaces and dots are
+// dropped (Windows drops them when it creates a file), ASCII letters compared without regard
+// to case. Two list names for which this holds unpack into one file.
+int SameWindowsName(const char* a, const char* b);
 
 // Whether name is a plain file name that stays inside the working folder and is a file: not
 // empty, no "\", "/" or ":", not "." or "..", not a device name (IsDeviceName).

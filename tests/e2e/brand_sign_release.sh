@@ -28,12 +28,14 @@ rc=0
   --copyright "$copyright" -o "$(winpath "$work/branded.exe")" "$(winpath "$setup")" \
   >"$work/brand.out" 2>"$work/brand.err" || rc=$?
 [ "$rc" -eq 0 ] || { cat "$work/brand.err" >&2; fail "datapack brand exited $rc"; }
-# The same inputs, the same bytes.
+# The same inputs, the same bytes; -o - writes them to standard output (binary mode).
 "$emulator" "$datapack" brand -i "$(winpath "$work/brand.ico")" -l "$link" \
   --company "$company" --product "$product" --product-version "$version" \
-  --copyright "$copyright" -o "$(winpath "$work/again.exe")" "$(winpath "$setup")" \
-  >/dev/null 2>&1 || fail "datapack brand failed the second time"
+  --copyright "$copyright" -o - "$(winpath "$setup")" \
+  >"$work/again.exe" 2>"$work/again.err" || fail "datapack brand -o - failed: $(cat "$work/again.err")"
 cmp -s "$work/branded.exe" "$work/again.exe" || fail "two brands of the same inputs differ"
+grep -qF -- "-: branded copy of " "$work/again.err" || fail "brand -o - said: $(cat "$work/again.err")"
+[ ! -e "$work/-" ] && [ ! -e ./- ] || fail "brand -o - wrote a file named -"
 rm -f "$work/again.exe"
 "$src/checks/sign_test.sh" "$work/branded.exe" "$work/signed" "$python" \
   "$src/checks/check_binary.py" "$@"

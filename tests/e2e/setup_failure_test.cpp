@@ -163,6 +163,15 @@ const FailureCase kCases[] = {
      0},
     {"SupportNameDeviceWithExtension", [](FailureSetup& f) { f.ListNames("Com1.bin"); },
      kListCorruptText, 0},
+    // Windows takes the superscripts 1, 2, 3 (code page 1252) for port digits too; CLOCK$ is
+    // the clock of Windows 95 and 98, CONOUT$ the console to the setup program.
+    {"SupportNameDeviceSuperscriptCom", [](FailureSetup& f) { f.ListNames("COM\xB9"); },
+     kListCorruptText, 0},
+    {"SupportNameDeviceSuperscriptLpt", [](FailureSetup& f) { f.ListNames("lpt\xB3.txt"); },
+     kListCorruptText, 0},
+    {"SupportNameDeviceClock", [](FailureSetup& f) { f.ListNames("CLOCK$"); }, kListCorruptText, 0},
+    {"SupportNameDeviceConsoleOutput", [](FailureSetup& f) { f.ListNames("conout$.txt"); },
+     kListCorruptText, 0},
     // An empty name (no second field) names the working folder itself: it cannot be written,
     // and neither it nor its attributes (hidden here) are touched.
     {"SupportNameEmpty",

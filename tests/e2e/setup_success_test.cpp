@@ -287,5 +287,33 @@ TEST(SetupSuccess, UnpacksOverHiddenReadOnlyFilesOfAnEarlierRun) {
   }
 }
 
+// README.TXT and readme.txt are one file to Windows: setup.exe unpacks the later entry over
+// the earlier one (clearing its read-only attribute first; the file keeps its first spelling)
+// and its clean-up deletes that name twice, the second time finding nothing. This is what
+// datapack's warning about such a list says.
+TEST(SetupSuccess, TwoNamesOfOneFileLeaveTheLaterEntry) {
+  Scenario s;
+  ASSERT_TRUE(s.ok());
+  FakeSetupControl fake(s);
+  SetupPackage pkg = FakeSetupPackage(KIND_SETUP, s.root(), 0);
+  pkg.support[0].file.name = "README.TXT";  // read-only
+  pkg.support[1].file = MakeFile("readme.txt", "the later entry", datapack::kAttrArchive, 22);
+  pkg.list = pkg.MakeList();
+
+  Process p = StartSetup(s, fake, pkg);
+  ASSERT_TRUE(p.started()) << "CreateProcessA error " << p.start_error();
+  FakeSetupRecord rec;
+  ASSERT_TRUE(fake.WaitRunning(&rec));
+  const Names during = ListFolder(s.temp_dir());
+  EXPECT_EQ(std::count(during.begin(), during.end(), "README.TXT"), 1) << "the first spelling";
+  EXPECT_EQ(std::count(during.begin(), during.end(), "readme.txt"), 0);
+  ExpectUnpacked(s.TempPath("readme.txt"), pkg.support[1].file, true);
+  EXPECT_EQ(KeptAttributes(s.TempPath("README.TXT")), 0u) << "the later entry's attributes";
+  DWORD code = 1;
+  ASSERT_TRUE(FinishRun(p, fake, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(ListFolder(s.temp_dir()), Names{FakeSetupControl::kMadeBySetup});
+}
+
 }  // namespace
 }  // namespace e2e

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -100,6 +101,7 @@ TEST(DatapackCli, CreateListVerifyExtractKeepBytesTimesAndAttributes) {
   r = RunTool({"list", (out / "_Data.001").string()});
   EXPECT_NE(r.out.find("entry 5 at offset"), std::string::npos);
   EXPECT_NE(r.out.find("support file ro.dat"), std::string::npos);
+  EXPECT_NE(r.out.find("dynamic; 1 progress report\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("the bar ends at 100 %"), std::string::npos);
 
   r = RunTool({"verify", (out / "_Data.001").string()});
@@ -228,6 +230,13 @@ TEST(DatapackCli, OutputIsARegularFileOtherThanTheInputs) {
     const Result v = RunTool({"verify", "-q", (elsewhere / "old.001").string()});
     EXPECT_EQ(v.code, c.code ? 2 : 0) << c.what << ": the link's target is the package";
   }
+  // brand gives a folder in the way the same status (extract's case is in its own table).
+  TempDir d;
+  fs::create_directory(d / "folder");
+  const Result r = RunTool({"brand", "-l", "https://example.org/", "-o", (d / "folder").string(),
+                            (d / "setup.exe").string()});
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_NE(r.err.find("folder: is a folder, not a regular file"), std::string::npos) << r.err;
 }
 
 // A temporary file says which process wrote it: a run removes those of ended runs of this
@@ -270,7 +279,8 @@ TEST(DatapackCli, RefusedListsAndMissingFilesWriteNothing) {
     const char* remove;
     int code;
     const char* words;
-    bool dangling = false;  // `remove` becomes a link to a missing file
+    bool dangling = false;                // `remove` becomes a link to a missing file
+    std::vector<std::string> extra = {};  // more options
   } cases[] = {
       {"count 0", "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=0\n", nullptr, 2,
        "Setup.lst: line 10: the number of support files reads as 0"},
@@ -289,6 +299,16 @@ TEST(DatapackCli, RefusedListsAndMissingFilesWriteNothing) {
       {"setup program missing", "", "setup.exe", 3, "datapack: setup program /"},
       {"uninstaller missing", "", "uninst.exe", 3, "datapack: uninstaller /"},
       {"list missing", "", "Setup.lst", 3, "datapack: list file /"},
+      {"two names of one file on Windows, --force",
+       "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=2\n11=x,readme.txt\n12=x,README.TXT.\n",
+       nullptr,
+       2,
+       "Setup.lst: line 12: \"README.TXT.\" is the same file on Windows as \"readme.txt\" on "
+       "line 11",
+       false,
+       {"--force"}},
+      {"superscript device name", "1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=1\n9=1\n10=1\n11=x,com\xB9.txt\n",
+       nullptr, 2, "Setup.lst: line 11: file name \"com\\xb9.txt\" is a Windows device name"},
   };
   for (const auto& c : cases) {
     Sources src;
@@ -296,7 +316,7 @@ TEST(DatapackCli, RefusedListsAndMissingFilesWriteNothing) {
     if (c.remove) fs::remove(src.dir / c.remove);
     if (c.dangling) fs::create_symlink(src.dir / "gone", src.dir / c.remove);
     TempDir out;
-    Result r = RunTool(src.Create(out / "_Data.001"));
+    Result r = RunTool(src.Create(out / "_Data.001", c.extra));
     EXPECT_EQ(r.code, c.code) << c.what;
     EXPECT_NE(r.err.find(c.words), std::string::npos) << c.what << "\n" << r.err;
     EXPECT_TRUE(fs::is_empty(out.path())) << c.what;
@@ -393,6 +413,53 @@ TEST(DatapackCli, CreateWarnsAboutPackagesThatSurprise) {
   }
 }
 
+// List names are bytes in the ANSI code page, read on Linux as Windows-1252: a list naming
+// "\xE4rger.txt" packs the file "\u00e4rger.txt" (UTF-8 on disk), list --json gives the name
+// as that text and as its bytes, extract writes that file again; the same list saved as UTF-8
+// fails, as it fails in datapack.exe. Two names of one Windows file extract to two files here,
+// each with a warning.
+TEST(DatapackCli, ListNamesAreInTheAnsiCodePage) {
+  Sources src;
+  fs::rename(src.dir / "files/readme.txt", src.dir / "files/\xC3\xA4rger.txt");
+  std::string list = src.list_text;
+  list.replace(list.find("readme.txt"), 10, "\xE4rger.txt");
+  WriteFile(src.dir / "Setup.lst", list);
+  TempDir out;
+  Result r = RunTool(src.Create(out / "p.001", {"--fix-sizes"}));
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = RunTool({"list", "-J", (out / "p.001").string()});
+  EXPECT_NE(r.out.find("\"name\": \"\\u00e4rger.txt\", \"name_bytes\": \"e4726765722e747874\""),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << "one line per package";
+  r = RunTool({"extract", "-C", (out / "x").string(), (out / "p.001").string()});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadFile(out / "x/\xC3\xA4rger.txt"), ReadFile(src.dir / "files/\xC3\xA4rger.txt"));
+
+  list.replace(list.find("\xE4rger.txt"), 1, "\xC3\xA4");  // the list saved as UTF-8
+  WriteFile(src.dir / "Setup.lst", list);
+  r = RunTool(src.Create(out / "q.001", {"--fix-sizes"}));
+  EXPECT_EQ(r.code, 3);
+  EXPECT_NE(r.err.find("\\xc3\\xa4rger.txt: No such file or directory (named on list line 11; "
+                       "list names are read in the ANSI code page, as setup.exe reads them (on "
+                       "Linux Windows-1252): a list saved as UTF-8 names other files)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(out / "q.001"));
+
+  WriteFile(out / "twice.001", Build(GoodSpec({"README.TXT", "x.bin", "readme.txt."})));
+  r = RunTool({"extract", "-C", (out / "y").string(), (out / "twice.001").string()});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(fs::exists(out / "y/README.TXT") && fs::exists(out / "y/readme.txt."));
+  EXPECT_NE(r.err.find("readme.txt.: written beside \"README.TXT\": on Windows the two are one "
+                       "file, and setup.exe leaves only the later entry's data"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("list line 13: \"readme.txt.\" is the same file on Windows as"),
+            std::string::npos)
+      << r.err;
+}
+
 TEST(DatapackCli, KindComesFromTheOptionOrTheListName) {
   Sources src;
   TempDir out;
@@ -445,10 +512,13 @@ TEST(DatapackCli, ExtractNeverOverwritesUnlessForced) {
 
 // An error stream that, once the progress line passes half way, notes how many temporary
 // files the extraction holds (in `seen`) and raises `sig`, as a user's Ctrl-C would.
+// With `sig` 0 it makes a folder named `seen` in the extraction's folder instead, so that moving
+// the files into place fails part way.
 class InterruptHalfWay : public std::streambuf {
  public:
   InterruptHalfWay(int sig, fs::path dir, fs::path seen)
       : sig_(sig), dir_(std::move(dir)), seen_(std::move(seen)) {}
+  const std::string& text() const { return text_; }
 
  protected:
   int overflow(int c) override {
@@ -456,7 +526,9 @@ class InterruptHalfWay : public std::streambuf {
     const size_t at = text_.rfind(" %");
     if (at != std::string::npos && at + 2 == text_.size() && at >= 2) {
       const int percent = atoi(text_.c_str() + text_.find_last_of(' ', at - 1) + 1);
-      if (percent >= 50) {
+      if (percent >= 50 && sig_ == 0) {
+        fs::create_directory(dir_ / seen_);
+      } else if (percent >= 50) {
         size_t temps = 0;
         for (const auto& e : fs::directory_iterator(dir_))
           temps += e.path().filename().string().rfind(".datapack-", 0) == 0;
@@ -487,8 +559,9 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
     int code;                         // or the signal that ends the run
     int sig;
     const char* words;
-    rlim_t limit = RLIM_INFINITY;  // the size a file may grow to
-    const char* fresh = nullptr;   // -C this folder inside the folder, not there beforehand
+    rlim_t limit = RLIM_INFINITY;    // the size a file may grow to
+    const char* fresh = nullptr;     // -C this folder inside the folder, not there beforehand
+    const char* intruder = nullptr;  // a folder made half way, after the names were checked
   } cases[] = {
       {"parent folder", {"..\\evil.txt"}, false, {}, 2, 0, "not a plain file name"},
       {"slash", {"a/b.txt"}, false, {}, 2, 0, "not a plain file name"},
@@ -522,9 +595,19 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
        {"a.txt", "b.txt"},
        false,
        {"a.txt", "b.txt/"},
-       3,
+       1,
        0,
        "b.txt: is a folder"},
+      {"a folder appears while unpacking, earlier copies",
+       {"a.txt", "b.txt"},
+       false,
+       {"Setup.lst", "Setup1.exe", "KQUninst.exe", "a.txt"},
+       3,
+       0,
+       "b.txt: cannot move the old file aside: ",
+       RLIM_INFINITY,
+       nullptr,
+       "b.txt"},
       {"full disk, earlier copies", {"a.txt", "b.txt"}, false, all, 3, 0, "File too large", 1200},
       {"SIGINT", {"a.txt", "b.txt"}, false, all, 0, SIGINT, ""},
       {"SIGTERM", {"a.txt", "b.txt"}, false, {"a.txt"}, 0, SIGTERM, ""},
@@ -552,7 +635,7 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
       else
         WriteFile(out / name, "old " + name);
     }
-    const std::vector<std::string> before = Listing(out);
+    std::vector<std::string> before = Listing(out);
     const fs::path target = c.fresh ? out / c.fresh : out;
     const std::vector<std::string> args = {"extract", "--force", "-C", target.string(),
                                            (root / "_Data.001").string()};
@@ -569,6 +652,15 @@ TEST(DatapackCli, ExtractLeavesTheFolderAsItWasUnlessTheWholePackageIsGood) {
       waitpid(child, &status, 0);
       EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig) << c.what << " " << status;
       EXPECT_NE(ReadFile(root / "seen"), ToBytes("0")) << c.what << ": interrupted too early";
+    } else if (c.intruder) {
+      InterruptHalfWay buffer(0, target, c.intruder);
+      std::ostream err(&buffer);
+      std::ostringstream sink;
+      datapack::Console tty{sink, err, true, "", 80, 0, 0};
+      EXPECT_EQ(datapack::RunDatapack(args, tty), c.code) << c.what;
+      EXPECT_NE(buffer.text().find(c.words), std::string::npos) << c.what << "\n" << buffer.text();
+      before.push_back(c.intruder);
+      std::sort(before.begin(), before.end());
     } else {
       Result r = RunWithFileSizeLimit(args, c.limit);
       EXPECT_EQ(r.code, c.code) << c.what;
@@ -656,6 +748,41 @@ TEST(DatapackCli, DashIsStandardInputOrStandardOutput) {
       EXPECT_EQ(r.err, file.err) << c.what << pipe_it;
     }
   }
+  // A named pipe (or bash's <(...), a /dev/fd/N) is read as "-" reads a pipe.
+  const fs::path fifo = dir / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const auto& c : cases) {
+    WriteFile(dir / "q.001", *c.package);
+    std::vector<std::string> args = c.args;
+    args.push_back((dir / "q.001").string());
+    const Result file = RunTool(args);
+    args.back() = fifo.string();
+    // The writer waits for a reader without blocking, so that a run that never opens the
+    // pipe fails the test instead of hanging it.
+    std::atomic<bool> ended{false};
+    std::thread feeder([&] {
+      int fd = -1;
+      while (fd < 0 && !ended) {
+        fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) usleep(1000);
+      }
+      if (fd < 0) return;
+      fcntl(fd, F_SETFL, 0);
+      (void)!write(fd, c.package->data(), c.package->size());
+      close(fd);
+    });
+    Result piped = RunTool(args);
+    ended = true;
+    feeder.join();
+    EXPECT_EQ(piped.code, file.code) << c.what;
+    EXPECT_EQ(Replace(piped.out, fifo.string(), "F"),
+              Replace(file.out, (dir / "q.001").string(), "F"))
+        << c.what;
+    EXPECT_EQ(Replace(piped.err, fifo.string(), "F"),
+              Replace(file.err, (dir / "q.001").string(), "F"))
+        << c.what;
+  }
+
   Result r = RunWithInput({"verify", "-", "-"}, good, false);
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("standard input (-) can be read only once"), std::string::npos) << r.err;
@@ -673,6 +800,13 @@ TEST(DatapackCli, DashIsStandardInputOrStandardOutput) {
   EXPECT_EQ(datapack::RunDatapack(src.Create("-"), tty), 1);
   EXPECT_EQ(o.str(), "");
   EXPECT_NE(e.str().find("standard output is a terminal"), std::string::npos) << e.str();
+  e.str("");
+  EXPECT_EQ(
+      datapack::RunDatapack({"brand", "-l", "https://example.org/", "-o", "-", "setup.exe"}, tty),
+      1)
+      << "brand -o - is standard output too, never a terminal";
+  EXPECT_NE(e.str().find("standard output is a terminal"), std::string::npos) << e.str();
+  EXPECT_FALSE(fs::exists("-"));
   r = RunTool(src.Create("-", {"--strict"}));
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(ToBytes(r.out), good) << "through the scratch file";
@@ -699,6 +833,8 @@ TEST(DatapackCli, HelpVersionAndUsageErrors) {
       {{"help", "create"}, 0, true, "Usage: datapack create"},
       {{"create", "--help"}, 0, true, "--fix-sizes"},
       {{"verify", "-h"}, 0, true, "Usage: datapack verify"},
+      {{"-h", "extract"}, 0, true, "-C, --directory DIR"},
+      {{"--help", "brand", "-o", "x"}, 0, true, "Usage: datapack brand"},
       {{"help", "extract"}, 0, true, "-C, --directory DIR"},
       {{"list", "--help"}, 0, true, "--json"},
       {{"--version"}, 0, true, "datapack "},
@@ -795,10 +931,12 @@ TEST(DatapackExe, ExitStatusesOfTheRealProgram) {
       {"verify good.001 >/dev/full", 3, "", "datapack: write error: No space left on device\n"},
       {"verify good.001 bad.001", 2, "good.001: good"},
       {"verify - <good.001", 0, "-: good"},
-      {"list -J - <bad.001", 2, "{\n  \"package\": \"-\""},
-      {"verify bad.001 absent.001 good.001", 3, "Setup program cannot continue"},
+      {"list -J - <bad.001", 2, "{\"package\": \"-\", \"status\": 2, \"readable\": true, "},
+      {"verify bad.001 absent.001 good.001", 3, "bad.001: Setup program cannot continue"},
       {"verify -qS good.001 good.001", 0, ""},
-      {"list -qJ good.001 good.001", 0, "[\n{\n  \"package\": \"good.001\""},
+      {"list -qJ absent.001 good.001", 3,
+       "{\"package\": \"absent.001\", \"status\": 3, \"readable\": false, \"error\": "
+       "{\"reason\": \"No such file or directory\"}}\n{\"package\": \"good.001\", \"status\": 0, "},
   };
   for (const auto& c : cases) {
     const bool redirected = c.args.find('>') != std::string::npos;

@@ -4,6 +4,7 @@
 
 #include "datapack_fixture.h"
 #include "listcheck.h"
+#include "listfile.h"
 
 using datapack::Severity;
 
@@ -58,12 +59,20 @@ TEST(DatapackListCheck, IssuesCarryTheirLineAndSeverity) {
        "no file name (the value's second comma-separated field is empty or missing)"},
       {"wildcard in the name", Head("1", "F=x,a*b\r\n"), Severity::kFail, 11, "does not allow"},
       {"device name", Head("1", "F=x,con.txt\r\n"), Severity::kFail, 11, "device name"},
-      {"device name to some systems", Head("1", "F=x,clock$\r\n"), Severity::kRefuse, 11,
+      {"device name to Windows 95", Head("1", "F=x,clock$\r\n"), Severity::kFail, 11,
+       "device name"},
+      {"superscript port number", Head("1", "F=x,LPT\xB2.txt\r\n"), Severity::kFail, 11,
        "device name"},
       {"replaces the setup program", Head("1", "F=x,SETUP1.EXE\r\n"), Severity::kRefuse, 11,
        "setup program"},
       {"replaces the list", Head("1", "F=x,setup.lst\r\n"), Severity::kWarn, 11, "list file"},
-      {"named twice", Head("3", "F=x,a\r\nF=x,b\r\nF=x,A\r\n"), Severity::kWarn, 13, "line 11"},
+      {"named twice", Head("3", "F=x,a\r\nF=x,b\r\nF=x,A\r\n"), Severity::kRefuse, 13,
+       "as \"a\" on line 11: setup.exe unpacks this entry over the file of line 11, and its "
+       "clean-up deletes that name twice"},
+      {"one file once the dot goes", Head("2", "F=x,trail.\r\nF=x,TRAIL \r\n"), Severity::kRefuse,
+       12, "same file on Windows as \"trail.\" on line 11"},
+      {"like the setup program once the dot goes", Head("1", "F=x,setup1.exe.\r\n"),
+       Severity::kRefuse, 11, "replace the setup program"},
       {"trailing dot", Head("1", "F=x,a.\r\n"), Severity::kWarn, 11, "trailing dot"},
       {"negative count", Head("-3", ""), Severity::kWarn, 10, "negative"},
   };
@@ -91,7 +100,7 @@ TEST(DatapackListCheck, NamesAreTheSecondFieldCutAtItsFirstSpace) {
 }
 
 TEST(DatapackListCheck, NothingAfterTheFirstFailure) {
-  datapack::ListCheck c = Check(Head("3", "F=x,a\r\nF=x\r\nF=x,CLOCK$\r\n"));
+  datapack::ListCheck c = Check(Head("3", "F=x,a\r\nF=x\r\nF=x,A\r\n"));
   ASSERT_EQ(c.issues.size(), 1u);
   EXPECT_EQ(c.Failure(), &c.issues[0]);
   EXPECT_EQ(c.issues[0].line, 12u);
@@ -138,8 +147,31 @@ TEST(DatapackListCheck, RewriteSizesKeepsKeysEndingsAndTheRest) {
 
 TEST(DatapackListCheck, DeviceNames) {
   for (const char* name :
-       {"CON", "con.txt", "Nul", "aux.dat.x", "COM1", "lpt9.txt", "CONIN$", "nul. ", "Com1 .bin"})
+       {"CON", "con.txt", "Nul", "aux.dat.x", "COM1", "lpt9.txt", "CONIN$", "nul. ", "Com1 .bin",
+        "COM\xB9", "lpt\xB3.txt", "com\xB2 ", "Clock$.dat", "conout$"})
     EXPECT_TRUE(datapack::IsDeviceName(name)) << name;
-  for (const char* name : {"CONSOLE", "com0", "COM10", "lpt", "xcon", "readme.txt", ""})
+  for (const char* name : {"CONSOLE", "com0", "COM10", "lpt", "xcon", "readme.txt", "", "COM\xB4",
+                           "LPT\xBC", "CLOCK", "CONIN$$"})
     EXPECT_FALSE(datapack::IsDeviceName(name)) << name;
+}
+
+TEST(DatapackListCheck, NamesWindowsTakesForOneFile) {
+  struct {
+    const char *a, *b;
+    bool same;
+  } cases[] = {
+      {"README.TXT", "readme.txt", true},
+      {"trail.", "trail", true},
+      {"a b .. ", "A B", true},
+      {"a.txt", "a.txt", true},
+      {"a.txt", "a.txt2", false},
+      {".", "", true},
+      {"a b", "ab", false},
+      {"\xC4.txt", "\xE4.txt", false},  // ASCII letters only
+      {"x.", "x..y", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SameWindowsName(c.a, c.b) != 0, c.same) << c.a << " / " << c.b;
+    EXPECT_EQ(SameWindowsName(c.b, c.a) != 0, c.same) << c.b << " / " << c.a;
+  }
 }

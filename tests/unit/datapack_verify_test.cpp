@@ -84,6 +84,14 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
                    2});
   cases.push_back({"support entry missing", Bytes(package.begin(), package.begin() + (long)at[4]),
                    kCorrupt, "entry 5 (support file data.bin): entry record is cut short", 2});
+  // Cut inside a stream: the cut is the reason given, and no offset past the end is named.
+  cases.push_back({"stream cut", Bytes(package.begin(), package.begin() + (long)at[4] + 20),
+                   kCorrupt,
+                   "entry 5 (support file data.bin): the package is cut short: it ends " +
+                       std::to_string(GetLE32(&package[at[4] + 4]) - 12) +
+                       " bytes before the end of this entry's stored stream (record at offset " +
+                       std::to_string(at[4]) + "; what is there: ",
+                   2});
   p = package;
   p[at[4] - 1] ^= 0xFF;  // last byte of entry 4's stream: its Adler-32
   cases.push_back({"bad Adler-32", p, kCorrupt,
@@ -192,14 +200,16 @@ TEST(DatapackVerify, WarningsPassUnlessStrict) {
          p = Build(s);
        },
        "stop at 50 %"},
-      {"a name given twice",
+      {"two names of one file on Windows",
        [](datapack::PackageSpec& s, Bytes& p) {
          s.support[1].name = "readme.txt";
          s.list.data = ToBytes(datapack::MakeListFile((uint32_t)datapack::PayloadTotal(s), 0,
                                                       {"readme.txt", "README.TXT"}));
          p = Build(s);
        },
-       "also named on line 11"},
+       "line 12: \"README.TXT\" is the same file on Windows as \"readme.txt\" on line 11: "
+       "setup.exe unpacks this entry over the file of line 11, and its clean-up deletes that "
+       "name twice"},
       {"an entry too large for the 32-bit bootstrapper to hold",
        [](datapack::PackageSpec&, Bytes& p) {
          // Only the declared size grows: the stream stays small and complete.

@@ -62,7 +62,9 @@ int RunDatapack(const std::vector<std::string>& args, Console& console) {
     console.err << kGeneralHelp;
     return kExitUsage;
   }
-  const std::string& first = args[0];
+  // "datapack -h COMMAND" is "datapack help COMMAND".
+  const std::string& first =
+      (args[0] == "-h" || args[0] == "--help") && args.size() > 1 ? "help" : args[0];
   if (first == "-h" || first == "--help" ||
       (first == "help" && (args.size() == 1 || args[1] == "help"))) {
     console.out << kGeneralHelp;

@@ -25,13 +25,15 @@ const char kBrandHelp[] =
     "      --product-version TEXT  version field ProductVersion (and, when it is numbers\n"
     "                            such as 2.1.0, the fixed product version)\n"
     "      --copyright TEXT      version field LegalCopyright\n"
-    "  -o, --output FILE         the branded copy (required)\n"
+    "  -o, --output FILE         the branded copy (required); - writes it to standard output\n"
+    "                            (never a terminal; the summary then goes to standard error)\n"
     "  -f, --force               replace an existing output file\n"
     "\n"
     "Version fields are UTF-8, at most 256 characters, no control characters. FileDescription\n"
     "(\"Setup program\"), Comments (\"Uncompressor program\"), the file version, the messages\n"
     "and the window's layout stay as they are.\n"
-    "Exit status: 0 written, 1 usage error or an existing output without --force, 2 a\n"
+    "Exit status: 0 written, 1 usage error, an existing output without --force or an output\n"
+    "that is not a regular file (a folder, for one), 2 a\n"
     "SETUP.EXE or icon that cannot be used (the reason is printed), 3 I/O error.\n";
 
 namespace {
@@ -73,6 +75,10 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
   if (o.operands.size() != 1) return UsageError(console, "brand", "name one SETUP.EXE");
   if (!o.Has("output")) return UsageError(console, "brand", "the output file (-o) is required");
   const std::string in_name = o.operands[0], out_name = o.Get("output");
+  const bool to_stdout = out_name == "-";
+  if (to_stdout && console.out_is_terminal)
+    return Fail(console, kExitUsage, out_name,
+                "standard output is a terminal: redirect it to a file or a pipe, or give -o FILE");
 
   // The fields go into the version resource as UTF-16. Arguments are UTF-8 on POSIX and in
   // the ANSI code page on Windows; a path's UTF-8 form converts either.
@@ -102,10 +108,11 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
 
   // The output name itself is replaced, a symbolic link included.
   const fs::path output = PathFromNative(out_name);
-  if (int code =
-          CheckOutput(console, out_name, output, output, o.Has("force"), "",
-                      {{PathFromNative(in_name), "is SETUP.EXE itself: write the copy elsewhere"}}))
-    return code;
+  if (!to_stdout)
+    if (int code = CheckOutput(
+            console, out_name, output, output, o.Has("force"), "",
+            {{PathFromNative(in_name), "is SETUP.EXE itself: write the copy elsewhere"}}))
+      return code;
   if (o.Has("icon")) {
     const std::string icon_name = o.Get("icon");
     Bytes ico;
@@ -121,11 +128,19 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
     if (fwrite(branded.data(), 1, branded.size(), f) == branded.size()) return int(kExitOk);
     return Fail(console, kExitIo, out_name, ErrnoText());
   };
-  const int code = WriteThroughTemporary(console, out_name, output, o.Has("force"), write);
-  if (code == kExitOk)
-    console.out << out_name << ": branded copy of " << in_name << ", " << branded.size()
-                << " bytes\n";
-  return code;
+  if (to_stdout) {
+    // As "create -o -": the copy on standard output (main reports a failed write), the
+    // summary on standard error.
+    UseBinaryMode(stdout);
+    if (!console.out.write((const char*)branded.data(), (std::streamsize)branded.size()))
+      return kExitIo;
+  } else if (const int code =
+                 WriteThroughTemporary(console, out_name, output, o.Has("force"), write)) {
+    return code;
+  }
+  (to_stdout ? console.err : console.out)
+      << out_name << ": branded copy of " << in_name << ", " << branded.size() << " bytes\n";
+  return kExitOk;
 }
 
 }  // namespace datapack

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 #include <ostream>
 
@@ -141,7 +142,11 @@ void TakeHeader(Input& in, bool fixed, uint64_t epoch_time) {
 
 // For a support file that is not in `folder` under its exact name: a file whose name differs
 // only in case, which Windows would have found, as a hint for the error message.
+// A name with bytes above 0x7F gets the rule instead: the same words on Linux and Windows.
 std::string CaseHint(const fs::path& folder, const std::string& name) {
+  if (std::any_of(name.begin(), name.end(), [](unsigned char c) { return c > 0x7F; }))
+    return "; list names are read in the ANSI code page, as setup.exe reads them (on Linux "
+           "Windows-1252): a list saved as UTF-8 names other files";
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string found = DisplayPath(it->path().filename());
@@ -453,7 +458,7 @@ int GatherInputs(Console& console, const CreateRequest& req, Contents& c) {
   for (size_t i = 0; i < c.check.names.size(); ++i) {
     Input in;
     in.file.name = c.check.names[i];
-    in.path = req.folder / PathFromNative(c.check.names[i]);
+    in.path = req.folder / PathFromListName(c.check.names[i]);
     in.list_line = (uint32_t)(LIST_FIRST_NAME_LINE + i);
     c.inputs.push_back(in);
   }
@@ -461,9 +466,10 @@ int GatherInputs(Console& console, const CreateRequest& req, Contents& c) {
   std::string error;
   for (Input& in : c.inputs) {
     // "setup program Setup1.exe: No such file or directory": which role the file plays.
-    const std::string shown =
-        (in.list_line ? std::string() : std::string(RoleName(in.role)) + " ") +
-        DisplayPath(in.path);
+    // A support file is shown by the list's own bytes, the same on Linux and Windows.
+    const std::string shown = in.list_line
+                                  ? DisplayPath(req.folder / PathFromNative(in.file.name))
+                                  : std::string(RoleName(in.role)) + " " + DisplayPath(in.path);
     auto named = [&](const std::string& hint) {
       return in.list_line ? " (named on list line " + std::to_string(in.list_line) + hint + ")"
                           : "";

@@ -28,9 +28,14 @@ const char kExtractHelp[] =
     "names) or a support file has the uninstaller's name. Every file is written under a\n"
     "temporary name in DIR (.datapack-*.tmp) and moved into place only when the whole\n"
     "package has been checked: if the bootstrapper would stop, or the run is interrupted\n"
-    "(Ctrl-C, SIGTERM, SIGHUP), DIR is left as it was.\n"
-    "Exit status: 0 done, 1 usage error or a file exists, 2 invalid package or unsafe name,\n"
-    "3 I/O error.\n";
+    "(Ctrl-C, SIGTERM, SIGHUP), DIR is left as it was. If moving the files into place fails\n"
+    "part way, those already moved are removed and the files they replaced put back, so\n"
+    "that DIR is again as it was; folders the run made are removed again.\n"
+    "Two names of one file (on Windows README.TXT and readme.txt, or \"trail.\" and \"trail\")\n"
+    "give what setup.exe leaves: on Windows one file with the later entry's data, elsewhere\n"
+    "both files; either way with a warning.\n"
+    "Exit status: 0 done, 1 usage error, a file exists or a folder has a file's name, 2\n"
+    "invalid package or unsafe name, 3 I/O error.\n";
 
 namespace {
 
@@ -77,15 +82,21 @@ class Extraction {
 
  private:
   struct File {
-    fs::path target;  // the final name
-    fs::path temp;    // where it is written
+    std::string name;  // as the package gives it
+    fs::path target;   // the final name
+    fs::path temp;     // where it is written
   };
+  // Puts back what Commit moved before it failed: the first `moved` files are removed and
+  // the files they replaced (`aside`, empty where none) return. Returns false when some
+  // could not be restored.
+  bool Restore(size_t moved, const std::vector<fs::path>& aside);
   Console& console_;
   fs::path dir_;
   bool force_;
   TempSeries temps_;
   std::vector<File> files_;  // one per distinct name, in package order
   FILE* current_ = nullptr;  // the file being written: files_.back() or a repeated name's
+  std::string current_name_;
   fs::path current_temp_, current_target_;
 };
 
@@ -98,11 +109,11 @@ bool Extraction::CheckTargets(const std::vector<std::string>& names, int& code, 
       why = "refusing the name \"" + name + "\": " + reason;
       return false;
     }
-    const fs::path t = dir_ / PathFromNative(name);
+    const fs::path t = dir_ / PathFromListName(name);
     const fs::file_status status = fs::symlink_status(t, ec);
     if (!fs::exists(status)) continue;
     if (fs::is_directory(status)) {
-      code = kExitIo;
+      code = kExitUsage;  // as create and brand refuse an output that is a folder
       why = DisplayPath(t) + ": is a folder (a file of that name cannot be written)";
       return false;
     }
@@ -116,7 +127,8 @@ bool Extraction::CheckTargets(const std::vector<std::string>& names, int& code, 
 }
 
 bool Extraction::Start(const std::string& name, int& code, std::string& why) {
-  current_target_ = dir_ / PathFromNative(name);
+  current_name_ = name;
+  current_target_ = dir_ / PathFromListName(name);
   current_ = temps_.Create(current_temp_, why);
   if (current_) return true;
   code = kExitIo;
@@ -144,32 +156,81 @@ bool Extraction::Finish(const EntryReport& e, int& code, std::string& why) {
   if (e.has_header && !ApplyFileHeader(current_temp_, e.header.attributes, e.header.created,
                                        e.header.accessed, e.header.written, problem))
     Warn(console_, DisplayPath(current_target_), problem);
-  // A name given twice is unpacked twice, the later entry replacing the earlier file.
+  // Two names of one file on this system (a name given twice; on Windows also README.TXT and
+  // readme.txt, or "trail." and "trail"): as the bootstrapper does, the later entry replaces
+  // the earlier file, which keeps its first spelling.
   for (File& f : files_)
-    if (f.target == current_target_) {
+    if (SameFileName(f.name, current_name_)) {
       std::string ignored;
       RemoveFile(f.temp, ignored);
       f.temp = current_temp_;
+      if (f.name != current_name_)
+        Warn(console_, DisplayPath(f.target),
+             "replaced by \"" + current_name_ + "\", entry " + std::to_string(e.index) +
+                 ": one file on this system, as it is to setup.exe");
       return true;
     }
-  files_.push_back({current_target_, current_temp_});
+  for (const File& f : files_)
+    if (SameWindowsName(f.name.c_str(), current_name_.c_str()))
+      Warn(console_, DisplayPath(current_target_),
+           "written beside \"" + f.name +
+               "\": on Windows the two are one file, and setup.exe "
+               "leaves only the later entry's data");
+  files_.push_back({current_name_, current_target_, current_temp_});
   return true;
 }
 
 int Extraction::Commit(std::string& why) {
-  size_t moved = 0;
+  // A file replaced with --force is first moved aside under a temporary name (removed with
+  // the series when all went well), so that a failure part way can put it back.
+  std::vector<fs::path> aside;
   for (const File& f : files_) {
     bool exists = false;
     std::string error;
-    if (!MoveIntoPlace(f.temp, f.target, force_, exists, error)) {
-      why = DisplayPath(f.target) + ": " + (exists ? "appeared meanwhile" : error) + " (" +
-            std::to_string(moved) + " of " + std::to_string(files_.size()) +
-            " files were already in place)";
-      return exists ? kExitUsage : kExitIo;
+    fs::path old;
+    std::error_code ec;
+    if (force_ && fs::exists(fs::symlink_status(f.target, ec))) {
+      FILE* placeholder = temps_.Create(old, error);
+      if (placeholder) fclose(placeholder);
+      if (!placeholder || !MoveIntoPlace(f.target, old, true, exists, error)) {
+        why = DisplayPath(f.target) + ": cannot move the old file aside: " + error;
+        old.clear();
+      }
     }
-    ++moved;
+    const bool ready = why.empty();
+    if (ready && MoveIntoPlace(f.temp, f.target, false, exists, error)) {
+      aside.push_back(old);
+      continue;
+    }
+    if (ready) why = DisplayPath(f.target) + ": " + (exists ? "appeared meanwhile" : error);
+    aside.push_back(old);
+    const bool restored = Restore(aside.size() - 1, aside);
+    why += restored ? " (nothing was changed)"
+                    : " (and the folder could not be restored: see the warnings above)";
+    return exists ? kExitUsage : kExitIo;
   }
   return kExitOk;
+}
+
+bool Extraction::Restore(size_t moved, const std::vector<fs::path>& aside) {
+  bool all = true;
+  for (size_t i = aside.size(); i-- > 0;) {
+    const File& f = files_[i];
+    std::string error;
+    bool exists = false;
+    if (i < moved && !RemoveFile(f.target, error)) {
+      Warn(console_, DisplayPath(f.target), "cannot remove it again: " + error);
+      all = false;
+      continue;
+    }
+    if (!aside[i].empty() && !MoveIntoPlace(aside[i], f.target, false, exists, error)) {
+      Warn(console_, DisplayPath(f.target),
+           "cannot put the old file back: it is " + DisplayPath(aside[i]) + ": " + error);
+      temps_.Keep(aside[i]);
+      all = false;
+    }
+  }
+  return all;
 }
 
 // The folders -C names that do not exist yet, deepest first. A run that fails or is
@@ -261,7 +322,8 @@ int CommandExtract(const std::vector<std::string>& args, Console& console) {
   made.Keep();
   for (const std::string& w : report.warnings) Warn(console, arg, w);
   if (!o.Has("quiet"))
-    console.out << arg << ": " << x.files() << " files extracted into " << DisplayPath(dir) << "\n";
+    console.out << arg << ": " << CountOf(x.files(), "file") << " extracted into "
+                << DisplayPath(dir) << "\n";
   return kExitOk;
 }
 

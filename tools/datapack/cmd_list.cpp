@@ -5,6 +5,7 @@
 
 #include <ostream>
 
+#include "codepage.h"
 #include "commands.h"
 #include "filetime.h"
 #include "format.h"
@@ -25,8 +26,10 @@ const char kListHelp[] =
     "after the last entry. PACKAGE - reads standard input (a pipe is first copied to a\n"
     "temporary file, removed when done, so that sizes and offsets are exact).\n"
     "\n"
-    "  -J, --json   one JSON object instead of text (names: bytes above 0x7F as \\u00XX);\n"
-    "               with several packages, an array of them\n"
+    "  -J, --json   JSON Lines instead of text: one object on one line per PACKAGE, also\n"
+    "               for one that cannot be read (\"readable\": false, \"error\"); each\n"
+    "               name as text (its bytes read as Windows-1252) and as \"name_bytes\", its\n"
+    "               exact bytes in hexadecimal\n"
     "  -q, --quiet  the listing and errors only: no warnings, no progress line\n"
     "\n"
     "In the text, every byte of a name outside printable ASCII is shown as \\xHH.\n"
@@ -36,17 +39,32 @@ const char kListHelp[] =
 
 namespace {
 
-std::string JsonString(const std::string& s) {
+// Whether s is valid UTF-8 (as a command-line path or a system message normally is).
+bool ValidUtf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = (unsigned char)s[i];
+    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || c == 0xC0 || c == 0xC1 || i + n > s.size()) return false;
+    for (size_t k = 1; k < n; ++k)
+      if (((unsigned char)s[i + k] >> 6) != 2) return false;
+    i += n;
+  }
+  return true;
+}
+
+// A JSON string. `name`: bytes of a name inside the package, read as Windows-1252
+// (codepage.h), each character above ASCII as \uXXXX. Other text passes through when it is
+// UTF-8; otherwise each byte becomes the character of the same number.
+std::string JsonString(const std::string& s, bool name = false) {
+  const bool utf8 = !name && ValidUtf8(s);
   std::string out = "\"";
   for (unsigned char c : s) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += (char)c;
-    } else if (c < 0x20 || c >= 0x7F) {
-      // Names are in the Windows ANSI code page, unknown here: each byte is shown as the
-      // character of the same number, which is exact for Latin-1.
+    } else if (c < 0x20 || c == 0x7F || (c > 0x7F && !utf8)) {
       char esc[8];
-      snprintf(esc, sizeof esc, "\\u%04x", c);
+      snprintf(esc, sizeof esc, "\\u%04x", name ? (unsigned)UnicodeFrom1252(c) : (unsigned)c);
       out += esc;
     } else {
       out += (char)c;
@@ -55,17 +73,38 @@ std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
-void PrintJson(std::ostream& out, const std::string& arg, const PackageReport& r) {
-  out << "{\n  \"package\": " << JsonString(arg) << ",\n  \"size\": " << r.file_size;
+// A name's exact bytes, as lowercase hexadecimal.
+std::string HexBytes(const std::string& s) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out + "\"";
+}
+
+// One package as one JSON object on one line (JSON Lines: one line per package, whatever
+// their number). `status` is the package's exit status; a package that could not be read at
+// all has only its name, its status and the error's reason.
+void PrintJson(std::ostream& out, const std::string& arg, const PackageReport& r, int status,
+               bool readable) {
+  out << "{\"package\": " << JsonString(arg) << ", \"status\": " << status
+      << ", \"readable\": " << (readable ? "true" : "false");
+  if (!readable) {
+    out << ", \"error\": {\"reason\": " << JsonString(r.reason) << "}}\n";
+    return;
+  }
+  out << ", \"size\": " << r.file_size;
   if (r.header_ok)
-    out << ",\n  \"kind\": " << r.kind << ",\n  \"base_name\": " << JsonString(r.base_name);
-  out << ",\n  \"entries\": [";
+    out << ", \"kind\": " << r.kind << ", \"base_name\": " << JsonString(r.base_name, true);
+  out << ", \"entries\": [";
   for (size_t i = 0; i < r.entries.size(); ++i) {
     const EntryReport& e = r.entries[i];
-    out << (i ? ",\n" : "\n") << "    {\"index\": " << e.index << ", \"role\": \"" << RoleId(e.role)
-        << "\", \"name\": " << JsonString(e.name) << ", \"offset\": " << e.offset
-        << ", \"declared\": " << e.info.declared << ", \"stored\": " << e.info.stored
-        << ", \"stored_present\": " << e.info.stored_read
+    out << (i ? ", " : "") << "{\"index\": " << e.index << ", \"role\": \"" << RoleId(e.role)
+        << "\", \"name\": " << JsonString(e.name, true) << ", \"name_bytes\": " << HexBytes(e.name)
+        << ", \"offset\": " << e.offset << ", \"declared\": " << e.info.declared
+        << ", \"stored\": " << e.info.stored << ", \"stored_present\": " << e.info.stored_read
         << ", \"stream_used\": " << e.info.stream_used << ", \"produced\": " << e.info.produced;
     if (e.has_header)
       out << ", \"data_size\": " << e.info.produced - FILE_HEADER_SIZE
@@ -78,27 +117,27 @@ void PrintJson(std::ostream& out, const std::string& arg, const PackageReport& r
         << ", \"dynamic\": " << e.info.blocks[2] << "}, \"reports\": " << e.info.reports
         << ", \"ok\": " << (e.status == ENTRY_OK ? "true" : "false") << "}";
   }
-  out << "\n  ]";
+  out << "]";
   if (r.list_read)
-    out << ",\n  \"list\": {\"line8\": " << r.list.size1 << ", \"line9\": " << r.list.size2
+    out << ", \"list\": {\"line8\": " << r.list.size1 << ", \"line9\": " << r.list.size2
         << ", \"count\": " << r.list.count << "}";
-  out << ",\n  \"progress\": {\"reports\": " << r.progress_reports
+  out << ", \"progress\": {\"reports\": " << r.progress_reports
       << ", \"mandated_wait_ms\": " << (uint64_t)r.progress_reports * kReportWaitMs
       << ", \"expected_total\": " << r.list.expected << ", \"payload_total\": " << r.payload_total
       << ", \"final_percent\": " << r.final_percent << "}";
-  if (r.complete) out << ",\n  \"trailing_bytes\": " << r.trailing;
-  out << ",\n  \"warnings\": [";
+  if (r.complete) out << ", \"trailing_bytes\": " << r.trailing;
+  out << ", \"warnings\": [";
   for (size_t i = 0; i < r.warnings.size(); ++i)
     out << (i ? ", " : "") << JsonString(r.warnings[i]);
   out << "]";
   if (r.failed)
-    out << ",\n  \"error\": {\"reason\": " << JsonString(r.reason)
+    out << ", \"error\": {\"reason\": " << JsonString(r.reason)
         << ", \"message\": " << JsonString(r.message) << "}";
-  out << "\n}\n";
+  out << "}\n";
 }
 
 void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r) {
-  out << Printable(arg) << ": " << r.file_size << " bytes";
+  out << Printable(arg) << ": " << CountOf(r.file_size, "byte");
   if (r.header_ok) out << ", kind " << r.kind << ", base name " << r.base_name;
   out << "\n";
   for (const EntryReport& e : r.entries) {
@@ -121,7 +160,7 @@ void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r
       out << "  written   " << FormatFileTime(e.header.written) << "\n";
     }
     out << "  blocks    " << e.info.blocks[0] << " stored, " << e.info.blocks[1] << " fixed, "
-        << e.info.blocks[2] << " dynamic; " << e.info.reports << " progress reports\n";
+        << e.info.blocks[2] << " dynamic; " << CountOf(e.info.reports, "progress report") << "\n";
     if (e.status != ENTRY_OK) out << "  FAILED    " << EntryStatusText(e.status) << "\n";
   }
   if (r.list_read) {
@@ -131,7 +170,7 @@ void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r
     if (r.complete) out << ": the bar ends at " << r.final_percent << " %";
     out << "\n";
   }
-  if (r.complete) out << "after the last entry: " << r.trailing << " bytes\n";
+  if (r.complete) out << "after the last entry: " << CountOf(r.trailing, "byte") << "\n";
 }
 
 }  // namespace
@@ -142,29 +181,24 @@ int CommandList(const std::vector<std::string>& args, Console& console) {
   if (int status = ParsePackageOptions(args, kSpecs, "list", console, o)) return status;
   const bool json = o.Has("json"), quiet = o.Has("quiet");
   if (quiet) console.err_is_terminal = false;
-  // Several packages in JSON: one array of their objects.
-  const bool array = json && o.operands.size() > 1;
-  if (array) console.out << "[\n";
   int worst = kExitOk;
-  for (size_t i = 0; i < o.operands.size(); ++i) {
-    const std::string& arg = o.operands[i];
+  for (const std::string& arg : o.operands) {
     InspectOptions options;
     options.keep_going = true;
     PackageReport report;
     int code = InspectFile(console, arg, options, report, "reading");
-    if (code == kExitOk) {
-      if (array && i > 0) console.out << ",\n";
-      if (json)
-        PrintJson(console.out, arg, report);
-      else
-        PrintText(console.out, arg, report);
+    const bool readable = code == kExitOk;
+    if (readable) {
       if (!quiet)
         for (const std::string& w : report.warnings) Warn(console, arg, w);
       if (report.failed) code = Fail(console, kExitInvalid, arg, report.reason);
     }
+    if (json)
+      PrintJson(console.out, arg, report, code, readable);
+    else if (readable)
+      PrintText(console.out, arg, report);
     worst = std::max(worst, code);
   }
-  if (array) console.out << "]\n";
   return worst;
 }
 

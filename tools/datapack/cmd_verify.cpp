@@ -26,14 +26,15 @@ const char kVerifyHelp[] =
     "  -q, --quiet   print nothing when the package is good (no progress line either)\n"
     "\n"
     "When the bootstrapper would stop, verify prints on standard output the message it would\n"
-    "show, for example\n"
+    "show (with several packages, after the package's name), for example\n"
     "  Setup program cannot continue because file _Data.001 is corrupted.\n"
     "and on standard error the precise reason: the entry, its role and name, and the offset\n"
     "in the package. A message about a file that cannot be created names the working folder,\n"
     "which only the bootstrapper knows, as %TEMP%\\.\n"
     "Warnings (standard error) are things that do not stop the bootstrapper: list sizes that\n"
     "do not add up to the payload total (the bar would not end at 100 %), bytes after the last\n"
-    "entry, support file names that replace one another.\n"
+    "entry, two support file names that are one file on Windows (setup.exe unpacks the later\n"
+    "over the earlier).\n"
     "With --strict and warnings the verdict is \"failed\" instead of \"good\".\n"
     "Exit status: 0 good, 1 usage error, 2 the bootstrapper would fail (or warnings with\n"
     "--strict), 3 the package cannot be read (or standard output cannot be written); with\n"
@@ -46,10 +47,19 @@ namespace {
 // byte, which a pipe cannot, and its messages about cut records and trailing bytes need the
 // size; the copy keeps memory small and those messages exact. Returns nullptr with `error`
 // set; `owned` says whether the caller closes the file.
+FILE* CopyToScratch(FILE* in, uint64_t& size, std::string& error);
+
 FILE* OpenStandardInput(Console& console, uint64_t& size, bool& owned, std::string& error) {
   UseBinaryMode(console.in);
   owned = false;
   if (SeekableFile(console.in, size)) return console.in;
+  owned = true;
+  return CopyToScratch(console.in, size, error);
+}
+
+// The rest of `in` (a pipe) in a private file of the temporary folder, for the same reasons.
+// Returns nullptr with `error` set.
+FILE* CopyToScratch(FILE* in, uint64_t& size, std::string& error) {
   FILE* copy = CreateScratchFile(error);
   if (!copy) {
     error = "cannot create a temporary copy: " + error;
@@ -57,19 +67,18 @@ FILE* OpenStandardInput(Console& console, uint64_t& size, bool& owned, std::stri
   }
   std::vector<char> buffer(size_t(1) << 16);
   size = 0;
-  for (size_t n; (n = fread(buffer.data(), 1, buffer.size(), console.in)) > 0; size += n) {
+  for (size_t n; (n = fread(buffer.data(), 1, buffer.size(), in)) > 0; size += n) {
     if (fwrite(buffer.data(), 1, n, copy) != n) {
       error = "cannot copy it to a temporary file: " + ErrnoText();
       fclose(copy);
       return nullptr;
     }
   }
-  if (ferror(console.in) || fflush(copy) != 0 || fseek(copy, 0, SEEK_SET) != 0) {
+  if (ferror(in) || fflush(copy) != 0 || fseek(copy, 0, SEEK_SET) != 0) {
     error = ErrnoText();
     fclose(copy);
     return nullptr;
   }
-  owned = true;
   return copy;
 }
 
@@ -88,23 +97,37 @@ int ParsePackageOptions(const std::vector<std::string>& args, const std::vector<
 int InspectFile(Console& console, const std::string& arg, const InspectOptions& options,
                 PackageReport& report, const std::string& doing) {
   std::string error;
+  // Why the file cannot be read stays in the report too (list --json shows it).
+  auto cannot = [&](int code, const std::string& why) {
+    report.reason = why;
+    return Fail(console, code, arg, why);
+  };
   uint64_t size = 0;
   bool owned = true;
   FILE* f = nullptr;
   if (arg == "-") {
     if (IsTerminal(console.in))
-      return Fail(console, kExitUsage, arg,
-                  "standard input is a terminal (a package is read from a file or a pipe)");
+      return cannot(kExitUsage,
+                    "standard input is a terminal (a package is read from a file or a pipe)");
     f = OpenStandardInput(console, size, owned, error);
   } else {
     const fs::path path = PathFromNative(arg);
     SourceStat st;
-    if (!StatSource(path, st, error)) return Fail(console, kExitIo, arg, error);
-    if (!st.regular) return Fail(console, kExitIo, arg, "not a regular file");
-    size = st.size;
-    f = OpenRead(path, error);
+    if (!StatSource(path, st, error)) return cannot(kExitIo, error);
+    if (st.regular) {
+      size = st.size;
+      f = OpenRead(path, error);
+    } else if (SpecialFileKind(path) == "a FIFO") {
+      // A named pipe, or bash's <(...) as /dev/fd/N: read as "-" reads a pipe.
+      FILE* pipe = OpenRead(path, error);
+      if (!pipe) return cannot(kExitIo, error);
+      f = CopyToScratch(pipe, size, error);
+      fclose(pipe);
+    } else {
+      return cannot(kExitIo, "not a regular file");
+    }
   }
-  if (!f) return Fail(console, kExitIo, arg, error);
+  if (!f) return cannot(kExitIo, error);
   FileReader file;
   ByteReader reader;
   InitFileReader(&file, &reader, f);
@@ -116,7 +139,7 @@ int InspectFile(Console& console, const std::string& arg, const InspectOptions& 
   if (owned) fclose(f);
   if (file.failed) {
     errno = file.error;
-    return Fail(console, kExitIo, arg, ErrnoText());
+    return cannot(kExitIo, ErrnoText());
   }
   return kExitOk;
 }
@@ -124,13 +147,14 @@ int InspectFile(Console& console, const std::string& arg, const InspectOptions& 
 namespace {
 
 // Verifies one package and prints its verdict. Returns its exit status.
-int VerifyOne(Console& console, const std::string& arg, bool strict, bool quiet) {
+// With several packages, the bootstrapper's message is preceded by the package's name.
+int VerifyOne(Console& console, const std::string& arg, bool strict, bool quiet, bool several) {
   PackageReport report;
   int code = InspectFile(console, arg, InspectOptions(), report, "verifying");
   if (code != kExitOk) return code;
   if (report.failed) {
     Fail(console, kExitInvalid, arg, report.reason);
-    console.out << Printable(report.message) << "\n";
+    console.out << (several ? Printable(arg) + ": " : "") << Printable(report.message) << "\n";
     return kExitInvalid;
   }
   for (const std::string& w : report.warnings) Warn(console, arg, w);
@@ -156,7 +180,8 @@ int CommandVerify(const std::vector<std::string>& args, Console& console) {
   if (o.Has("quiet")) console.err_is_terminal = false;
   int worst = kExitOk;
   for (const std::string& arg : o.operands)
-    worst = std::max(worst, VerifyOne(console, arg, o.Has("strict"), o.Has("quiet")));
+    worst = std::max(
+        worst, VerifyOne(console, arg, o.Has("strict"), o.Has("quiet"), o.operands.size() > 1));
   return worst;
 }
 

@@ -13,12 +13,6 @@ namespace datapack {
 
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
-  return s;
-}
-
 std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
 // Why the core's reader refused line `n`, in the words of someone fixing the list.
@@ -97,15 +91,7 @@ std::vector<ListLineSpan> SplitListLines(const unsigned char* data, size_t size)
   return lines;
 }
 
-bool IsDeviceName(const std::string& name) {
-  if (::IsDeviceName(name.c_str())) return true;  // the bootstrapper refuses these itself
-  // Names that are devices only to some systems or some calls: still worth a warning.
-  std::string base = Upper(name.substr(0, name.find('.')));
-  static const char* const kOtherDevices[] = {"CONIN$", "CONOUT$", "CLOCK$"};
-  for (const char* d : kOtherDevices)
-    if (base == d) return true;
-  return false;
-}
+bool IsDeviceName(const std::string& name) { return ::IsDeviceName(name.c_str()) != 0; }
 
 ListCheck CheckList(const unsigned char* data, size_t size, const std::string& list_name,
                     const std::string& setup_program) {
@@ -141,11 +127,9 @@ ListCheck CheckList(const unsigned char* data, size_t size, const std::string& l
     c.issues.push_back({Severity::kWarn, LIST_COUNT_LINE,
                         "the number of support files is negative (" + std::to_string(c.count) +
                             "): no support file is unpacked"});
-  const std::string setup_upper = Upper(setup_program), list_upper = Upper(list_name);
   for (size_t i = 0; i < c.names.size(); ++i) {
     const std::string& name = c.names[i];
     const uint32_t line = (uint32_t)(LIST_FIRST_NAME_LINE + i);
-    const std::string upper = Upper(name);
     if (name.empty()) {
       c.issues.push_back({Severity::kFail, line,
                           "no file name (the value's second comma-separated field is empty or "
@@ -161,24 +145,23 @@ ListCheck CheckList(const unsigned char* data, size_t size, const std::string& l
            "file name " + Quote(name) + " holds a character Windows does not allow in file names"});
       break;
     }
-    if (IsDeviceName(name))
-      c.issues.push_back(
-          {Severity::kRefuse, line, "file name " + Quote(name) + " is a Windows device name"});
-    if (upper == setup_upper)
-      c.issues.push_back({Severity::kRefuse, line,
-                          "support file " + Quote(name) + " would replace the setup program"});
-    if (upper == list_upper)
-      c.issues.push_back({Severity::kWarn, line,
-                          "support file " + Quote(name) + " replaces the unpacked list file"});
     if (name.back() == '.')
       c.issues.push_back(
           {Severity::kWarn, line, "Windows drops the trailing dot of " + Quote(name)});
+    if (SameWindowsName(name.c_str(), setup_program.c_str()))
+      c.issues.push_back({Severity::kRefuse, line,
+                          "support file " + Quote(name) + " would replace the setup program"});
+    if (SameWindowsName(name.c_str(), list_name.c_str()))
+      c.issues.push_back({Severity::kWarn, line,
+                          "support file " + Quote(name) + " replaces the unpacked list file"});
     for (size_t j = 0; j < i; ++j)
-      if (Upper(c.names[j]) == upper) {
-        c.issues.push_back({Severity::kWarn, line,
-                            Quote(name) + " is also named on line " +
-                                std::to_string(LIST_FIRST_NAME_LINE + j) +
-                                ": the later entry replaces the earlier file"});
+      if (SameWindowsName(c.names[j].c_str(), name.c_str())) {
+        const std::string earlier = std::to_string(LIST_FIRST_NAME_LINE + j);
+        c.issues.push_back({Severity::kRefuse, line,
+                            Quote(name) + " is the same file on Windows as " + Quote(c.names[j]) +
+                                " on line " + earlier +
+                                ": setup.exe unpacks this entry over the file of line " + earlier +
+                                ", and its clean-up deletes that name twice"});
         break;
       }
   }
@@ -237,7 +220,7 @@ bool RewriteListSizes(std::vector<unsigned char>& list, uint32_t size1, uint32_t
 
 uint32_t UninstallerNameLine(const ListCheck& check) {
   for (size_t i = 0; i < check.names.size(); ++i)
-    if (Upper(check.names[i]) == Upper(UNINSTALLER_NAME))
+    if (SameWindowsName(check.names[i].c_str(), UNINSTALLER_NAME))
       return (uint32_t)(LIST_FIRST_NAME_LINE + i);
   return 0;
 }

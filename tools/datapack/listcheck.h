@@ -52,8 +52,8 @@ struct ListCheck {
 ListCheck CheckList(const unsigned char* data, size_t size, const std::string& list_name,
                     const std::string& setup_program);
 
-// The list line of the first support file named like the uninstaller (case ignored, as
-// Windows ignores it), or 0. The bootstrapper keeps both (the uninstaller goes to the Windows
+// The list line of the first support file named like the uninstaller (as Windows compares
+// names: SameWindowsName), or 0. The bootstrapper keeps both (the uninstaller goes to the Windows
 // folder); unpacked into one folder, the support file would replace the uninstaller.
 uint32_t UninstallerNameLine(const ListCheck& check);
 
@@ -85,9 +85,8 @@ struct ListLineSpan {
 // character of the pair right after it belongs to the same ending (CR LF, LF CR).
 std::vector<ListLineSpan> SplitListLines(const unsigned char* data, size_t size);
 
-// Names Windows keeps for devices: those the bootstrapper refuses (the package core's
-// IsDeviceName: CON, PRN, AUX, NUL, COM1..9, LPT1..9, also with an extension, in any case),
-// and CONIN$, CONOUT$ and CLOCK$, devices only to some systems or calls.
+// Names Windows keeps for devices, which the bootstrapper refuses (the package core's
+// IsDeviceName).
 bool IsDeviceName(const std::string& name);
 
 }  // namespace datapack

@@ -91,15 +91,19 @@ std::string EntryFailure(const EntryReport& e, uint64_t file_size) {
     return text + "entry record is cut short at offset " + std::to_string(e.offset) +
            ": the package ends after " + std::to_string(have) + " of its 8 bytes";
   }
-  text += EntryStatusText(e.status);
-  if (!e.reason.empty() && e.reason != EntryStatusText(e.status)) text += " (" + e.reason + ")";
+  std::string status = EntryStatusText(e.status);
+  if (!e.reason.empty() && e.reason != EntryStatusText(e.status)) status += " (" + e.reason + ")";
   if (e.status == ENTRY_READ_FAILED || e.status == ENTRY_NO_MEMORY)
-    return text + " (record at offset " + std::to_string(e.offset) + ")";
-  text += " at offset " + std::to_string(e.offset + ENTRY_RECORD_SIZE + e.info.stream_used);
+    return text + status + " (record at offset " + std::to_string(e.offset) + ")";
+  // A package cut inside the stream: that is the cause, whatever the inflater made of the
+  // bytes that are missing, and the place it stopped lies past the end of the file.
   if (e.info.stored_read < e.info.stored)
-    text += "; the package ends " + CountOf(e.info.stored - e.info.stored_read, "byte") +
-            " short of the entry's stored size";
-  return text;
+    return text + "the package is cut short: it ends " +
+           CountOf(e.info.stored - e.info.stored_read, "byte") +
+           " before the end of this entry's stored stream (record at offset " +
+           std::to_string(e.offset) + "; what is there: " + status + ")";
+  return text + status + " at offset " +
+         std::to_string(e.offset + ENTRY_RECORD_SIZE + e.info.stream_used);
 }
 
 // Each role's words for people and its identifier for machine-readable output, by EntryRole.

@@ -20,6 +20,11 @@ namespace fs = std::filesystem;
 // POSIX, the ANSI code page on Windows (the bootstrapper's own encoding).
 fs::path PathFromNative(const std::string& text);
 
+// The path of a name from a list or a package: bytes in the ANSI code page, as the
+// bootstrapper creates the file. Windows: that code page; POSIX: read as Windows-1252 and
+// written in UTF-8 (codepage.h).
+fs::path PathFromListName(const std::string& name);
+
 // A path for messages, in the same encoding.
 std::string DisplayPath(const fs::path& path);
 
@@ -59,6 +64,10 @@ bool ApplyFileHeader(const fs::path& path, uint32_t attributes, uint64_t created
 // When `replace` is false and `to` exists, fails with only `exists` set and leaves both alone.
 bool MoveIntoPlace(const fs::path& from, const fs::path& to, bool replace, bool& exists,
                    std::string& error);
+
+// Whether two names from a package are one file in a folder of this system: the same bytes
+// on POSIX; on Windows also the same as Windows compares them (SameWindowsName).
+bool SameFileName(const std::string& a, const std::string& b);
 
 // Removes a file, also a read-only one. Returns false with `error` set on failure.
 bool RemoveFile(const fs::path& path, std::string& error);

@@ -15,6 +15,7 @@
 
 #include "filetime.h"
 #include "format.h"
+#include "codepage.h"
 #include "platform.h"
 
 namespace datapack {
@@ -33,6 +34,8 @@ static FILE* OpenedStream(int fd, const char* mode, std::string& error) {
 }
 
 fs::path PathFromNative(const std::string& text) { return fs::path(text); }
+
+fs::path PathFromListName(const std::string& name) { return fs::path(Utf8From1252(name)); }
 
 std::string DisplayPath(const fs::path& path) { return path.string(); }
 
@@ -118,6 +121,8 @@ bool MoveIntoPlace(const fs::path& from, const fs::path& to, bool replace, bool&
   error = SystemError();
   return false;
 }
+
+bool SameFileName(const std::string& a, const std::string& b) { return a == b; }
 
 bool RemoveFile(const fs::path& path, std::string& error) {
   if (unlink(path.c_str()) == 0) return true;

@@ -11,6 +11,7 @@
 #include "listcheck.h"
 
 #include "format.h"
+#include "listfile.h"
 #include "platform.h"
 
 namespace datapack {
@@ -31,6 +32,8 @@ fs::path PathFromNative(const std::string& text) {
   MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), &wide[0], n);
   return fs::path(wide);
 }
+
+fs::path PathFromListName(const std::string& name) { return PathFromNative(name); }
 
 std::string DisplayPath(const fs::path& path) {
   const std::wstring& wide = path.native();
@@ -138,6 +141,10 @@ bool MoveIntoPlace(const fs::path& from, const fs::path& to, bool replace, bool&
   exists = !replace && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS);
   if (!exists) error = SystemError(code);
   return false;
+}
+
+bool SameFileName(const std::string& a, const std::string& b) {
+  return SameWindowsName(a.c_str(), b.c_str()) != 0;
 }
 
 bool RemoveFile(const fs::path& path, std::string& error) {

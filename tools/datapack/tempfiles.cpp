@@ -3,6 +3,8 @@
 #include <stdint.h>
 #include <stdlib.h>
 
+#include <algorithm>
+
 #include "commands.h"
 
 namespace datapack {
@@ -63,6 +65,10 @@ TempSeries::~TempSeries() {
       std::string ignored;
       RemoveFile(p, ignored);
     }
+}
+
+void TempSeries::Keep(const fs::path& path) {
+  made_.erase(std::remove(made_.begin(), made_.end(), path), made_.end());
 }
 
 FILE* TempSeries::Create(fs::path& path, std::string& error) {

@@ -31,6 +31,8 @@ class TempSeries {
 
   // Creates the next temporary file. Returns nullptr with `error` set on failure.
   FILE* Create(fs::path& path, std::string& error);
+  // Leaves the file at `path`, one of this series, where it is when the series ends.
+  void Keep(const fs::path& path);
 
  private:
   fs::path folder_;

@@ -1,0 +1,25 @@
+// Names inside a package are bytes in the ANSI code page of the Windows that unpacks them
+// (the bootstrapper uses the ANSI functions). Linux has no ANSI code page: there datapack reads
+// such bytes as Windows-1252, the code page of Western European Windows (and of Wine with an
+// English or Western European locale), so that a list finds, and extract writes, the files a
+// Windows machine of that code page would.
+#ifndef DATAPACK_CODEPAGE_H
+#define DATAPACK_CODEPAGE_H
+
+#include <stdint.h>
+
+#include <string>
+
+namespace datapack {
+
+// The Unicode character of a Windows-1252 byte. The five bytes the code page leaves undefined
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the control characters of the same number, as
+// Windows maps them.
+uint32_t UnicodeFrom1252(unsigned char byte);
+
+// Windows-1252 text as UTF-8.
+std::string Utf8From1252(const std::string& text);
+
+}  // namespace datapack
+
+#endif
