@@ -9,11 +9,12 @@
 #include "filetime.h"
 #include "format.h"
 #include "package_walk.h"
+#include "stub_pin.h"
 
 namespace datapack {
 
 const char kListHelp[] =
-    "Usage: datapack list [--json] [-q] [PACKAGE...]\n"
+    "Usage: datapack list [--json] [-q] [--against SETUP.EXE] [PACKAGE...]\n"
     "Shows the entries of each PACKAGE (default: _Data.001) in the order the bootstrapper reads\n"
     "them: for each its role (list file, setup program, uninstaller, support file), the name\n"
     "it unpacks to, its offset, the declared (inflated), stored and produced sizes, the\n"
@@ -28,6 +29,8 @@ const char kListHelp[] =
     "  -J, --json   one JSON object instead of text (names: bytes above 0x7F as \\u00XX);\n"
     "               with several packages, an array of them\n"
     "  -q, --quiet  the listing and errors only: no warnings, no progress line\n"
+    "      --against SETUP.EXE  also show the package pin SETUP.EXE carries ('datapack brand\n"
+    "               --pin') and whether each PACKAGE is the pinned one (JSON: \"pin\")\n"
     "\n"
     "In the text, every byte of a name outside printable ASCII is shown as \\xHH.\n"
     "A package the bootstrapper would refuse is listed as far as it can be read; the reason\n"
@@ -55,7 +58,9 @@ std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
-void PrintJson(std::ostream& out, const std::string& arg, const PackageReport& r) {
+// `pin`: "" or further members for the object, each starting with ",\n  ".
+void PrintJson(std::ostream& out, const std::string& arg, const PackageReport& r,
+               const std::string& pin) {
   out << "{\n  \"package\": " << JsonString(arg) << ",\n  \"size\": " << r.file_size;
   if (r.header_ok)
     out << ",\n  \"kind\": " << r.kind << ",\n  \"base_name\": " << JsonString(r.base_name);
@@ -94,7 +99,7 @@ void PrintJson(std::ostream& out, const std::string& arg, const PackageReport& r
   if (r.failed)
     out << ",\n  \"error\": {\"reason\": " << JsonString(r.reason)
         << ", \"message\": " << JsonString(r.message) << "}";
-  out << "\n}\n";
+  out << pin << "\n}\n";
 }
 
 void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r) {
@@ -134,12 +139,35 @@ void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r
   if (r.complete) out << "after the last entry: " << r.trailing << " bytes\n";
 }
 
+// What `list --against` adds for package `arg`: the stub's pin and whether `arg` is the pinned
+// package, as a line of text or JSON members. Sets `code` to the check's exit status.
+std::string PinListing(Console& console, const std::string& arg, const std::string& stub_name,
+                       const StubPin& stub, bool json, int& code) {
+  code = stub.present ? CheckAgainstPin(console, arg, stub_name, stub, true) : int(kExitOk);
+  const bool matches = stub.present && code == kExitOk;
+  if (json) {
+    std::string s = ",\n  \"pin\": {\"setup\": " + JsonString(stub_name);
+    if (!stub.present) return s + ", \"pinned\": false}";
+    return s + ", \"pinned\": true, \"length\": " + std::to_string(stub.pin.length) +
+           ", \"sha256\": \"" + DigestHex(stub.pin) +
+           "\", \"matches\": " + (matches ? "true" : "false") + "}";
+  }
+  if (!stub.present) return "pin: " + Printable(stub_name) + " carries none: it runs any package\n";
+  return "pin: " + Printable(stub_name) + " is pinned to " + PinText(stub.pin) + ": " +
+         (matches ? "this package" : "NOT this package") + "\n";
+}
+
 }  // namespace
 
 int CommandList(const std::vector<std::string>& args, Console& console) {
-  static const std::vector<OptionSpec> kSpecs = {{"json", 'J', false}, {"quiet", 'q', false}};
+  static const std::vector<OptionSpec> kSpecs = {
+      {"json", 'J', false}, {"quiet", 'q', false}, {"against", 0, true}};
   Options o;
   if (int status = ParsePackageOptions(args, kSpecs, "list", console, o)) return status;
+  StubPin stub;
+  if (o.Has("against")) {
+    if (int code = LoadStubPin(console, o.Get("against"), stub)) return code;
+  }
   const bool json = o.Has("json"), quiet = o.Has("quiet");
   if (quiet) console.err_is_terminal = false;
   // Several packages in JSON: one array of their objects.
@@ -154,13 +182,18 @@ int CommandList(const std::vector<std::string>& args, Console& console) {
     int code = InspectFile(console, arg, options, report, "reading");
     if (code == kExitOk) {
       if (array && i > 0) console.out << ",\n";
+      int pin_code = kExitOk;
+      const std::string pin =
+          o.Has("against") ? PinListing(console, arg, o.Get("against"), stub, json, pin_code) : "";
       if (json)
-        PrintJson(console.out, arg, report);
+        PrintJson(console.out, arg, report, pin);
       else
         PrintText(console.out, arg, report);
+      if (!json) console.out << pin;
       if (!quiet)
         for (const std::string& w : report.warnings) Warn(console, arg, w);
       if (report.failed) code = Fail(console, kExitInvalid, arg, report.reason);
+      code = std::max(code, pin_code);
     }
     worst = std::max(worst, code);
   }
