@@ -11,7 +11,7 @@
 struct ByteReader;
 
 struct PackagePin {
-  uint64_t length;                         // bytes
+  uint64_t length;                        // bytes
   unsigned char digest[PIN_DIGEST_SIZE];  // SHA-256 of those bytes
 };
 

@@ -133,7 +133,8 @@ int CheckAgainstPin(Console& console, const std::string& arg, const std::string&
     return Fail(console, kExitInvalid, arg,
                 "not the package " + stub_name + " is pinned to (pinned: " + PinText(stub.pin) +
                     "; this one: " + PinText(measured) + "); setup.exe would refuse it");
-  if (!quiet) console.out << Printable(arg) << ": matches the pin of " << Printable(stub_name) << "\n";
+  if (!quiet)
+    console.out << Printable(arg) << ": matches the pin of " << Printable(stub_name) << "\n";
   return kExitOk;
 }
 
