@@ -46,8 +46,7 @@ void RunsToTheEnd(const Scenario& s, const std::string& exe, const SetupPackage&
   ASSERT_TRUE(FinishRun(p, fake, &code));
   EXPECT_EQ(code, 0u);
   EXPECT_TRUE(Exists(UninstallerPath()));
-  EXPECT_EQ(ListFolder(s.temp_dir()),
-            std::vector<std::string>{FakeSetupControl::kMadeBySetup});
+  EXPECT_EQ(ListFolder(s.temp_dir()), std::vector<std::string>{FakeSetupControl::kMadeBySetup});
 }
 
 TEST(SetupPinned, RunsItsOwnPackage) {
@@ -92,11 +91,15 @@ TEST(SetupPinCommands, PinKeepReplaceRemoveAndCheck) {
       {{"verify", "--against", FakeSetupExe(), at("good.001")}, 2, "not the setup bootstrapper"},
       {{"list", "--json", "--against", at("pinned.exe"), at("good.001")}, 0, "\"matches\": true"},
       {{"brand", "--pin", at("broken.001"), "-o", at("refused.exe"), setup}, 2, "would refuse"},
-      {{"brand", "--pin", at("good.001"), "--unpin", "-o", at("refused.exe"), setup}, 1, "not both"},
+      {{"brand", "--pin", at("good.001"), "--unpin", "-o", at("refused.exe"), setup},
+       1,
+       "not both"},
       // Branded again: the pin stays unless replaced or removed.
       {{"brand", "--company", "Maker", "-o", at("kept.exe"), at("pinned.exe")}, 0, "branded"},
       {{"verify", "--against", at("kept.exe"), at("good.001")}, 0, "matches the pin"},
-      {{"brand", "--pin", at("other.001"), "-o", at("replaced.exe"), at("pinned.exe")}, 0, "pinned"},
+      {{"brand", "--pin", at("other.001"), "-o", at("replaced.exe"), at("pinned.exe")},
+       0,
+       "pinned"},
       {{"verify", "--against", at("replaced.exe"), at("other.001")}, 0, "matches the pin"},
       {{"verify", "--against", at("replaced.exe"), at("good.001")}, 2, "not the package"},
       {{"brand", "--unpin", "-o", at("unpinned.exe"), at("pinned.exe")}, 0, "branded"},
@@ -118,8 +121,8 @@ TEST(SetupPinCommands, PinKeepReplaceRemoveAndCheck) {
   // one branded the same way without a pin.
   ToolResult r = Datapack({"brand", "--company", "Maker", "-o", at("plain.exe"), setup});
   ASSERT_EQ(r.code, 0) << r.err;
-  r = Datapack({"brand", "--company", "Maker", "--unpin", "-o", at("unpinned2.exe"),
-                at("pinned.exe")});
+  r = Datapack(
+      {"brand", "--company", "Maker", "--unpin", "-o", at("unpinned2.exe"), at("pinned.exe")});
   ASSERT_EQ(r.code, 0) << r.err;
   std::string plain, unpinned2;
   ASSERT_TRUE(ReadBytes(at("plain.exe"), &plain));

@@ -240,7 +240,7 @@ bool ReadPeImage(const Bytes& file, PeImage& pe, std::string& error, PeRead purp
     return damaged("cut short");
   if (Get32(file, pe.optional_header + DirectoryCountField(plus)) <= kDirBaseReloc)
     return damaged("too few data directories");
-  if (Get32(file, coff + kCoffSymbols) != 0)
+  if (rewrite && Get32(file, coff + kCoffSymbols) != 0)
     return damaged("it carries a symbol table: brand the stripped release");
   const size_t opt = pe.optional_header;
   pe.section_alignment = Get32(file, opt + kOptSectionAlignment);

@@ -101,7 +101,8 @@ enum class PeRead { kRewrite, kInspect };
 // Checks `file` as an image ReplaceResources can rewrite (the layout above, a resource
 // section, no signature) and reads it. Returns false with `error` saying what is wrong, in
 // words for a user: a damaged image, a signed one, an unexpected layout. With kInspect, only
-// a damaged image or one without resources is refused.
+// a damaged image or one without resources is refused (signed, unstripped and any layout
+// around the resources are fine).
 bool ReadPeImage(const Bytes& file, PeImage& image, std::string& error,
                  PeRead purpose = PeRead::kRewrite);
 
