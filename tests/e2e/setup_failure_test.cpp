@@ -140,16 +140,18 @@ const FailureCase kCases[] = {
     {"HeaderCutShort", [](FailureSetup& f) { f.raw = f.package.Bytes().substr(0, 3); },
      kCorruptText, 0},
     // A setup.exe pinned to its package (datapack brand --pin) refuses every other one
-    // before it unpacks anything, also where the change is one it would not notice itself:
-    // the reserved header byte, a byte appended. Unpinned, these packages run (or fail
-    // later, as in the rows above).
+    // before it unpacks anything. Unpinned, setup.exe gets further with each of these: it
+    // unpacks everything and fails at the launch, or fails at the last entry, with the setup
+    // program and the uninstaller already written.
     {"PinnedHeaderByteChanged",
      PinnedThen([](std::string& b, const std::vector<size_t>&) { b[2] ^= 1; }), kCorruptText, 0},
+    // In the list's and the setup program's entry records: the declared size 64 KiB larger,
+    // which still inflates (the produced length counts).
     {"PinnedListEntryByteChanged",
-     PinnedThen([](std::string& b, const std::vector<size_t>& r) { b[r.at(0) + 12] ^= 1; }),
+     PinnedThen([](std::string& b, const std::vector<size_t>& r) { b[r.at(0) + 2] ^= 1; }),
      kCorruptText, 0},
     {"PinnedSetupProgramByteChanged",
-     PinnedThen([](std::string& b, const std::vector<size_t>& r) { b[r.at(1) + 12] ^= 1; }),
+     PinnedThen([](std::string& b, const std::vector<size_t>& r) { b[r.at(1) + 2] ^= 1; }),
      kCorruptText, 0},
     {"PinnedLastByteChanged",
      PinnedThen([](std::string& b, const std::vector<size_t>&) { b.back() ^= 1; }), kCorruptText,
