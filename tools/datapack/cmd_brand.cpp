@@ -39,7 +39,8 @@ const char kBrandHelp[] =
     "Sign the pinned copy: the signature then covers the package too ('datapack verify\n"
     "--against SETUP.EXE PACKAGE' says whether a package is the pinned one).\n"
     "Exit status: 0 written, 1 usage error or an existing output without --force, 2 a\n"
-    "SETUP.EXE or icon that cannot be used (the reason is printed), 3 I/O error.\n";
+    "SETUP.EXE, icon or package to pin that cannot be used (the reason is printed), 3 I/O\n"
+    "error.\n";
 
 namespace {
 
