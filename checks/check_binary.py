@@ -59,6 +59,9 @@ ALLOWED_IMPORTS = {
         # not from its exit code, which may be 259 (STILL_ACTIVE) (run/watch.cpp). It takes
         # the place of GetExitCodeProcess. Windows 95 and NT 3.1 have it.
         'WaitForSingleObject',
+        # A branded setup.exe may carry the package pin as a resource of its own, read before
+        # the package is unpacked (run/start.cpp). Windows 95 and NT 3.1 have all four.
+        'FindResourceA', 'LoadResource', 'LockResource', 'SizeofResource',
         # The x86_64 test build only: its test seam replaces the unpacked setup program when
         # told to through the environment (run/seam_test.cpp; the release's seam is empty).
         'GetEnvironmentVariableA', 'CopyFileA',

@@ -84,6 +84,37 @@ static inline EntryRole EntryRoleAt(uint32_t index) {
   return index < FIXED_ENTRIES ? (EntryRole)index : ROLE_SUPPORT;
 }
 
+// --- The package pin: a resource of a branded setup.exe, not part of the package ---------
+//
+// `datapack brand --pin PACKAGE` stores the package's length and SHA-256 in the setup.exe it
+// writes, so that a signature over setup.exe covers the package too. A setup.exe that holds
+// a pin hashes the whole "_Data.001" through its open handle before it unpacks anything and
+// refuses any other bytes with the corrupt-package message. A setup.exe without the resource
+// reads the package as it always did.
+//
+//   resource type RT_RCDATA (10), name PIN_RESOURCE_ID (numeric), language neutral (0)
+//
+//   offset 0   4   signature   "ZKPN"
+//          4   4   algorithm   u32 LE, PIN_ALGORITHM_SHA256 (1); any other value: a pin
+//                              this setup.exe cannot check, so every package is refused
+//          8   8   length      u64 LE, the package's length in bytes
+//          16  32  digest      SHA-256 of the package's bytes, in the standard's byte order
+//
+// The resource is exactly PIN_RESOURCE_SIZE bytes; one of any other size or signature is a
+// damaged pin and, like a pin that does not match, refuses every package.
+enum {
+  PIN_RESOURCE_TYPE = 10,  // RT_RCDATA
+  PIN_RESOURCE_ID = 1,
+  PIN_RESOURCE_SIZE = 48,
+  PIN_ALGORITHM_SHA256 = 1,
+  PIN_ALGORITHM_AT = 4,
+  PIN_LENGTH_AT = 8,
+  PIN_DIGEST_AT = 16,
+  PIN_DIGEST_SIZE = 32
+};
+static_assert(PIN_RESOURCE_SIZE == PIN_DIGEST_AT + PIN_DIGEST_SIZE, "the digest ends the pin");
+#define PIN_SIGNATURE "ZKPN"
+
 #define PACKAGE_FILE_NAME "_Data.001"
 #define UNINSTALLER_NAME "KQUninst.exe"
 #define LIST_SUFFIX ".lst"

@@ -3,6 +3,8 @@
 #include "handlereader.h"
 #include "package.h"
 #include "paths.h"
+#include "pin.h"
+#include "progress_win.h"
 #include "run.h"
 #include "internal.h"
 
@@ -65,12 +67,33 @@ static void ChooseWorkingFolder(void) {
   }
 }
 
+// Whether the open package is the one this setup.exe was pinned to (format.h), when it was:
+// 1 when it carries no pin (the package is then not read here at all), or when the whole
+// file, read through the open handle, has the pinned length and SHA-256; the handle is then
+// back at the start. 0 for any other bytes, a read failure or a damaged pin. The handle
+// allows no writer, so the bytes hashed are the bytes unpacked afterwards.
+static int PackageIsPinnedOne(void) {
+  HRSRC found = FindResourceA(g_instance, MAKEINTRESOURCEA(PIN_RESOURCE_ID),
+                              MAKEINTRESOURCEA(PIN_RESOURCE_TYPE));
+  if (!found) return 1;
+  HGLOBAL loaded = LoadResource(g_instance, found);
+  const void* data = loaded ? LockResource(loaded) : NULL;
+  struct PackagePin pin;
+  if (!data || !ParsePackagePin(data, SizeofResource(g_instance, found), &pin)) return 0;
+  struct ByteReader reader;
+  InitHandleReader(&reader, g_package);
+  // The bar stays at 0 % meanwhile; a message between pieces keeps the window answering.
+  if (!PackageMatchesPin(&reader, &pin, PumpOneMessage)) return 0;
+  return SetFilePointer(g_package, 0, NULL, FILE_BEGIN) == 0;
+}
+
 static int OpenPackage(void) {
   // No sharing: nobody may change the package while it is read, and a second copy of the
   // bootstrapper started meanwhile fails here with the could-not-find message.
   g_package = CreateFileA(PACKAGE_FILE_NAME, GENERIC_READ, 0, NULL, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, NULL);
   if (g_package == INVALID_HANDLE_VALUE) return ReportFailure(FAIL_NO_PACKAGE, NULL);
+  if (!PackageIsPinnedOne()) return ReportCorruptPackage();
 
   struct ByteReader reader;
   InitHandleReader(&reader, g_package);

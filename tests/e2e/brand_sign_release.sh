@@ -5,13 +5,17 @@
 # certificate, verifies it and runs the binary check. Then branding the signed file must be
 # refused. The BrandedRelease cases (release_test.cpp, linklabel_test.cpp) run the result
 # (WORK_DIR/signed/setup.exe).
+# Then the branded copy is pinned to a package made with datapack.exe (WORK_DIR/pinned.001,
+# its setup program FAKESETUP_EXE) and signed again (WORK_DIR/pinned-signed/setup.exe): the
+# signed file must still say it is pinned to that package, and pinning it again is refused.
 #
 #   brand_sign_release.sh EMULATOR DATAPACK_EXE SETUP_EXE WORK_DIR PYTHON SOURCE_DIR
-#                         LINK COMPANY PRODUCT VERSION COPYRIGHT [CHECK_OPTIONS...]
+#                         FAKESETUP_EXE LINK COMPANY PRODUCT VERSION COPYRIGHT
+#                         [CHECK_OPTIONS...]
 set -euo pipefail
-emulator=$1 datapack=$2 setup=$3 work=$4 python=$5 src=$6
-link=$7 company=$8 product=$9 version=${10} copyright=${11}
-shift 11
+emulator=$1 datapack=$2 setup=$3 work=$4 python=$5 src=$6 fakesetup=$7
+link=$8 company=$9 product=${10} version=${11} copyright=${12}
+shift 12
 
 fail() {
   echo "brand_sign_release: $*" >&2
@@ -46,4 +50,25 @@ rc=0
 [ "$rc" -eq 2 ] || fail "branding the signed file exited $rc, not 2"
 grep -qF "sign the branded copy" "$work/again.err" || fail "refusal: $(cat "$work/again.err")"
 [ ! -e "$work/again.exe" ] || fail "a refused brand left an output file"
-echo "brand_sign_release: branded, signed, verified; a signed file is refused"
+
+# The pinned release: the branded copy bound to one package, then signed.
+data=$src/tests/e2e/data/datapack
+"$emulator" "$datapack" create -q --epoch 0 -l "$(winpath "$data/Setup.lst")" \
+  -s "$(winpath "$fakesetup")" -u "$(winpath "$data/uninst.exe")" -d "$(winpath "$data/files")" \
+  --fix-sizes -o "$(winpath "$work/pinned.001")" >/dev/null || fail "datapack create failed"
+"$emulator" "$datapack" brand --pin "$(winpath "$work/pinned.001")" \
+  -o "$(winpath "$work/pinned.exe")" "$(winpath "$work/branded.exe")" >/dev/null \
+  2>"$work/pin.err" || { cat "$work/pin.err" >&2; fail "datapack brand --pin failed"; }
+"$src/checks/sign_test.sh" "$work/pinned.exe" "$work/pinned-signed" "$python" \
+  "$src/checks/check_binary.py" "$@"
+"$emulator" "$datapack" verify -q --against "$(winpath "$work/pinned-signed/setup.exe")" \
+  "$(winpath "$work/pinned.001")" 2>"$work/against.err" ||
+  fail "the signed copy is not pinned to its package: $(cat "$work/against.err")"
+rc=0
+"$emulator" "$datapack" brand --pin "$(winpath "$work/pinned.001")" \
+  -o "$(winpath "$work/again.exe")" "$(winpath "$work/pinned-signed/setup.exe")" \
+  >/dev/null 2>"$work/again.err" || rc=$?
+[ "$rc" -eq 2 ] || fail "pinning the signed file exited $rc, not 2"
+grep -qF "sign the branded copy" "$work/again.err" || fail "refusal: $(cat "$work/again.err")"
+[ ! -e "$work/again.exe" ] || fail "a refused pin left an output file"
+echo "brand_sign_release: branded, signed, verified; a signed file is refused; pinned and signed"

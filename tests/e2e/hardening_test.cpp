@@ -235,5 +235,38 @@ TEST(SetupProgramHeld, CannotBeOverwrittenDeletedOrRenamedWhileTheRestIsUnpacked
   EXPECT_TRUE(Exists(s.TempPath(FakeSetupControl::kMadeBySetup)));
 }
 
+// The package a pinned setup.exe hashed is the one it unpacks: the handle it hashed through
+// allows no other writer, no delete and no rename until unpacking has ended.
+TEST(SetupPackageHeld, PinnedPackageCannotBeChangedWhileItIsUnpacked) {
+  Scenario s;
+  ASSERT_TRUE(s.ok());
+  ASSERT_TRUE(RemoveUninstaller());
+  FakeSetupControl fake(s);
+  ASSERT_TRUE(fake.ok());
+  SetupPackage pkg = FakeSetupPackage(KIND_SETUP, s.root(), 40000);
+  pkg.support.push_back(SlowEntry("slow2.dat", 40000));
+  pkg.list = pkg.MakeList();
+  std::string error;
+  const std::string pinned = PinnedSetupExe(s, pkg.Bytes(), &error);
+  ASSERT_FALSE(pinned.empty()) << error;
+  Process setup = StartSetup(s, fake, pkg, "", pinned);
+  ASSERT_TRUE(setup.started()) << setup.start_error();
+
+  // readme.txt comes after the hash and before the slow files.
+  ASSERT_TRUE(WaitUntil([&] { return Exists(s.TempPath("readme.txt")); }));
+  ExpectCannotReplace(s.StartPath(kPackageName));
+  EXPECT_FALSE(Exists(s.TempPath("slow2.dat")))
+      << "the run got to its end during the attempts, which then proved nothing";
+
+  FakeSetupRecord record;
+  ASSERT_TRUE(fake.WaitRunning(&record));
+  DWORD code = 1;
+  ASSERT_TRUE(FinishRun(setup, fake, &code));
+  EXPECT_EQ(code, 0u);
+  std::string after;
+  ASSERT_TRUE(ReadBytes(s.StartPath(kPackageName), &after));
+  EXPECT_TRUE(after == pkg.Bytes());
+}
+
 }  // namespace
 }  // namespace e2e

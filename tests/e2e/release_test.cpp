@@ -48,6 +48,56 @@ TEST(BrandedRelease, RunsAPackageToTheEnd) {
   EXPECT_TRUE(Exists(UninstallerPath()));
 }
 
+// brand_sign_release.sh also pinned the branded copy to a package it made (pinned.001, its
+// setup program fakesetup.exe) and signed that: WORK_DIR\pinned-signed\setup.exe beside
+// WORK_DIR\signed\setup.exe.
+std::string BrandWorkDir() {
+  const std::string signed_exe = BrandedSetupExe();
+  const std::string tail = "signed\\setup.exe";
+  if (signed_exe.size() < tail.size()) return "";
+  return signed_exe.substr(0, signed_exe.size() - tail.size());
+}
+
+TEST(BrandedRelease, PinnedAndSignedRunsItsPackageAndNoOther) {
+  const std::string exe = BrandWorkDir() + "pinned-signed\\setup.exe";
+  std::string package;
+  ASSERT_TRUE(ReadBytes(BrandWorkDir() + "pinned.001", &package)) << "no pinned package";
+  ASSERT_TRUE(Exists(exe)) << "brand_sign_release.sh made no pinned, signed copy";
+  {
+    Scenario s("BrandedRelease.PinnedAndSigned.own");
+    ASSERT_TRUE(s.ok());
+    ASSERT_TRUE(RemoveUninstaller());
+    FakeSetupControl fake(s);
+    ASSERT_TRUE(fake.ok());
+    ASSERT_TRUE(WriteBytes(s.StartPath(kPackageName), package));
+    Process p = s.Start(exe, fake.Options());
+    ASSERT_TRUE(p.started()) << "CreateProcessA error " << p.start_error();
+    FakeSetupRecord record;
+    ASSERT_TRUE(fake.WaitRunning(&record)) << "the setup program was not started";
+    DWORD code = 1;
+    ASSERT_TRUE(FinishRun(p, fake, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(Exists(UninstallerPath()));
+  }
+  {
+    Scenario s("BrandedRelease.PinnedAndSigned.other");
+    ASSERT_TRUE(s.ok());
+    ASSERT_TRUE(RemoveUninstaller());
+    ASSERT_TRUE(WriteBytes(s.StartPath(kPackageName), package + "x"));
+    Process p = s.Start(exe);
+    ASSERT_TRUE(p.started()) << "CreateProcessA error " << p.start_error();
+    MessageBoxInfo box;
+    ASSERT_TRUE(WaitForSetupMessage(p, &box));
+    EXPECT_EQ(box.text, kCorruptText);
+    ASSERT_TRUE(AnswerMessageBox(box.hwnd));
+    DWORD code = 1;
+    ASSERT_TRUE(p.WaitExit(kDefaultTimeoutMs, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(ListFolder(s.temp_dir()), std::vector<std::string>{});
+    EXPECT_FALSE(Exists(UninstallerPath()));
+  }
+}
+
 TEST(BrandedRelease, NamesTheMakerAndKeepsWhatTheProgramIs) {
   const std::string exe = BrandedSetupExe();
   EXPECT_EQ(VersionString(exe, "CompanyName"), BRAND_COMPANY);

@@ -49,6 +49,8 @@ struct FailureSetup {
   std::string replacement;         // bytes the setup program is replaced with just before
                                    // setup.exe holds it (its test seam), when set
   std::string skip;                // when set, the case cannot run here: why
+  std::string pinned_to;           // when set, setup.exe is branded with the pin of a package
+                                   // of these bytes (datapack brand --pin) before it runs
 };
 
 // What a failure leaves: the setup program in the working folder, when the run failed after
@@ -79,6 +81,17 @@ void CutInRecord(FailureSetup& f, size_t entry, size_t offset) {
   std::vector<size_t> records;
   std::string bytes = f.package.Bytes(&records);
   f.raw = bytes.substr(0, records.at(entry) + offset);
+}
+
+// Pins setup.exe to the package as it is and replaces the package file with `change` of it.
+template <typename Change>
+std::function<void(FailureSetup&)> PinnedThen(Change change) {
+  return [change](FailureSetup& f) {
+    std::vector<size_t> records;
+    f.pinned_to = f.package.Bytes(&records);
+    f.raw = f.pinned_to;
+    change(f.raw, records);
+  };
 }
 
 void OnSmallTmpfs(FailureSetup& f) { f.temp = SmallTmpfsFolder("temp", &f.skip); }
@@ -125,6 +138,34 @@ const FailureCase kCases[] = {
      kCorruptText, 0},
     {"BadKindByte", [](FailureSetup& f) { f.package.kind = 4; }, kCorruptText, 0},
     {"HeaderCutShort", [](FailureSetup& f) { f.raw = f.package.Bytes().substr(0, 3); },
+     kCorruptText, 0},
+    // A setup.exe pinned to its package (datapack brand --pin) refuses every other one
+    // before it unpacks anything. Unpinned, setup.exe gets further with each of these: it
+    // unpacks everything and fails at the launch, or fails at the last entry, with the setup
+    // program and the uninstaller already written.
+    {"PinnedHeaderByteChanged",
+     PinnedThen([](std::string& b, const std::vector<size_t>&) { b[2] ^= 1; }), kCorruptText, 0},
+    // In the list's and the setup program's entry records: the declared size 64 KiB larger,
+    // which still inflates (the produced length counts).
+    {"PinnedListEntryByteChanged",
+     PinnedThen([](std::string& b, const std::vector<size_t>& r) { b[r.at(0) + 2] ^= 1; }),
+     kCorruptText, 0},
+    {"PinnedSetupProgramByteChanged",
+     PinnedThen([](std::string& b, const std::vector<size_t>& r) { b[r.at(1) + 2] ^= 1; }),
+     kCorruptText, 0},
+    {"PinnedLastByteChanged",
+     PinnedThen([](std::string& b, const std::vector<size_t>&) { b.back() ^= 1; }), kCorruptText,
+     0},
+    {"PinnedByteAppended",
+     PinnedThen([](std::string& b, const std::vector<size_t>&) { b.push_back('\0'); }),
+     kCorruptText, 0},
+    {"PinnedByteCut", PinnedThen([](std::string& b, const std::vector<size_t>&) { b.pop_back(); }),
+     kCorruptText, 0},
+    {"PinnedAnotherValidPackage",
+     [](FailureSetup& f) {
+       f.pinned_to = f.package.Bytes();
+       f.package.support[0].file = MakeFile("one.txt", "ONE", datapack::kAttrArchive, 4);
+     },
      kCorruptText, 0},
     // Entry records: a size field cut short, a failed Adler-32 check in each kind of entry.
     // A failure after the setup program was unpacked leaves it; the list and the support
@@ -241,6 +282,11 @@ TEST_P(SetupFailures, ShowTheirMessageAndLeaveOnlyWhatTheyMust) {
     ASSERT_TRUE(blocked->ok());
   }
 
+  if (!f.pinned_to.empty()) {
+    std::string error;
+    f.exe = PinnedSetupExe(s, f.pinned_to, &error);
+    ASSERT_FALSE(f.exe.empty()) << error;
+  }
   const DWORD temp_attributes = Attributes(f.temp);
   StartOptions options;
   options.cwd = f.cwd;

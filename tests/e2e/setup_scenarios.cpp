@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "cli.h"
+
 namespace e2e {
 
 namespace {
@@ -178,6 +182,24 @@ bool FakeSetupControl::WaitFinished(FakeSetupRecord* record) const {
 }
 
 void FakeSetupControl::Release() const { WriteBytes(release_, ""); }
+
+std::string PinnedSetupExe(const Scenario& scenario, const std::string& package,
+                           std::string* error) {
+  const std::string pinned = scenario.root() + "pinned.001";
+  const std::string exe = scenario.root() + "setup.exe";
+  if (!WriteBytes(pinned, package)) {
+    *error = "cannot write " + pinned;
+    return "";
+  }
+  std::ostringstream out, err;
+  datapack::Console console{out, err, false, ""};
+  if (datapack::RunDatapack({"brand", "--pin", pinned, "-f", "-o", exe, SetupExe()}, console) !=
+      0) {
+    *error = err.str();
+    return "";
+  }
+  return exe;
+}
 
 Process StartSetup(const Scenario& scenario, const FakeSetupControl& fake,
                    const SetupPackage& package, const std::string& temp, const std::string& exe) {

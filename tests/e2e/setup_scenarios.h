@@ -100,6 +100,13 @@ PackEntry SlowEntry(const std::string& name, size_t bytes);
 // SlowEntry of slow_bytes, last, so that the window stays up while it is unpacked).
 SetupPackage FakeSetupPackage(int kind, const std::string& tag, size_t slow_bytes);
 
+// setup.exe of the build under test pinned to a package of these bytes, as `datapack brand
+// --pin` makes it (in-process: datapack.exe's code): the package goes to the scenario root as
+// pinned.001, the pinned copy to the scenario root as setup.exe, whose path is returned. ""
+// with the tool's words in *error when branding failed.
+std::string PinnedSetupExe(const Scenario& scenario, const std::string& package,
+                           std::string* error);
+
 // ---- The fake setup program in a scenario -------------------------------------------------
 
 // Sets up fakesetup.exe (see harness.h) as the package's setup program: it finds its

@@ -248,19 +248,23 @@ TEST(BrandImage, GrowsTheResourcesAndMovesTheRelocationsAfterThem) {
 TEST(BrandImage, RefusesWhatItCannotRewriteSafely) {
   const size_t opt = 0x40 + 24, sections = opt + 224;
   Bytes good = SmallImage(BuildResources({Res(kRtVersion, u"", 1, 0x409, "v")}, 0x2000));
+  // `readable`: the resources can still be read (PeRead::kInspect, for the package pin),
+  // since nothing is to be rewritten.
   struct Case {
     const char* error;
     void (*damage)(Bytes&);
+    bool readable;
   } cases[] = {
       {"it is signed",
-       [](Bytes& f) { Put32(f, opt + 96 + 4 * 8, 0x800), Put32(f, opt + 100 + 32, 8); }},
-      {"8 bytes follow its last section", [](Bytes& f) { f.resize(f.size() + 8, 0); }},
-      {"not the last section", [](Bytes& f) { Put32(f, opt + 96 + 5 * 8, 0); }},
-      {"no MZ header", [](Bytes& f) { f[0] = 'X'; }},
-      {"no PE signature", [](Bytes& f) { f[0x40] = 'X'; }},
-      {"section data outside the file", [](Bytes& f) { Put32(f, sections + 80 + 16, 0x400); }},
-      {"symbol table", [](Bytes& f) { Put32(f, 0x40 + 12, 0x100); }},
-      {"has no resources", [](Bytes& f) { Put32(f, opt + 96 + 2 * 8, 0); }},
+       [](Bytes& f) { Put32(f, opt + 96 + 4 * 8, 0x800), Put32(f, opt + 100 + 32, 8); }, true},
+      {"8 bytes follow its last section", [](Bytes& f) { f.resize(f.size() + 8, 0); }, true},
+      {"not the last section", [](Bytes& f) { Put32(f, opt + 96 + 5 * 8, 0); }, true},
+      {"no MZ header", [](Bytes& f) { f[0] = 'X'; }, false},
+      {"no PE signature", [](Bytes& f) { f[0x40] = 'X'; }, false},
+      {"section data outside the file", [](Bytes& f) { Put32(f, sections + 80 + 16, 0x400); },
+       false},
+      {"symbol table", [](Bytes& f) { Put32(f, 0x40 + 12, 0x100); }, true},
+      {"has no resources", [](Bytes& f) { Put32(f, opt + 96 + 2 * 8, 0); }, false},
   };
   for (const Case& c : cases) {
     Bytes f = good;
@@ -269,6 +273,7 @@ TEST(BrandImage, RefusesWhatItCannotRewriteSafely) {
     std::string error;
     EXPECT_FALSE(ReadPeImage(f, pe, error)) << c.error;
     EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    EXPECT_EQ(ReadPeImage(f, pe, error, PeRead::kInspect), c.readable) << c.error << ": " << error;
   }
 }
 

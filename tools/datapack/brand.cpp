@@ -337,15 +337,30 @@ std::string CheckLinkUrl(const std::string& url) {
   return "";
 }
 
+namespace {
+
+bool IsResource(const Resource& r, uint32_t type, uint32_t name) {
+  return r.type.text.empty() && r.type.id == type && r.name.text.empty() && r.name.id == name;
+}
+
+}  // namespace
+
+bool HasSetupResources(const std::vector<Resource>& resources) {
+  auto has = [&](uint32_t type, uint32_t name) {
+    return std::any_of(resources.begin(), resources.end(),
+                       [&](const Resource& r) { return IsResource(r, type, name); });
+  };
+  return has(kRtVersion, kVersionInfo) && has(kRtDialog, kDialog) && has(kRtGroupIcon, kIconGroup);
+}
+
 bool Brand(const Bytes& setup, const BrandOptions& options, Bytes& out, std::string& error) {
   PeImage pe;
   if (!ReadPeImage(setup, pe, error)) return false;
   std::vector<Resource> resources;
   if (!ParseResources(pe.resources, pe.resource_rva, 0, resources, error)) return false;
   auto find = [&](uint32_t type, uint32_t name) {
-    return std::find_if(resources.begin(), resources.end(), [&](const Resource& r) {
-      return r.type.text.empty() && r.type.id == type && r.name.text.empty() && r.name.id == name;
-    });
+    return std::find_if(resources.begin(), resources.end(),
+                        [&](const Resource& r) { return IsResource(r, type, name); });
   };
   auto version = find(kRtVersion, kVersionInfo);
   auto dialog = find(kRtDialog, kDialog);
@@ -366,6 +381,8 @@ bool Brand(const Bytes& setup, const BrandOptions& options, Bytes& out, std::str
     return false;
   }
   if (!options.link.empty()) dialog->data = data;
+  if (options.pin_change != PinChange::kKeep)
+    SetPinResource(resources, options.pin_change == PinChange::kSet ? &options.pin : nullptr);
 
   if (options.set_icon) {
     // The group's images go; the new ones take the lowest free icon ids.

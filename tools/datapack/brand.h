@@ -6,6 +6,7 @@
 //     images of an .ico file, every colour depth it has of those sizes;
 //   - the link label's text in the dialog template IDD_SETUP (control IDC_LINK): the address
 //     the window shows and a click opens;
+//   - the package pin (format.h): set, kept as it is, or removed;
 //   - in the version resource: CompanyName, ProductName, ProductVersion, LegalCopyright (and
 //     the fixed product version numbers when ProductVersion is "a[.b[.c[.d]]]").
 // What stays: FileDescription "Setup program" and Comments "Uncompressor program" (they
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "pe_image.h"
+#include "stub_pin.h"
 
 namespace datapack {
 
@@ -49,7 +51,13 @@ struct BrandOptions {
   std::string product;
   std::string product_version;
   std::string copyright;
+  PinChange pin_change = PinChange::kKeep;  // what happens to the package pin
+  PackagePin pin{};                         // the new pin, for PinChange::kSet
 };
+
+// Whether `resources` hold what identifies the setup bootstrapper: its version resource,
+// its window template and its icon group.
+bool HasSetupResources(const std::vector<Resource>& resources);
 
 // Branding `setup` (the file's bytes) as `options` say into `out`. Returns false with
 // `error` (a sentence for the user) when the file is not a setup.exe that can be rewritten

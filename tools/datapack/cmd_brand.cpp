@@ -25,16 +25,23 @@ const char kBrandHelp[] =
     "      --product-version TEXT  version field ProductVersion (and, when it is numbers\n"
     "                            such as 2.1.0, the fixed product version)\n"
     "      --copyright TEXT      version field LegalCopyright\n"
+    "      --pin PACKAGE         bind the copy to PACKAGE: it stores the package's length and\n"
+    "                            SHA-256, and refuses every other package before unpacking\n"
+    "                            anything (PACKAGE is first verified; one the bootstrapper\n"
+    "                            would refuse is not pinned)\n"
+    "      --unpin               remove the pin: the copy runs any package again\n"
     "  -o, --output FILE         the branded copy (required); - writes it to standard output\n"
     "                            (never a terminal; the summary then goes to standard error)\n"
     "  -f, --force               replace an existing output file\n"
     "\n"
     "Version fields are UTF-8, at most 256 characters, no control characters. FileDescription\n"
     "(\"Setup program\"), Comments (\"Uncompressor program\"), the file version, the messages\n"
-    "and the window's layout stay as they are.\n"
+    "and the window's layout stay as they are, and so does a pin, unless --pin or --unpin.\n"
+    "Sign the pinned copy: the signature then covers the package too ('datapack verify\n"
+    "--against SETUP.EXE PACKAGE' says whether a package is the pinned one).\n"
     "Exit status: 0 written, 1 usage error, an existing output without --force or an output\n"
-    "that is not a regular file (a folder, for one), 2 a\n"
-    "SETUP.EXE or icon that cannot be used (the reason is printed), 3 I/O error.\n";
+    "that is not a regular file (a folder, for one), 2 a SETUP.EXE, icon or package to pin\n"
+    "that cannot be used (the reason is printed), 3 I/O error.\n";
 
 namespace {
 
@@ -68,7 +75,8 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
   static const std::vector<OptionSpec> kSpecs = {
       {"icon", 'i', true},   {"link", 'l', true},          {"company", 0, true},
       {"product", 0, true},  {"product-version", 0, true}, {"copyright", 0, true},
-      {"output", 'o', true}, {"force", 'f', false}};
+      {"output", 'o', true}, {"force", 'f', false},        {"pin", 0, true},
+      {"unpin", 0, false}};
   Options o;
   std::string error;
   if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "brand", error);
@@ -89,13 +97,16 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
                                                          {"product", &b.product},
                                                          {"product-version", &b.product_version},
                                                          {"copyright", &b.copyright}};
-  bool change = o.Has("icon") || !b.link.empty();
+  if (o.Has("pin") && o.Has("unpin"))
+    return UsageError(console, "brand", "give --pin or --unpin, not both");
+  bool change = o.Has("icon") || !b.link.empty() || o.Has("pin") || o.Has("unpin");
   for (const auto& field : fields) {
     *field.second = utf8(field.first);
     change |= !field.second->empty();
   }
   if (!change)
-    return UsageError(console, "brand", "nothing to change: give --icon, --link or a field");
+    return UsageError(console, "brand",
+                      "nothing to change: give --icon, --link, a field, --pin or --unpin");
   if (o.Has("link")) {
     std::string why = CheckLinkUrl(b.link);
     if (!why.empty()) return UsageError(console, "brand", "--link: " + why);
@@ -120,6 +131,12 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
     if (!ParseIcon(ico, b.icon, error)) return Fail(console, kExitInvalid, icon_name, error);
     b.set_icon = true;
   }
+  if (o.Has("pin")) {
+    if (int code = PinPackageFile(console, o.Get("pin"), b.pin)) return code;
+    b.pin_change = PinChange::kSet;
+  } else if (o.Has("unpin")) {
+    b.pin_change = PinChange::kRemove;
+  }
   Bytes setup, branded;
   if (!ReadWhole(in_name, setup, error)) return Fail(console, kExitIo, in_name, error);
   if (!Brand(setup, b, branded, error))
@@ -139,7 +156,8 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
     return code;
   }
   (to_stdout ? console.err : console.out)
-      << out_name << ": branded copy of " << in_name << ", " << branded.size() << " bytes\n";
+      << out_name << ": branded copy of " << in_name << ", " << branded.size() << " bytes"
+      << (o.Has("pin") ? ", pinned to " + o.Get("pin") : "") << "\n";
   return kExitOk;
 }
 

@@ -10,11 +10,12 @@
 #include "filetime.h"
 #include "format.h"
 #include "package_walk.h"
+#include "stub_pin.h"
 
 namespace datapack {
 
 const char kListHelp[] =
-    "Usage: datapack list [--json] [-q] [PACKAGE...]\n"
+    "Usage: datapack list [--json] [-q] [--against SETUP.EXE] [PACKAGE...]\n"
     "Shows the entries of each PACKAGE (default: _Data.001) in the order the bootstrapper reads\n"
     "them: for each its role (list file, setup program, uninstaller, support file), the name\n"
     "it unpacks to, its offset, the declared (inflated), stored and produced sizes, the\n"
@@ -31,6 +32,8 @@ const char kListHelp[] =
     "               name as text (its bytes read as Windows-1252) and as \"name_bytes\", its\n"
     "               exact bytes in hexadecimal\n"
     "  -q, --quiet  the listing and errors only: no warnings, no progress line\n"
+    "      --against SETUP.EXE  also show the package pin SETUP.EXE carries ('datapack brand\n"
+    "               --pin') and whether each PACKAGE is the pinned one (JSON: \"pin\")\n"
     "\n"
     "In the text, every byte of a name outside printable ASCII is shown as \\xHH.\n"
     "A package the bootstrapper would refuse is listed as far as it can be read; the reason\n"
@@ -86,9 +89,10 @@ std::string HexBytes(const std::string& s) {
 
 // One package as one JSON object on one line (JSON Lines: one line per package, whatever
 // their number). `status` is the package's exit status; a package that could not be read at
-// all has only its name, its status and the error's reason.
+// all has only its name, its status and the error's reason. `pin`: "" or further members
+// for the object (`list --against`), each starting with ", ".
 void PrintJson(std::ostream& out, const std::string& arg, const PackageReport& r, int status,
-               bool readable) {
+               bool readable, const std::string& pin) {
   out << "{\"package\": " << JsonString(arg) << ", \"status\": " << status
       << ", \"readable\": " << (readable ? "true" : "false");
   if (!readable) {
@@ -133,7 +137,7 @@ void PrintJson(std::ostream& out, const std::string& arg, const PackageReport& r
   if (r.failed)
     out << ", \"error\": {\"reason\": " << JsonString(r.reason)
         << ", \"message\": " << JsonString(r.message) << "}";
-  out << "}\n";
+  out << pin << "}\n";
 }
 
 void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r) {
@@ -173,12 +177,35 @@ void PrintText(std::ostream& out, const std::string& arg, const PackageReport& r
   if (r.complete) out << "after the last entry: " << CountOf(r.trailing, "byte") << "\n";
 }
 
+// What `list --against` adds for package `arg`: the stub's pin and whether `arg` is the pinned
+// package, as a line of text or JSON members. Sets `code` to the check's exit status.
+std::string PinListing(Console& console, const std::string& arg, const std::string& stub_name,
+                       const StubPin& stub, bool json, int& code) {
+  code = stub.present ? CheckAgainstPin(console, arg, stub_name, stub, true) : int(kExitOk);
+  const bool matches = stub.present && code == kExitOk;
+  if (json) {
+    std::string s = ", \"pin\": {\"setup\": " + JsonString(stub_name);
+    if (!stub.present) return s + ", \"pinned\": false}";
+    return s + ", \"pinned\": true, \"length\": " + std::to_string(stub.pin.length) +
+           ", \"sha256\": \"" + DigestHex(stub.pin) +
+           "\", \"matches\": " + (matches ? "true" : "false") + "}";
+  }
+  if (!stub.present) return "pin: " + Printable(stub_name) + " carries none: it runs any package\n";
+  return "pin: " + Printable(stub_name) + " is pinned to " + PinText(stub.pin) + ": " +
+         (matches ? "this package" : "NOT this package") + "\n";
+}
+
 }  // namespace
 
 int CommandList(const std::vector<std::string>& args, Console& console) {
-  static const std::vector<OptionSpec> kSpecs = {{"json", 'J', false}, {"quiet", 'q', false}};
+  static const std::vector<OptionSpec> kSpecs = {
+      {"json", 'J', false}, {"quiet", 'q', false}, {"against", 0, true}};
   Options o;
   if (int status = ParsePackageOptions(args, kSpecs, "list", console, o)) return status;
+  StubPin stub;
+  if (o.Has("against")) {
+    if (int code = LoadStubPin(console, o.Get("against"), stub)) return code;
+  }
   const bool json = o.Has("json"), quiet = o.Has("quiet");
   if (quiet) console.err_is_terminal = false;
   int worst = kExitOk;
@@ -188,15 +215,21 @@ int CommandList(const std::vector<std::string>& args, Console& console) {
     PackageReport report;
     int code = InspectFile(console, arg, options, report, "reading");
     const bool readable = code == kExitOk;
+    std::string pin;
     if (readable) {
+      int pin_code = kExitOk;
+      if (o.Has("against")) pin = PinListing(console, arg, o.Get("against"), stub, json, pin_code);
       if (!quiet)
         for (const std::string& w : report.warnings) Warn(console, arg, w);
       if (report.failed) code = Fail(console, kExitInvalid, arg, report.reason);
+      code = std::max(code, pin_code);
     }
-    if (json)
-      PrintJson(console.out, arg, report, code, readable);
-    else if (readable)
+    if (json) {
+      PrintJson(console.out, arg, report, code, readable, pin);
+    } else if (readable) {
       PrintText(console.out, arg, report);
+      console.out << pin;
+    }
     worst = std::max(worst, code);
   }
   return worst;

@@ -9,6 +9,7 @@
 #include "format.h"
 #include "package_walk.h"
 #include "platform.h"
+#include "stub_pin.h"
 
 namespace datapack {
 
@@ -24,6 +25,9 @@ const char kVerifyHelp[] =
     "\n"
     "  -S, --strict  count warnings as failures (exit status 2)\n"
     "  -q, --quiet   print nothing when the package is good (no progress line either)\n"
+    "      --against SETUP.EXE  also say whether each PACKAGE is the one SETUP.EXE is\n"
+    "                pinned to ('datapack brand --pin'); a signed SETUP.EXE is fine. Exit\n"
+    "                status 2 for another package, and for a SETUP.EXE without a pin\n"
     "\n"
     "When the bootstrapper would stop, verify prints on standard output the message it would\n"
     "show (with several packages, after the package's name), for example\n"
@@ -174,14 +178,22 @@ int VerifyOne(Console& console, const std::string& arg, bool strict, bool quiet,
 }  // namespace
 
 int CommandVerify(const std::vector<std::string>& args, Console& console) {
-  static const std::vector<OptionSpec> kSpecs = {{"strict", 'S', false}, {"quiet", 'q', false}};
+  static const std::vector<OptionSpec> kSpecs = {
+      {"strict", 'S', false}, {"quiet", 'q', false}, {"against", 0, true}};
   Options o;
   if (int status = ParsePackageOptions(args, kSpecs, "verify", console, o)) return status;
   if (o.Has("quiet")) console.err_is_terminal = false;
+  StubPin stub;
+  if (o.Has("against")) {
+    if (int code = LoadStubPin(console, o.Get("against"), stub)) return code;
+  }
   int worst = kExitOk;
-  for (const std::string& arg : o.operands)
-    worst = std::max(
-        worst, VerifyOne(console, arg, o.Has("strict"), o.Has("quiet"), o.operands.size() > 1));
+  for (const std::string& arg : o.operands) {
+    int code = VerifyOne(console, arg, o.Has("strict"), o.Has("quiet"), o.operands.size() > 1);
+    if (o.Has("against") && code != kExitIo)
+      code = std::max(code, CheckAgainstPin(console, arg, o.Get("against"), stub, o.Has("quiet")));
+    worst = std::max(worst, code);
+  }
   return worst;
 }
 

@@ -214,7 +214,8 @@ Bytes BuildResources(std::vector<Resource> resources, uint32_t section_rva) {
   return out;
 }
 
-bool ReadPeImage(const Bytes& file, PeImage& pe, std::string& error) {
+bool ReadPeImage(const Bytes& file, PeImage& pe, std::string& error, PeRead purpose) {
+  const bool rewrite = purpose == PeRead::kRewrite;
   pe = PeImage();
   auto damaged = [&](const std::string& why) {
     error = "not a valid Windows program (" + why + ")";
@@ -239,7 +240,7 @@ bool ReadPeImage(const Bytes& file, PeImage& pe, std::string& error) {
     return damaged("cut short");
   if (Get32(file, pe.optional_header + DirectoryCountField(plus)) <= kDirBaseReloc)
     return damaged("too few data directories");
-  if (Get32(file, coff + kCoffSymbols) != 0)
+  if (rewrite && Get32(file, coff + kCoffSymbols) != 0)
     return damaged("it carries a symbol table: brand the stripped release");
   const size_t opt = pe.optional_header;
   pe.section_alignment = Get32(file, opt + kOptSectionAlignment);
@@ -249,8 +250,8 @@ bool ReadPeImage(const Bytes& file, PeImage& pe, std::string& error) {
       pe.file_alignment > pe.section_alignment)
     return damaged("bad alignment");
 
-  if (Get32(file, opt + Directory(plus, kDirSecurity)) != 0 ||
-      Get32(file, opt + Directory(plus, kDirSecurity) + 4) != 0) {
+  if (rewrite && (Get32(file, opt + Directory(plus, kDirSecurity)) != 0 ||
+                  Get32(file, opt + Directory(plus, kDirSecurity) + 4) != 0)) {
     error =
         "it is signed, and rewriting it would break the signature: brand the unsigned "
         "release, then sign the branded copy";
@@ -283,7 +284,7 @@ bool ReadPeImage(const Bytes& file, PeImage& pe, std::string& error) {
       pe.resource_rva = va;
       pe.resources.assign(file.begin() + ptr, file.begin() + ptr + std::min(vsize, raw));
       found = true;
-    } else if (found && !(va == reloc_rva && i + 1 == pe.section_count)) {
+    } else if (rewrite && found && !(va == reloc_rva && i + 1 == pe.section_count)) {
       error =
           "its resources are not the last section (only the base relocations may follow "
           "them), so they cannot grow without moving code or data";
@@ -294,7 +295,7 @@ bool ReadPeImage(const Bytes& file, PeImage& pe, std::string& error) {
     error = "its resource directory is not at the start of a section";
     return false;
   }
-  if (end_of_data != file.size()) {
+  if (rewrite && end_of_data != file.size()) {
     error = std::to_string(file.size() - end_of_data) +
             " bytes follow its last section (appended data or a signature) and would be lost";
     return false;

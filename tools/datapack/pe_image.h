@@ -94,10 +94,17 @@ struct PeImage {
   Bytes resources;  // that section's bytes
 };
 
+// What ReadPeImage reads an image for: to rewrite it, or only to look at its resources (a
+// signed image then is fine, and so is any layout around the resource section).
+enum class PeRead { kRewrite, kInspect };
+
 // Checks `file` as an image ReplaceResources can rewrite (the layout above, a resource
 // section, no signature) and reads it. Returns false with `error` saying what is wrong, in
-// words for a user: a damaged image, a signed one, an unexpected layout.
-bool ReadPeImage(const Bytes& file, PeImage& image, std::string& error);
+// words for a user: a damaged image, a signed one, an unexpected layout. With kInspect, only
+// a damaged image or one without resources is refused (signed, unstripped and any layout
+// around the resources are fine).
+bool ReadPeImage(const Bytes& file, PeImage& image, std::string& error,
+                 PeRead purpose = PeRead::kRewrite);
 
 // The image `file` (read as `image`) with its resource section replaced by `section` (built
 // for image.resource_rva): the relocations moved after it, the section sizes, the image
