@@ -1,9 +1,10 @@
 // The run's portable decisions; each header beside this file (diskspace.h, paths.h,
-// filetable.h, digest.h) gives the contracts of its topic.
+// filetable.h, digest.h, watchrule.h) gives the contracts of its topic.
 #include "digest.h"
 #include "diskspace.h"
 #include "filetable.h"
 #include "paths.h"
+#include "watchrule.h"
 
 #include <string.h>
 #include <zlib.h>
@@ -86,3 +87,5 @@ int ContentMatches(struct ByteReader* r, const struct FileDigest* digest) {
   }
   return total == digest->length && (uint32_t)adler == digest->adler;
 }
+
+int SetupProgramStillRuns(uint32_t wait_result) { return wait_result == WATCH_WAIT_TIMEOUT; }

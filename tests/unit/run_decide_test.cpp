@@ -16,6 +16,7 @@
 #include "paths.h"
 #include "messages.h"
 #include "resource.h"
+#include "watchrule.h"
 
 namespace {
 
@@ -281,6 +282,23 @@ TEST(RunProgramCheck, OnlyWhatWasWrittenMatches) {
   InitMemoryReader(&m, &r, huge.data(), huge.size());
   EXPECT_EQ(ContentMatches(&r, &small), 0);
   EXPECT_LE(m.pos, 4096u);
+}
+
+// --- The watch --------------------------------------------------------------------------------
+
+TEST(RunWatch, OnlyATimedOutWaitMeansStillRunning) {
+  const struct {
+    uint32_t wait_result;
+    const char* what;
+    int runs;
+  } cases[] = {
+      {0x102, "WAIT_TIMEOUT: not signalled", 1},
+      {0x0, "WAIT_OBJECT_0: the process ended", 0},
+      {0xFFFFFFFF, "WAIT_FAILED: the handle tells nothing more", 0},
+      {0x80, "WAIT_ABANDONED", 0},
+      {259, "STILL_ACTIVE, an exit code, not a wait result", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SetupProgramStillRuns(c.wait_result), c.runs) << c.what;
 }
 
 }  // namespace
