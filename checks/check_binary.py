@@ -17,6 +17,11 @@ Fails (exit 1, one line per finding) when:
     (DEP), or, for a 64-bit (PE32+) image, HIGH_ENTROPY_VA; or it cannot actually be moved,
     because its relocations were stripped (the RELOCS_STRIPPED flag, or no base relocation
     directory);
+  - the constructor list (__CTOR_LIST__, which the linker places at the end of the code)
+    holds an entry, or the TLS directory is set: setup.exe has no C runtime start-up code,
+    so a global object's constructor would never run and neither would a TLS callback (the
+    list is found by its shape, -1, entries, 0, followed by the destructor list's, since the
+    released image carries no symbols);
   - the stripped file is larger than --max-size bytes (65536 = 64 KiB by default). A file that
     still carries symbols is measured after stripping a copy with --strip.
 
@@ -101,6 +106,8 @@ DLL_DYNAMIC_BASE = 0x0040
 DLL_NX_COMPAT = 0x0100
 FILE_RELOCS_STRIPPED = 0x0001
 DIRECTORY_BASERELOC = 5
+DIRECTORY_TLS = 9
+SECTION_EXECUTE = 0x20000000
 
 
 class PeError(Exception):
@@ -131,6 +138,9 @@ class PeFile:
         if self.magic not in (0x10B, 0x20B):
             raise PeError('unknown optional header magic %#x' % self.magic)
         self.pe32plus = self.magic == 0x20B
+        self.image_base = struct.unpack_from('<Q' if self.pe32plus else '<I', data,
+                                             opt + (24 if self.pe32plus else 28))[0]
+        self.image_size = struct.unpack_from('<I', data, opt + 56)[0]
         (self.subsystem_major, self.subsystem_minor) = struct.unpack_from('<HH', data, opt + 48)
         self.subsystem, self.dll_characteristics = struct.unpack_from('<HH', data, opt + 68)
         dir_count_at = opt + (108 if self.pe32plus else 92)
@@ -138,10 +148,14 @@ class PeFile:
         self.directories = [struct.unpack_from('<II', data, dir_count_at + 4 + 8 * i)
                             for i in range(min(count, 16))]
         self.sections = []
+        self.code_sections = []  # (file offset, size) of each executable section
         at = opt + opt_size
         for i in range(sections):
             vsize, vaddr, raw_size, raw_ptr = struct.unpack_from('<IIII', data, at + 40 * i + 8)
+            flags = struct.unpack_from('<I', data, at + 40 * i + 36)[0]
             self.sections.append((vaddr, max(vsize, raw_size), raw_ptr, raw_size))
+            if flags & SECTION_EXECUTE:
+                self.code_sections.append((raw_ptr, raw_size))
 
     def offset(self, rva):
         for vaddr, size, raw_ptr, raw_size in self.sections:
@@ -188,6 +202,41 @@ class PeFile:
             result.append((self.cstring(fields[1]), self._thunks(fields[4])))
             rva += 32
         return result
+
+    def constructor_list(self):
+        """The entries of the constructor list, or None when no list is found.
+
+        The linker lays out __CTOR_LIST__ as -1, the constructors' addresses, 0, and right
+        after it __DTOR_LIST__ the same way, all pointer-sized and aligned, at the end of the
+        code. The last such pair in the code sections is taken."""
+        size, fmt = (8, '<Q') if self.pe32plus else (4, '<I')
+        minus_one = (1 << (8 * size)) - 1
+        low, high = self.image_base, self.image_base + self.image_size
+
+        def read_list(at, end):
+            # [entries], offset after the closing 0; or None when `at` starts no list.
+            if at + size > end or struct.unpack_from(fmt, self.data, at)[0] != minus_one:
+                return None
+            entries = []
+            at += size
+            while at + size <= end:
+                value = struct.unpack_from(fmt, self.data, at)[0]
+                at += size
+                if value == 0:
+                    return entries, at
+                if not low <= value < high:
+                    return None
+                entries.append(value)
+            return None
+
+        found = None
+        for raw_ptr, raw_size in self.code_sections:
+            end = min(raw_ptr + raw_size, len(self.data))
+            for at in range(raw_ptr, end - 2 * size + 1, size):
+                ctors = read_list(at, end)
+                if ctors and read_list(ctors[1], end):
+                    found = ctors[0]
+        return found
 
     def resource_types(self):
         """Resource type ids at the root of the resource tree (named types as strings)."""
@@ -264,6 +313,19 @@ def check(path, machine, max_version, max_size, strip):
     if RT_MANIFEST in pe.resource_types():
         findings.append('manifest: a resource of type 24 is present')
     findings += hardening_findings(pe)
+    # Without the C runtime's start-up code nothing walks these: the program would start with
+    # unconstructed globals or skip a TLS callback, with no sign of it.
+    ctors = pe.constructor_list()
+    if ctors is None:
+        findings.append('constructors: no constructor list found, so it cannot be checked')
+    elif ctors:
+        findings.append('constructors: __CTOR_LIST__ holds %d entr%s (%s); nothing runs them '
+                        'without the C runtime' % (len(ctors), 'y' if len(ctors) == 1 else 'ies',
+                                                   ', '.join('%#x' % v for v in ctors)))
+    tls_rva, tls_size = pe.directory(DIRECTORY_TLS)
+    if tls_rva or tls_size:
+        findings.append('TLS: the TLS directory is set (%#x, %d bytes); nothing runs its '
+                        'callbacks without the C runtime' % (tls_rva, tls_size))
     size, problem = stripped_size(path, pe, strip)
     if problem:
         findings.append('size: ' + problem)

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Proves that check_binary.py can fail: runs it on setup.exe (must pass), on copies of
 setup.exe with exactly one property broken (each must fail, naming that property), and on a
-real console program, linked with the C runtime, that imports wide functions (must fail).
+real console program, linked with the C runtime, that imports wide functions and whose
+runtime registers a constructor and a TLS directory (must fail).
 
 Usage: check_binary_selftest.py --good setup.exe --bad bad_imports.exe [check options]
 The check options (--machine, --max-subsystem-version, --max-size, --strip) are passed on to
@@ -68,6 +69,28 @@ def empty_reloc_directory(data):
     pe = check_binary.PeFile(bytes(data))
     dir_count_at = pe_header(data) + 24 + (108 if pe.pe32plus else 92)
     struct.pack_into('<II', data, dir_count_at + 4 + 8 * 5, 0, 0)
+
+
+def add_constructor(data):
+    # A global object's constructor as the compiler registers it: its address joins the list.
+    # The list -1, 0 and the destructor list's -1, 0 become -1, entry, 0, -1, 0, the last word
+    # taken from the zero padding after them.
+    pe = check_binary.PeFile(bytes(data))
+    size, fmt = (8, '<5Q') if pe.pe32plus else (4, '<5I')
+    minus_one = (1 << (8 * size)) - 1
+    empty = struct.pack(fmt, minus_one, 0, minus_one, 0, 0)
+    at = data.rfind(empty)
+    if at < 0:
+        raise AssertionError('no empty constructor list followed by padding')
+    entry = pe.image_base + struct.unpack_from('<I', data, pe_header(data) + 24 + 16)[0]
+    struct.pack_into(fmt, data, at, minus_one, entry, 0, minus_one, 0)
+
+
+def set_tls_directory(data):
+    # What a thread_local or a TLS callback makes the linker write: any address will do.
+    pe = check_binary.PeFile(bytes(data))
+    dir_count_at = pe_header(data) + 24 + (108 if pe.pe32plus else 92)
+    struct.pack_into('<II', data, dir_count_at + 4 + 8 * 9, pe.sections[0][0], 24)
 
 
 def replace_once(data, old, new):
@@ -158,6 +181,8 @@ def main(argv):
         ('no DEP', clear_dll_characteristic(0x0100), ['hardening:', 'NX_COMPAT']),
         ('relocations stripped', strip_relocations, ['hardening:', 'relocations']),
         ('no relocation directory', empty_reloc_directory, ['hardening:', 'relocations']),
+        ('global constructor', add_constructor, ['constructors:', '1 entry']),
+        ('TLS directory', set_tls_directory, ['TLS:']),
     ]
     if check_binary.PeFile(good).pe32plus:
         mutations.append(('no high-entropy ASLR', clear_dll_characteristic(0x0020),
@@ -181,7 +206,7 @@ def main(argv):
 
     expect('wide-importing console program', args.bad, 1,
            ['subsystem:', 'wide import:', 'CreateFileW', 'GetModuleHandleW', 'MessageBoxW',
-            'DLL: msvcrt.dll'])
+            'DLL: msvcrt.dll', 'constructors:', 'TLS:'])
 
     # The rule that tells wide imports from names that merely end in "W".
     names = {

@@ -292,15 +292,15 @@ void ReblockSeeds() {
       "The quick brown fox jumps over the lazy dog. The quick brown fox jumps again.\r\n";
   struct {
     const char* name;
-    unsigned char level, mem, strategy, kib;
+    unsigned char level, mem, strategy, tile;  // tile: byte 3, see reblock_fuzz.cpp
   } settings[] = {{"level9_mem8", 9, 8, 0, 0},
-                  {"level9_mem1_tiled", 9, 1, 0, 200},
-                  {"fixed_tiled", 6, 9, Z_FIXED, 70},
-                  {"huffman_only", 9, 9, Z_HUFFMAN_ONLY, 3},
+                  {"level9_mem1_tiled", 9, 1, 0, 0xF0 + 15},  // 124 KiB
+                  {"fixed_tiled", 6, 9, Z_FIXED, 0xF0 + 2},   // 72 KiB
+                  {"huffman_only", 9, 9, Z_HUFFMAN_ONLY, 3},  // 3 KiB
                   {"rle", 9, 9, Z_RLE, 1},
-                  {"level0_tiled", 0, 9, 0, 130}};
+                  {"level0_tiled", 0, 9, 0, 0xF0 + 0}};  // 64 KiB
   for (const auto& s : settings) {
-    Bytes b = {s.level, s.mem, s.strategy, s.kib};
+    Bytes b = {s.level, s.mem, s.strategy, s.tile};
     b.insert(b.end(), text.begin(), text.end());
     Write("reblock", s.name, b);
   }

@@ -44,6 +44,12 @@ int RunListStage(void);
 // (seam_none.cpp).
 void BeforeProgramHold(const char* program_path);
 
+// GetTempPathA for the working folder. Windows reports the size a temporary folder path needs
+// when it does not fit `size`, writing nothing usable; Wine refuses such a path with 0
+// instead, so the e2e build's seam can report a length given by the tests (seam_test.cpp).
+// The release calls GetTempPathA (seam_none.cpp).
+DWORD TempPathForRun(DWORD size, char* path);
+
 // Unpacks the setup program, the uninstaller and the support files, closes the package and
 // launches the setup program. Returns 1 when it was launched.
 int UnpackAndLaunch(void);

@@ -1,10 +1,10 @@
-// The run's portable decisions; each header beside this file (diskspace.h, failure.h, paths.h,
-// filetable.h, digest.h) gives the contracts of its topic.
+// The run's portable decisions; each header beside this file (diskspace.h, paths.h,
+// filetable.h, digest.h, watchrule.h) gives the contracts of its topic.
 #include "digest.h"
 #include "diskspace.h"
-#include "failure.h"
 #include "filetable.h"
 #include "paths.h"
+#include "watchrule.h"
 
 #include <string.h>
 #include <zlib.h>
@@ -13,7 +13,6 @@
 #include "bytereader.h"
 #include "format.h"
 #include "listfile.h"
-#include "resource.h"
 
 uint64_t FreeSpaceBytes(uint32_t free_clusters, uint32_t sectors_per_cluster,
                         uint32_t bytes_per_sector) {
@@ -27,66 +26,6 @@ uint64_t FreeSpaceBytes(uint32_t free_clusters, uint32_t sectors_per_cluster,
 int HasRoomFor(uint32_t free_clusters, uint32_t sectors_per_cluster, uint32_t bytes_per_sector,
                uint32_t expected_total) {
   return FreeSpaceBytes(free_clusters, sectors_per_cluster, bytes_per_sector) > expected_total;
-}
-
-size_t AppendText(char* buf, size_t size, const char* text) {
-  size_t used = strlen(buf);
-  if (!text || used + 1 >= size) return used;
-  size_t room = size - 1 - used;
-  size_t add = strlen(text);
-  if (add > room) add = room;
-  memcpy(buf + used, text, add);
-  buf[used + add] = '\0';
-  return used + add;
-}
-
-namespace {
-
-// How a message is put together: catalogue text `head`, `fixed`, the caller's argument (when
-// `with_arg`), `suffix`, then catalogue text `tail` (when not 0).
-struct Recipe {
-  int failure;
-  unsigned head;  // string table id
-  const char* fixed;
-  int with_arg;
-  const char* suffix;
-  unsigned tail;  // string table id, 0 for none
-};
-
-// The corrupt-package message always names the package file, not the entry that failed: the
-// user can only replace the whole package anyway.
-const Recipe kRecipes[] = {
-    {FAIL_NEED_WIN32, IDS_NEED_WIN32, "", 0, "", 0},
-    {FAIL_NO_TEMP, IDS_NO_TEMP, "", 0, "", 0},
-    {FAIL_NO_PACKAGE, IDS_NO_PACKAGE, " '" PACKAGE_FILE_NAME "'.", 0, "", 0},
-    {FAIL_CORRUPT_PACKAGE, IDS_CORRUPT_HEAD, " " PACKAGE_FILE_NAME " ", 0, "", IDS_CORRUPT_TAIL},
-    {FAIL_NO_LIST, IDS_NO_LIST, " ", 1, LIST_SUFFIX, 0},
-    {FAIL_LIST_CORRUPT, IDS_LIST_CORRUPT, "", 0, "", 0},
-    {FAIL_NO_SPACE, IDS_NO_SPACE, "", 0, "", 0},
-    {FAIL_CANNOT_COPY, IDS_CANNOT_COPY, " ", 1, "", 0},
-    {FAIL_CANNOT_RUN, IDS_CANNOT_RUN, " ", 1, "", 0},
-};
-
-// Appends catalogue text `id` to out[MESSAGE_BUFFER_SIZE]; a missing text adds nothing.
-void AppendCatalogueText(char* out, unsigned id, TextLoader load) {
-  char text[TEXT_LOAD_SIZE];
-  if (load && load(id, text, TEXT_LOAD_SIZE) > 0) AppendText(out, MESSAGE_BUFFER_SIZE, text);
-}
-
-}  // namespace
-
-size_t ComposeFailure(int failure, const char* arg, TextLoader load, char* out) {
-  out[0] = '\0';
-  for (const Recipe& r : kRecipes) {
-    if (r.failure != failure) continue;
-    AppendCatalogueText(out, r.head, load);
-    AppendText(out, MESSAGE_BUFFER_SIZE, r.fixed);
-    if (r.with_arg) AppendText(out, MESSAGE_BUFFER_SIZE, arg);
-    AppendText(out, MESSAGE_BUFFER_SIZE, r.suffix);
-    if (r.tail) AppendCatalogueText(out, r.tail, load);
-    break;
-  }
-  return strlen(out);
 }
 
 int TempPathUnusable(uint32_t reported_length) {
@@ -148,3 +87,5 @@ int ContentMatches(struct ByteReader* r, const struct FileDigest* digest) {
   }
   return total == digest->length && (uint32_t)adler == digest->adler;
 }
+
+int SetupProgramStillRuns(uint32_t wait_result) { return wait_result == WATCH_WAIT_TIMEOUT; }

@@ -2,7 +2,8 @@
 // file, checks disk space, unpacks the setup program, the uninstaller and the support files,
 // launches the setup program, watches it, and cleans up. Every failure ends the program
 // through FatalError. Win32 only; the decisions it takes are in the portable headers beside
-// it (diskspace.h, failure.h, paths.h, filetable.h, digest.h).
+// it (diskspace.h, paths.h, filetable.h, digest.h, watchrule.h), its messages beside the
+// catalogue (res/failure.h).
 //
 // Everything runs on the window's thread: StartRun is called from the setup window's
 // WM_INITDIALOG and returns once the setup program has been launched or the run has failed;

@@ -12,3 +12,14 @@ void BeforeProgramHold(const char* program_path) {
   if (length == 0 || length >= sizeof replacement) return;
   CopyFileA(replacement, program_path, FALSE);
 }
+
+// With SETUP_TEST_TEMP_PATH_LENGTH set, GetTempPathA reports that length and writes nothing,
+// as Windows does for a temporary folder path that does not fit the buffer.
+DWORD TempPathForRun(DWORD size, char* path) {
+  char length[16];
+  DWORD got = GetEnvironmentVariableA("SETUP_TEST_TEMP_PATH_LENGTH", length, sizeof length);
+  if (got == 0 || got >= sizeof length) return GetTempPathA(size, path);
+  DWORD reported = 0;
+  for (const char* c = length; *c >= '0' && *c <= '9'; c++) reported = reported * 10 + (*c - '0');
+  return reported;
+}

@@ -58,7 +58,7 @@ int DirectoryExists(char* path) {
 
 // Fills g_working_folder: the temporary folder, or the Windows directory when there is none.
 static void ChooseWorkingFolder(void) {
-  DWORD len = GetTempPathA(PATH_LIMIT, g_working_folder);
+  DWORD len = TempPathForRun(PATH_LIMIT, g_working_folder);
   // TempPathUnusable also covers a temporary folder path longer than the buffer: the call
   // then only reports the size it needs, so the Windows directory is used instead.
   if (TempPathUnusable(len)) {

@@ -6,19 +6,13 @@
 #include "progress_win.h"
 #include "resource.h"
 #include "run.h"
+#include "watchrule.h"
 #include "internal.h"
 
-// Whether the setup program is still running: its process handle is signalled once it has
-// ended. Not its exit code: a program may well end with 259, the value of STILL_ACTIVE, and
-// would then look running for ever. Our decision: a failed wait counts as ended. The handle
-// can then tell nothing more, and treating it as running would leave the bootstrapper hidden
-// and polling for ever.
-static int SetupProgramRunning(void) {
-  return WaitForSingleObject(g_process.hProcess, 0) == WAIT_TIMEOUT;
-}
+static_assert(WATCH_WAIT_TIMEOUT == WAIT_TIMEOUT, "watchrule.h's WAIT_TIMEOUT");
 
 void OnWatchTimer(HWND window) {
-  if (SetupProgramRunning()) {
+  if (SetupProgramStillRuns(WaitForSingleObject(g_process.hProcess, 0))) {
     ShowWindow(window, SW_HIDE);
     return;
   }

@@ -42,6 +42,9 @@ grep -qF "already exists" err.txt || fail "an existing output was not refused"
 mkdir -p folder
 expect_rc 1 "${create[@]}" -o folder --force
 grep -qF "folder: is a folder, not a regular file" err.txt || fail "a folder output was not refused"
+# A device name opens the device in every folder, whatever its extension: refused, not written.
+expect_rc 1 "${create[@]}" -o 'folder\NUL.001' --force
+grep -qF "is a device, not a regular file" err.txt || fail "a device name in a folder was not refused"
 
 # "-" as standard output and input: the same bytes (binary mode, no CR LF translation), from a
 # redirected file and from a pipe (copied to a temporary file first).

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -140,7 +141,11 @@ TEST_P(LinkLabel, ShowsTheAddressDarkRedBoldUnderlinedFittedAndCentred) {
   POINT at = {box.left, box.top};
   ScreenToClient(setup.window(), &at);
   int outer_width = outer.right - outer.left;
-  EXPECT_EQ(at.x, outer_width / 2 - text.cx / 2);  // centred on the outer width
+  // Centred on the outer width, though placed in client coordinates: its left and right
+  // margins within that width differ by at most the two truncated halvings (the exact
+  // rounding has known answers in the unit tests, LinkGeometry).
+  const int right_margin = outer_width - (at.x + text.cx);
+  EXPECT_LE(std::abs(at.x - right_margin), 1) << "left " << at.x << ", right " << right_margin;
   ASSERT_GE(box.bottom - box.top, text.cy);
 
   // As drawn: the address in dark red on the dialog's face colour, starting at the label's

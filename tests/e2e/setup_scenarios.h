@@ -15,31 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "expected_texts.h"
 #include "harness.h"
 #include "testpack.h"
 
 namespace e2e {
-
-// The texts the user sees, written out here rather than taken from the program's resources:
-// a changed text is a fault these tests must catch.
-constexpr char kCaption[] = " Setup program";
-constexpr char kNeedWin32Text[] =
-    "You need Windows 95/98 or Windows NT40/2000 to run this program.";
-constexpr char kNoTempText[] =
-    "Setup program cannot continue because it could not create a temporary directory to "
-    "uncompress files.";
-constexpr char kNoPackageText[] =
-    "Setup program cannot continue because it could not find file '_Data.001'.";
-constexpr char kCorruptText[] =
-    "Setup program cannot continue because file _Data.001 is corrupted.";
-constexpr char kListCorruptText[] =
-    "Setup program cannot continue because file Setup.lst is corrupted.";
-constexpr char kNoSpaceText[] =
-    "Setup program cannot continue because there is no enough disk free space to uncompress "
-    "files.";
-constexpr char kCannotCopyPrefix[] =
-    "Setup program cannot continue because it could not copy file ";
-constexpr char kCannotRunPrefix[] = "Setup program cannot continue because it could not run file ";
 
 constexpr char kPackageName[] = "_Data.001";
 constexpr char kUninstallerName[] = "KQUninst.exe";

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "expected_texts.h"
 #include "testpack.h"
 
 namespace hostile {
@@ -12,16 +13,6 @@ namespace hostile {
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-// The texts are written out here, not taken from datapack or setup.exe: a changed text is a
-// fault the corpus must catch in both.
-const char kCorruptText[] = "Setup program cannot continue because file _Data.001 is corrupted.";
-const char kListCorruptText[] =
-    "Setup program cannot continue because file Setup.lst is corrupted.";
-const char kCannotCopyPrefix[] = "Setup program cannot continue because it could not copy file ";
-const char kNoSpaceText[] =
-    "Setup program cannot continue because there is no enough disk free space to uncompress "
-    "files.";
 
 const uint64_t kTime = 126227808000000000ull;  // 2001-01-01 00:00 UTC as a FILETIME
 

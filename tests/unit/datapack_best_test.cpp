@@ -244,6 +244,13 @@ TEST(FewBlocks, RewritesZlibStreamsWithinTheBudget) {
     EXPECT_EQ(r.info.reports, huffman + 1);
     EXPECT_EQ(blocks, huffman);
   }
+  // The budget: one block per MiB begun, exactly 1 MiB still one.
+  const struct {
+    uint64_t size;
+    uint32_t budget;
+  } budgets[] = {{0, 1},       {1, 1},       {1048575, 1}, {1048576, 1},
+                 {1048577, 2}, {2097152, 2}, {2097153, 3}, {5ull << 30, 5120}};
+  for (const auto& b : budgets) EXPECT_EQ(datapack::ReblockBudget(b.size), b.budget) << b.size;
   // A stream that is not one of the payload's is refused, not rewritten.
   Bytes z, out;
   std::string error;

@@ -6,14 +6,12 @@
 #include <functional>
 
 #include "datapack_fixture.h"
+#include "expected_texts.h"
 #include "format.h"
 
 using namespace dptest;
 
 namespace {
-
-const char kCorrupt[] = "Setup program cannot continue because file _Data.001 is corrupted.";
-const char kListCorrupt[] = "Setup program cannot continue because file Setup.lst is corrupted.";
 
 // Offsets of the entry records of a well-formed package.
 std::vector<size_t> RecordOffsets(const Bytes& p) {
@@ -69,24 +67,24 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
   cases.push_back({"good", package, "", "", 0});
   Bytes p = package;
   p[1] = 'Q';
-  cases.push_back({"bad signature", p, kCorrupt, "signature is 0x5A 0x51 at offset 0", 2});
+  cases.push_back({"bad signature", p, kCorruptText, "signature is 0x5A 0x51 at offset 0", 2});
   for (unsigned char kind : {0, 4, 255}) {
     p = package;
     p[3] = kind;
-    cases.push_back({"bad kind", p, kCorrupt, "kind byte is " + std::to_string(kind), 2});
+    cases.push_back({"bad kind", p, kCorruptText, "kind byte is " + std::to_string(kind), 2});
   }
-  cases.push_back({"header cut", Bytes(package.begin(), package.begin() + 3), kCorrupt,
+  cases.push_back({"header cut", Bytes(package.begin(), package.begin() + 3), kCorruptText,
                    "3 bytes long, shorter than its 4-byte header", 2});
   cases.push_back({"record cut in its stored size",
-                   Bytes(package.begin(), package.begin() + (long)at[1] + 6), kCorrupt,
+                   Bytes(package.begin(), package.begin() + (long)at[1] + 6), kCorruptText,
                    "entry 2 (setup program Setup1.exe): entry record is cut short at offset " +
                        std::to_string(at[1]) + ": the package ends after 6 of its 8 bytes",
                    2});
   cases.push_back({"support entry missing", Bytes(package.begin(), package.begin() + (long)at[4]),
-                   kCorrupt, "entry 5 (support file data.bin): entry record is cut short", 2});
+                   kCorruptText, "entry 5 (support file data.bin): entry record is cut short", 2});
   // Cut inside a stream: the cut is the reason given, and no offset past the end is named.
   cases.push_back({"stream cut", Bytes(package.begin(), package.begin() + (long)at[4] + 20),
-                   kCorrupt,
+                   kCorruptText,
                    "entry 5 (support file data.bin): the package is cut short: it ends " +
                        std::to_string(GetLE32(&package[at[4] + 4]) - 12) +
                        " bytes before the end of this entry's stored stream (record at offset " +
@@ -94,7 +92,7 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
                    2});
   p = package;
   p[at[4] - 1] ^= 0xFF;  // last byte of entry 4's stream: its Adler-32
-  cases.push_back({"bad Adler-32", p, kCorrupt,
+  cases.push_back({"bad Adler-32", p, kCorruptText,
                    "entry 4 (support file readme.txt): stream is not valid zlib data "
                    "(incorrect data check) at offset " +
                        std::to_string(at[4]),
@@ -104,46 +102,48 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
     std::string error;
     datapack::CompressPayload(payload.data(), payload.size(), {}, stream, error);
     cases.push_back({"declared too small", WithEntry(good, 3, (uint32_t)payload.size() - 1, stream),
-                     kCorrupt, "entry 3 (uninstaller KQUninst.exe): stream is longer", 2});
+                     kCorruptText, "entry 3 (uninstaller KQUninst.exe): stream is longer", 2});
     Bytes shortp(payload.begin(), payload.begin() + 27);
     cases.push_back({"payload under 28 bytes",
-                     WithEntry(good, 2, 27, datapack::StoredStream(shortp.data(), 27)), kCorrupt,
-                     "entry 2 (setup program Setup1.exe): payload is shorter", 2});
+                     WithEntry(good, 2, 27, datapack::StoredStream(shortp.data(), 27)),
+                     kCorruptText, "entry 2 (setup program Setup1.exe): payload is shorter", 2});
   }
   cases.push_back(
       {"list line without =", Build(WithList(Lines("2", "a=x,readme.txt\r\nno equals\r\n"))),
-       kListCorrupt, "list line 12: no \"=\"", 2});
-  cases.push_back({"empty line 4", Build(WithList("1=\r\n2=\r\n3=\r\n\r\n5=\r\n")), kListCorrupt,
-                   "list line 4: empty line", 2});
-  cases.push_back({"count 0", Build(WithList(Lines("0", ""))), kListCorrupt,
+       kListCorruptText, "list line 12: no \"=\"", 2});
+  cases.push_back({"empty line 4", Build(WithList("1=\r\n2=\r\n3=\r\n\r\n5=\r\n")),
+                   kListCorruptText, "list line 4: empty line", 2});
+  cases.push_back({"count 0", Build(WithList(Lines("0", ""))), kListCorruptText,
                    "list line 10: the number of support files reads as 0", 2});
-  cases.push_back({"unsafe name",
-                   Build(WithList(Lines("2", "a=x,..\\..\\evil.exe\r\nb=x,data.bin\r\n"))),
-                   kListCorrupt, "list line 11: file name \"..\\..\\evil.exe\" is not a plain", 2});
+  cases.push_back(
+      {"unsafe name", Build(WithList(Lines("2", "a=x,..\\..\\evil.exe\r\nb=x,data.bin\r\n"))),
+       kListCorruptText, "list line 11: file name \"..\\..\\evil.exe\" is not a plain", 2});
   cases.push_back(
       {"empty name",
        Build(WithList(Lines("2", "a=x,readme.txt\r\nb=nocomma\r\n"), {"readme.txt", ""})),
-       "Setup program cannot continue because it could not copy file %TEMP%\\",
+       std::string(kCannotCopyPrefix) + "%TEMP%\\",
        "entry 5 (support file with an empty name): cannot be created: list line 12", 2});
   {
     // Inflating comes before creating the file: a broken stream under an empty name is
     // reported as corruption.
     Bytes q = Build(WithList(Lines("2", "a=x,readme.txt\r\nb=nocomma\r\n"), {"readme.txt", ""}));
     q.back() ^= 0xFF;
-    cases.push_back({"broken entry with an empty name", q, kCorrupt, "incorrect data check", 2});
+    cases.push_back(
+        {"broken entry with an empty name", q, kCorruptText, "incorrect data check", 2});
   }
   // Stored and inflated buffers that a 32-bit bootstrapper cannot hold together, each size
   // well below 2 GiB: refused before anything is read of the stream.
   p = package;
   PutLE32(&p[at[2]], 0x80000000u - GetLE32(&p[at[2] + 4]));
-  cases.push_back({"sizes adding up to 2 GiB", p, kCorrupt,
+  cases.push_back({"sizes adding up to 2 GiB", p, kCorruptText,
                    "entry 3 (uninstaller KQUninst.exe): not enough memory for the entry (stored "
                    "and inflated sizes add up to 2 GiB or more",
                    2});
   // Found by fuzzing: listing it once inflated 1.7 GB of zeros from its second entry.
   cases.push_back({"137-byte fuzz finding",
-                   ReadFile(fs::path(TEST_DATA_DIR) / "list_bad_then_zero_tail_bomb.001"), kCorrupt,
-                   "entry 1 (list file Setup.lst): stream is not valid zlib data", 2});
+                   ReadFile(fs::path(TEST_DATA_DIR) / "list_bad_then_zero_tail_bomb.001"),
+                   kCorruptText, "entry 1 (list file Setup.lst): stream is not valid zlib data",
+                   2});
 
   // Names from a package reach the terminal escaped, whatever they hold.
   const std::string hostile =
@@ -152,8 +152,7 @@ TEST(DatapackVerify, ShowsTheBootstrappersMessageAndThePreciseReason) {
   cases.push_back({"terminal codes in a name",
                    Build(WithList(Lines("2", "a=x,readme.txt\r\nb=x," + hostile + "\r\n"),
                                   {"readme.txt", hostile})),
-                   "Setup program cannot continue because it could not copy file "
-                   "%TEMP%\\a\\x1b[2J\\x9b1mb\\xe9.txt",
+                   std::string(kCannotCopyPrefix) + "%TEMP%\\a\\x1b[2J\\x9b1mb\\xe9.txt",
                    "entry 5 (support file a\\x1b[2J\\x9b1mb\\xe9.txt): cannot be created", 2});
 
   TempDir dir;

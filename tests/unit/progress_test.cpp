@@ -1,4 +1,5 @@
-// Progress arithmetic: per-entry running totals become one percentage over all entries.
+// Progress arithmetic: per-entry running totals become one percentage over all entries; the
+// percentage label; waits across the tick count's wrap.
 #include <gtest/gtest.h>
 
 #include "progress.h"
@@ -55,6 +56,34 @@ TEST(Progress, SmallerReportStartsANewEntry) {
   AddInflateReport(&c, 300, 0);
   EXPECT_EQ(AddInflateReport(&c, 100, 1), 40u);
   EXPECT_EQ(c.done, 400u);
+}
+
+TEST(Progress, ElapsedTimeSurvivesTheTickCountWrap) {
+  EXPECT_FALSE(WaitIsOver(1000, 1000, 400));
+  EXPECT_FALSE(WaitIsOver(1000, 1399, 400));
+  EXPECT_TRUE(WaitIsOver(1000, 1400, 400));
+  // Started 100 ms before the 49.7-day wrap: 300 ms later the count reads 200.
+  EXPECT_FALSE(WaitIsOver(0xFFFFFF9Cu, 200, 400));
+  EXPECT_TRUE(WaitIsOver(0xFFFFFF9Cu, 300, 400));
+  EXPECT_TRUE(WaitIsOver(5, 5, 0));  // a zero wait is over at once
+}
+
+TEST(Progress, PercentLabelIsClampedAndTerminated) {
+  char label[PERCENT_LABEL_SIZE];
+  EXPECT_EQ(FormatPercentLabel(0, label), 0);
+  EXPECT_STREQ(label, "0%");
+  EXPECT_EQ(FormatPercentLabel(7, label), 7);
+  EXPECT_STREQ(label, "7%");
+  EXPECT_EQ(FormatPercentLabel(42, label), 42);
+  EXPECT_STREQ(label, "42%");
+  EXPECT_EQ(FormatPercentLabel(100, label), 100);
+  EXPECT_STREQ(label, "100%");
+  EXPECT_EQ(FormatPercentLabel(-5, label), 0);
+  EXPECT_STREQ(label, "0%");
+  EXPECT_EQ(FormatPercentLabel(250, label), 100);
+  EXPECT_STREQ(label, "100%");
+  EXPECT_EQ(FormatPercentLabel(-2147483647 - 1, label), 0);
+  EXPECT_STREQ(label, "0%");
 }
 
 }  // namespace

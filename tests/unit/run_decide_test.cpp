@@ -1,5 +1,5 @@
 // The setup run's pure decisions: disk space, messages, working folder, paths, file table,
-// the check of the setup program, waits and the percentage label.
+// the check of the setup program.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -10,12 +10,13 @@
 #include "buffers.h"
 #include "digest.h"
 #include "diskspace.h"
+#include "expected_texts.h"
 #include "failure.h"
 #include "filetable.h"
 #include "paths.h"
-#include "progress.h"
 #include "messages.h"
 #include "resource.h"
+#include "watchrule.h"
 
 namespace {
 
@@ -67,47 +68,34 @@ std::string Compose(int failure, const char* arg = nullptr) {
 }
 
 TEST(RunMessages, EveryFailureComposesItsExactText) {
-  EXPECT_EQ(Compose(FAIL_NEED_WIN32),
-            "You need Windows 95/98 or Windows NT40/2000 to run this program.");
-  EXPECT_EQ(Compose(FAIL_NO_TEMP),
-            "Setup program cannot continue because it could not create a temporary directory "
-            "to uncompress files.");
-  EXPECT_EQ(Compose(FAIL_NO_PACKAGE),
-            "Setup program cannot continue because it could not find file '_Data.001'.");
-  EXPECT_EQ(Compose(FAIL_CORRUPT_PACKAGE),
-            "Setup program cannot continue because file _Data.001 is corrupted.");
-  EXPECT_EQ(Compose(FAIL_NO_LIST, "Instalar"),
-            "Setup program cannot continue because it could not find file Instalar.lst");
-  EXPECT_EQ(Compose(FAIL_LIST_CORRUPT),
-            "Setup program cannot continue because file Setup.lst is corrupted.");
-  EXPECT_EQ(Compose(FAIL_NO_SPACE),
-            "Setup program cannot continue because there is no enough disk free space to "
-            "uncompress files.");
+  const std::string copy(kCannotCopyPrefix), run(kCannotRunPrefix), list(kNoListPrefix);
+  EXPECT_EQ(Compose(FAIL_NEED_WIN32), kNeedWin32Text);
+  EXPECT_EQ(Compose(FAIL_NO_TEMP), kNoTempText);
+  EXPECT_EQ(Compose(FAIL_NO_PACKAGE), kNoPackageText);
+  EXPECT_EQ(Compose(FAIL_CORRUPT_PACKAGE), kCorruptText);
+  EXPECT_EQ(Compose(FAIL_NO_LIST, "Instalar"), list + "Instalar.lst");
+  EXPECT_EQ(Compose(FAIL_LIST_CORRUPT), kListCorruptText);
+  EXPECT_EQ(Compose(FAIL_NO_SPACE), kNoSpaceText);
   EXPECT_EQ(Compose(FAIL_CANNOT_COPY, "C:\\WINDOWS\\KQUninst.exe"),
-            "Setup program cannot continue because it could not copy file "
-            "C:\\WINDOWS\\KQUninst.exe");
-  EXPECT_EQ(Compose(FAIL_CANNOT_RUN, "C:\\TEMP\\Setup1.exe"),
-            "Setup program cannot continue because it could not run file C:\\TEMP\\Setup1.exe");
-  // The caption keeps its leading space.
+            copy + "C:\\WINDOWS\\KQUninst.exe");
+  EXPECT_EQ(Compose(FAIL_CANNOT_RUN, "C:\\TEMP\\Setup1.exe"), run + "C:\\TEMP\\Setup1.exe");
   char title[TEXT_LOAD_SIZE];
   LoadCompiledText(IDS_TITLE, title, TEXT_LOAD_SIZE);
-  EXPECT_STREQ(title, " Setup program");
+  EXPECT_STREQ(title, kCaption);
 }
 
 TEST(RunMessages, ArgumentIsIgnoredWhereTheMessageHasNone) {
   EXPECT_EQ(Compose(FAIL_NO_SPACE, "C:\\x"), Compose(FAIL_NO_SPACE));
   EXPECT_EQ(Compose(FAIL_CORRUPT_PACKAGE, "Setup1.exe"), Compose(FAIL_CORRUPT_PACKAGE));
   // A missing argument reads as empty rather than crashing.
-  EXPECT_EQ(Compose(FAIL_CANNOT_COPY),
-            "Setup program cannot continue because it could not copy file ");
+  EXPECT_EQ(Compose(FAIL_CANNOT_COPY), kCannotCopyPrefix);
 }
 
 TEST(RunMessages, LongPathIsCutAt519Characters) {
   std::string path(600, 'p');
   std::string message = Compose(FAIL_CANNOT_COPY, path.c_str());
   ASSERT_EQ(message.size(), (size_t)MESSAGE_MAX);
-  EXPECT_EQ(message.substr(0, 62),
-            "Setup program cannot continue because it could not copy file p");
+  EXPECT_EQ(message.substr(0, 62), std::string(kCannotCopyPrefix) + "p");
   EXPECT_EQ(message.back(), 'p');
   // A path that just fits is kept whole.
   std::string fits(MESSAGE_MAX - strlen(TEXT_CANNOT_COPY) - 1, 'q');
@@ -248,6 +236,9 @@ TEST(RunProgramCheck, OnlyWhatWasWrittenMatches) {
   std::swap(swapped[100], swapped[101]);
   std::string changed = program;
   changed[9999] ^= 0x01;
+  // 65521 zero bytes add nothing to either Adler-32 sum modulo 65521: a file of another
+  // length with the same checksum, which only the length tells apart.
+  const std::string zeros(65521, '\0');
   struct {
     const char* what;
     std::string written, read;
@@ -262,12 +253,19 @@ TEST(RunProgramCheck, OnlyWhatWasWrittenMatches) {
       {"one byte longer", program, program + "x", -1, 0},
       {"one byte shorter", program, program.substr(0, 9999), -1, 0},
       {"empty", program, "", -1, 0},
+      {"same Adler-32, longer", program, program + zeros, -1, 0},
+      {"same Adler-32, shorter", program + zeros, program, -1, 0},
       {"a read fails", program, program, 5000, 0},
       {"a read fails at the very end", program, program, 9999, 0},
   };
   for (const auto& c : cases) {
     FileDigest digest;
     DigestBytes(c.written.data(), (uint32_t)c.written.size(), &digest);
+    FileDigest of_read;
+    DigestBytes(c.read.data(), (uint32_t)c.read.size(), &of_read);
+    if (strstr(c.what, "same Adler-32")) {
+      ASSERT_EQ(of_read.adler, digest.adler) << c.what;
+    }
     MemoryReader m;
     ByteReader r;
     InitMemoryReader(&m, &r, c.read.data(), c.read.size());
@@ -286,34 +284,21 @@ TEST(RunProgramCheck, OnlyWhatWasWrittenMatches) {
   EXPECT_LE(m.pos, 4096u);
 }
 
-// --- Waiting and the percentage label -----------------------------------------------------
+// --- The watch --------------------------------------------------------------------------------
 
-TEST(RunWaits, ElapsedTimeSurvivesTheTickCountWrap) {
-  EXPECT_FALSE(WaitIsOver(1000, 1000, 400));
-  EXPECT_FALSE(WaitIsOver(1000, 1399, 400));
-  EXPECT_TRUE(WaitIsOver(1000, 1400, 400));
-  // Started 100 ms before the 49.7-day wrap: 300 ms later the count reads 200.
-  EXPECT_FALSE(WaitIsOver(0xFFFFFF9Cu, 200, 400));
-  EXPECT_TRUE(WaitIsOver(0xFFFFFF9Cu, 300, 400));
-  EXPECT_TRUE(WaitIsOver(5, 5, 0));  // a zero wait is over at once
-}
-
-TEST(RunWaits, PercentLabelIsClampedAndTerminated) {
-  char label[PERCENT_LABEL_SIZE];
-  EXPECT_EQ(FormatPercentLabel(0, label), 0);
-  EXPECT_STREQ(label, "0%");
-  EXPECT_EQ(FormatPercentLabel(7, label), 7);
-  EXPECT_STREQ(label, "7%");
-  EXPECT_EQ(FormatPercentLabel(42, label), 42);
-  EXPECT_STREQ(label, "42%");
-  EXPECT_EQ(FormatPercentLabel(100, label), 100);
-  EXPECT_STREQ(label, "100%");
-  EXPECT_EQ(FormatPercentLabel(-5, label), 0);
-  EXPECT_STREQ(label, "0%");
-  EXPECT_EQ(FormatPercentLabel(250, label), 100);
-  EXPECT_STREQ(label, "100%");
-  EXPECT_EQ(FormatPercentLabel(-2147483647 - 1, label), 0);
-  EXPECT_STREQ(label, "0%");
+TEST(RunWatch, OnlyATimedOutWaitMeansStillRunning) {
+  const struct {
+    uint32_t wait_result;
+    const char* what;
+    int runs;
+  } cases[] = {
+      {0x102, "WAIT_TIMEOUT: not signalled", 1},
+      {0x0, "WAIT_OBJECT_0: the process ended", 0},
+      {0xFFFFFFFF, "WAIT_FAILED: the handle tells nothing more", 0},
+      {0x80, "WAIT_ABANDONED", 0},
+      {259, "STILL_ACTIVE, an exit code, not a wait result", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SetupProgramStillRuns(c.wait_result), c.runs) << c.what;
 }
 
 }  // namespace

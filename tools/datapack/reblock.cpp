@@ -233,6 +233,7 @@ void LimitedCodeLengths(const uint32_t* counts, int n, int limit, uint8_t* lengt
   memset(lengths, 0, (size_t)n);
   // Used symbols by count, then by symbol: ties broken the same way everywhere.
   std::vector<std::pair<uint32_t, int>> leaves;
+  leaves.reserve((size_t)n);
   for (int s = 0; s < n; ++s)
     if (counts[s]) leaves.push_back({counts[s], s});
   const size_t m = leaves.size();
@@ -248,6 +249,12 @@ void LimitedCodeLengths(const uint32_t* counts, int n, int limit, uint8_t* lengt
   // and a leaf's length is the number of levels where it is taken.
   std::vector<std::vector<uint64_t>> weight(limit);
   std::vector<std::vector<uint8_t>> is_leaf(limit);
+  // A level holds the m leaves and at most m - 1 packages: room for all of them at once,
+  // since this runs for every block the layout weighs.
+  for (int level = 0; level < limit; ++level) {
+    weight[level].reserve(2 * m);
+    is_leaf[level].reserve(2 * m);
+  }
   for (size_t i = 0; i < m; ++i) weight[limit - 1].push_back(leaves[i].first);
   is_leaf[limit - 1].assign(m, 1);
   for (int level = limit - 2; level >= 0; --level) {
@@ -320,6 +327,7 @@ bool ReblockZlibStream(const unsigned char* payload, size_t size, const unsigned
 
   // Pass 2: write it, reading the tokens again (keeping them would take 4 bytes per token).
   out.assign(z, z + 2);
+  out.reserve(z_size);  // the rewrite is about as long as zlib's stream
   BitSink w{out};
   TokenSource src(z + 2, z_size - 2);
   if (plan.empty()) w.StoredHeader(true, 0);  // nothing to hold: one empty stored block

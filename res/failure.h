@@ -2,8 +2,8 @@
 // message catalogue's texts. Portable (no <windows.h>): setup.exe loads the texts from its
 // string table, while datapack and the native unit tests load the same texts compiled in, so
 // that `datapack verify` prints what a user of a broken package would see.
-#ifndef RUN_FAILURE_H
-#define RUN_FAILURE_H
+#ifndef RES_FAILURE_H
+#define RES_FAILURE_H
 
 #include <stddef.h>
 

@@ -1,7 +1,7 @@
-// Sizes of the buffers the setup run shares between its parts: paths, catalogue texts and
+// Sizes of the buffers setup.exe shares between its parts: paths, catalogue texts and
 // composed messages.
-#ifndef RUN_BUFFERS_H
-#define RUN_BUFFERS_H
+#ifndef RES_BUFFERS_H
+#define RES_BUFFERS_H
 
 enum {
   PATH_LIMIT = 260,          // characters the Windows calls of the run accept for a path
