@@ -6,16 +6,19 @@
 //     images of an .ico file, every colour depth it has of those sizes;
 //   - the link label's text in the dialog template IDD_SETUP (control IDC_LINK): the address
 //     the window shows and a click opens;
+//   - the texts the window and its message boxes show (texts.h): the string table, and the
+//     message control's text in the dialog template;
 //   - in the version resource: CompanyName, ProductName, ProductVersion, LegalCopyright (and
 //     the fixed product version numbers when ProductVersion is "a[.b[.c[.d]]]").
 // What stays: FileDescription "Setup program" and Comments "Uncompressor program" (they
-// identify the program), the messages, the cursor, the window's layout, the file version.
+// identify the program), the cursor, the window's layout, the file version.
 #ifndef DATAPACK_BRAND_H
 #define DATAPACK_BRAND_H
 
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pe_image.h"
@@ -49,6 +52,8 @@ struct BrandOptions {
   std::string product;
   std::string product_version;
   std::string copyright;
+  std::u16string message;                                    // the window's message; "" keeps it
+  std::vector<std::pair<uint32_t, std::u16string>> strings;  // string table texts by id
 };
 
 // Branding `setup` (the file's bytes) as `options` say into `out`. Returns false with

@@ -3,9 +3,12 @@
 #include <stdio.h>
 
 #include "brand.h"
+#include "codepage.h"
 #include "commands.h"
+#include "messages.h"
 #include "platform.h"
 #include "tempfiles.h"
+#include "texts.h"
 
 namespace datapack {
 
@@ -25,14 +28,50 @@ const char kBrandHelp[] =
     "      --product-version TEXT  version field ProductVersion (and, when it is numbers\n"
     "                            such as 2.1.0, the fixed product version)\n"
     "      --copyright TEXT      version field LegalCopyright\n"
+    "      --texts FILE          the texts the window and its messages show, in your\n"
+    "                            language (below)\n"
+    "      --codepage N          the Windows ANSI code page of the users the texts are\n"
+    "                            for (default 1252): texts are measured in it, and every\n"
+    "                            character it lacks is warned about\n"
     "  -o, --output FILE         the branded copy (required)\n"
     "  -f, --force               replace an existing output file\n"
     "\n"
     "Version fields are UTF-8, at most 256 characters, no control characters. FileDescription\n"
-    "(\"Setup program\"), Comments (\"Uncompressor program\"), the file version, the messages\n"
-    "and the window's layout stay as they are.\n"
+    "(\"Setup program\"), Comments (\"Uncompressor program\"), the file version and the\n"
+    "window's layout stay as they are.\n"
+    "\n"
+    "The texts FILE is UTF-8, one key=value line per text, '#' starts a comment line; the\n"
+    "value is everything after '=', spaces included. Keys left out keep their text. %1\n"
+    "stands for the file's name, exactly once in the messages that have it below and\n"
+    "nowhere else. Each text takes at most 259 bytes in the code page. The keys and their\n"
+    "English texts (res/texts-en.txt):\n"
+    "  title=" TEXT_TITLE
+    "\n"
+    "  window-message=" TEXT_PREPARING
+    "\n"
+    "  need-win32=" TEXT_NEED_WIN32
+    "\n"
+    "  no-temp=" TEXT_NO_TEMP
+    "\n"
+    "  no-package=" TEMPLATE_NO_PACKAGE
+    "\n"
+    "  corrupt-package=" TEMPLATE_CORRUPT
+    "\n"
+    "  no-list=" TEMPLATE_NO_LIST
+    "\n"
+    "  corrupt-list=" TEMPLATE_LIST_CORRUPT
+    "\n"
+    "  no-space=" TEXT_NO_SPACE
+    "\n"
+    "  cannot-copy=" TEMPLATE_CANNOT_COPY
+    "\n"
+    "  cannot-run=" TEMPLATE_CANNOT_RUN
+    "\n"
+    "The title is also every message box's caption. The window's message must fit 4 lines\n"
+    "of its box (the window does not grow); a longer one is warned about.\n"
+    "\n"
     "Exit status: 0 written, 1 usage error or an existing output without --force, 2 a\n"
-    "SETUP.EXE or icon that cannot be used (the reason is printed), 3 I/O error.\n";
+    "SETUP.EXE, icon or texts file that cannot be used (the reason is printed), 3 I/O error.\n";
 
 namespace {
 
@@ -66,7 +105,8 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
   static const std::vector<OptionSpec> kSpecs = {
       {"icon", 'i', true},   {"link", 'l', true},          {"company", 0, true},
       {"product", 0, true},  {"product-version", 0, true}, {"copyright", 0, true},
-      {"output", 'o', true}, {"force", 'f', false}};
+      {"output", 'o', true}, {"force", 'f', false},        {"texts", 0, true},
+      {"codepage", 0, true}};
   Options o;
   std::string error;
   if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "brand", error);
@@ -83,13 +123,22 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
                                                          {"product", &b.product},
                                                          {"product-version", &b.product_version},
                                                          {"copyright", &b.copyright}};
-  bool change = o.Has("icon") || !b.link.empty();
+  bool change = o.Has("icon") || !b.link.empty() || o.Has("texts");
   for (const auto& field : fields) {
     *field.second = utf8(field.first);
     change |= !field.second->empty();
   }
   if (!change)
-    return UsageError(console, "brand", "nothing to change: give --icon, --link or a field");
+    return UsageError(console, "brand",
+                      "nothing to change: give --icon, --link, --texts or a field");
+  unsigned codepage = 1252;
+  if (o.Has("codepage")) {
+    const std::string n = o.Get("codepage");
+    if (!o.Has("texts")) return UsageError(console, "brand", "--codepage goes with --texts");
+    if (n.empty() || n.size() > 5 || n.find_first_not_of("0123456789") != std::string::npos ||
+        !CodePageKnown(codepage = unsigned(std::stoul(n))))
+      return UsageError(console, "brand", "--codepage: '" + n + "' is no code page known here");
+  }
   if (o.Has("link")) {
     std::string why = CheckLinkUrl(b.link);
     if (!why.empty()) return UsageError(console, "brand", "--link: " + why);
@@ -112,6 +161,17 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
     if (!ReadWhole(icon_name, ico, error)) return Fail(console, kExitIo, icon_name, error);
     if (!ParseIcon(ico, b.icon, error)) return Fail(console, kExitInvalid, icon_name, error);
     b.set_icon = true;
+  }
+  if (o.Has("texts")) {
+    const std::string texts_name = o.Get("texts");
+    Bytes file;
+    if (!ReadWhole(texts_name, file, error)) return Fail(console, kExitIo, texts_name, error);
+    Texts texts;
+    if (!ParseTexts(std::string(file.begin(), file.end()), codepage, texts, error))
+      return Fail(console, kExitInvalid, texts_name, error);
+    for (const std::string& warning : texts.warnings) Warn(console, texts_name, warning);
+    b.message = texts.message;
+    b.strings = texts.strings;
   }
   Bytes setup, branded;
   if (!ReadWhole(in_name, setup, error)) return Fail(console, kExitIo, in_name, error);
