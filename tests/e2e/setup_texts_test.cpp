@@ -90,8 +90,7 @@ TEST_P(SetupTexts, ShowsTheBrandedTextsInTheLocale) {
   options.message = texts.message;
   options.strings = texts.strings;
   datapack::Bytes branded;
-  ASSERT_TRUE(datapack::Brand(datapack::Bytes(setup.begin(), setup.end()), options, branded,
-                              error))
+  ASSERT_TRUE(datapack::Brand(datapack::Bytes(setup.begin(), setup.end()), options, branded, error))
       << error;
   const std::string exe = s.StartPath("setup.exe");
   ASSERT_TRUE(WriteBytes(exe, std::string(branded.begin(), branded.end())));
@@ -118,8 +117,8 @@ TEST_P(SetupTexts, ShowsTheBrandedTextsInTheLocale) {
     ExpectShown(WindowTextW(GetDlgItem(window, kMessageControl)),
                 Expected(texts_file, "window-message", ""), c.exact, "window message");
     ExpectShown(WindowTextW(box.hwnd), title, c.exact, "box caption");
-    ExpectShown(WindowTextW(GetDlgItem(box.hwnd, 0xFFFF)),
-                Expected(texts_file, f.key, "_Data.001"), c.exact, "box text");
+    ExpectShown(WindowTextW(GetDlgItem(box.hwnd, 0xFFFF)), Expected(texts_file, f.key, "_Data.001"),
+                c.exact, "box text");
     AnswerMessageBox(box.hwnd);
     DWORD code = 1;
     EXPECT_TRUE(p.WaitExit(kDefaultTimeoutMs, &code));

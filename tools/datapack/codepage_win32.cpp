@@ -24,8 +24,8 @@ bool CodePageChar(unsigned codepage, char32_t c, std::string& bytes) {
   BOOL used_default = FALSE;
   // WC_NO_BEST_FIT_CHARS: "a" for "ä" would read as success here but shows the user a
   // different text.
-  int n = WideCharToMultiByte(codepage, WC_NO_BEST_FIT_CHARS, wide, units, out, sizeof out,
-                              nullptr, &used_default);
+  int n = WideCharToMultiByte(codepage, WC_NO_BEST_FIT_CHARS, wide, units, out, sizeof out, nullptr,
+                              &used_default);
   if (n <= 0 || used_default) return false;
   bytes.assign(out, size_t(n));
   return true;

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "buffers.h"   // TEXT_LOAD_SIZE
+#include "buffers.h"  // TEXT_LOAD_SIZE
 #include "codepage.h"
 #include "failure.h"   // LoadCompiledText
 #include "messages.h"  // PLACEHOLDER, TEXT_PREPARING
@@ -13,16 +13,11 @@
 namespace datapack {
 
 const TextKey kTextKeys[] = {
-    {"title", IDS_TITLE},
-    {"window-message", 0},
-    {"need-win32", IDS_NEED_WIN32},
-    {"no-temp", IDS_NO_TEMP},
-    {"no-package", IDS_NO_PACKAGE},
-    {"corrupt-package", IDS_CORRUPT_HEAD},
-    {"no-list", IDS_NO_LIST},
-    {"corrupt-list", IDS_LIST_CORRUPT},
-    {"no-space", IDS_NO_SPACE},
-    {"cannot-copy", IDS_CANNOT_COPY},
+    {"title", IDS_TITLE},           {"window-message", 0},
+    {"need-win32", IDS_NEED_WIN32}, {"no-temp", IDS_NO_TEMP},
+    {"no-package", IDS_NO_PACKAGE}, {"corrupt-package", IDS_CORRUPT_HEAD},
+    {"no-list", IDS_NO_LIST},       {"corrupt-list", IDS_LIST_CORRUPT},
+    {"no-space", IDS_NO_SPACE},     {"cannot-copy", IDS_CANNOT_COPY},
     {"cannot-run", IDS_CANNOT_RUN},
 };
 const size_t kTextKeyCount = sizeof kTextKeys / sizeof kTextKeys[0];
@@ -37,7 +32,11 @@ bool Decode(const std::string& in, std::u32string& out) {
   out.clear();
   for (size_t i = 0; i < in.size();) {
     unsigned char c = in[i];
-    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+    int extra = c < 0x80             ? 0
+                : (c & 0xE0) == 0xC0 ? 1
+                : (c & 0xF0) == 0xE0 ? 2
+                : (c & 0xF8) == 0xF0 ? 3
+                                     : -1;
     if (extra < 0 || i + extra >= in.size() + (extra == 0)) return false;
     char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
     for (int k = 1; k <= extra; ++k) {
@@ -190,27 +189,29 @@ bool ParseTexts(const std::string& file, unsigned codepage, Texts& texts, std::s
     const size_t holds = Count(value, PLACEHOLDER);
     if (holds != wanted) {
       error = where + key +
-              (wanted == 0 ? " names no file: it takes no " PLACEHOLDER
+              (wanted == 0  ? " names no file: it takes no " PLACEHOLDER
                : holds == 0 ? " lacks " PLACEHOLDER ", where the file's name goes"
                             : " holds " PLACEHOLDER " more than once; the name goes in once");
       return false;
     }
     size_t bytes = 0;
     std::string one;
+    std::u32string missing;  // warned about once per line
     for (char32_t c : chars) {
       if (CodePageChar(codepage, c, one)) {
         bytes += one.size();
         continue;
       }
       bytes += 1;  // shown as '?'
+      if (missing.find(c) != std::u32string::npos) continue;
+      missing.push_back(c);
       texts.warnings.push_back(where + key + ": character " + CodePoint(c) +
                                " is not in code page " + std::to_string(codepage) +
                                "; users of that code page see '?' or a look-alike");
     }
     if (bytes > kTextMax) {
       error = where + key + " takes " + std::to_string(bytes) + " bytes in code page " +
-              std::to_string(codepage) + "; setup.exe holds at most " +
-              std::to_string(kTextMax);
+              std::to_string(codepage) + "; setup.exe holds at most " + std::to_string(kTextMax);
       return false;
     }
     if (kTextKeys[k].id == 0) {
@@ -218,8 +219,7 @@ bool ParseTexts(const std::string& file, unsigned codepage, Texts& texts, std::s
       const int lines = MessageLines(chars, codepage);
       if (lines > kMessageLinesShown)
         texts.warnings.push_back(where + key + " may need " + std::to_string(lines) +
-                                 " lines; the window shows " +
-                                 std::to_string(kMessageLinesShown) +
+                                 " lines; the window shows " + std::to_string(kMessageLinesShown) +
                                  " and cuts off the rest: shorten it");
     } else {
       texts.strings.push_back({kTextKeys[k].id, Utf16(chars)});

@@ -39,7 +39,7 @@ std::string DefaultText(const TextKey& key);
 // What a texts file asks for.
 struct Texts {
   std::vector<std::pair<uint32_t, std::u16string>> strings;  // string table id, text
-  std::u16string message;  // the window's message; empty keeps the stub's
+  std::u16string message;             // the window's message; empty keeps the stub's
   std::vector<std::string> warnings;  // "line N: ...", for the user; branding goes on
 };
 
