@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "brand.h"
+#include "datapack_fixture.h"
+#include "resource.h"
 #include "pe_image.h"
 #include "texts.h"
 
@@ -416,6 +418,46 @@ TEST(BrandTexts, StringTableKeepsTheOtherTextsOfItsBlock) {
   EXPECT_EQ(Get16(d, 12), 'h');
   // An id in a block the stub does not have.
   EXPECT_FALSE(ReplaceStrings(resources, {{40, u"x"}}, error));
+}
+
+// verify --against: the bootstrapper's message from a branded stub's own templates.
+TEST(BrandTexts, VerifyAgainstAStubComposesFromItsTemplates) {
+  Resource table;
+  table.type.id = 6;
+  table.name.id = 1;
+  table.language = 0x409;
+  table.data.assign(32, 0);
+  std::vector<Resource> resources = {table};
+  std::string error;
+  ASSERT_TRUE(
+      ReplaceStrings(resources, {{IDS_CORRUPT_HEAD, u"Die Datei %1 ist besch\u00E4digt."}}, error));
+  std::vector<std::pair<uint32_t, std::string>> texts;
+  Bytes image = SmallImage(BuildResources(resources, 0x2000));
+  ASSERT_TRUE(ReadStubTexts(image, texts, error)) << error;
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].first, uint32_t(IDS_CORRUPT_HEAD));
+  EXPECT_EQ(texts[0].second,
+            "Die Datei %1 ist besch\xC3\xA4"
+            "digt.");
+
+  dptest::TempDir dir;
+  dptest::WriteFile(dir / "setup.exe", image);
+  dptest::WriteFile(dir / "_Data.001", std::string("not a package"));
+  const std::string package = (dir / "_Data.001").string();
+  auto branded = dptest::RunTool({"verify", "--against", (dir / "setup.exe").string(), package});
+  EXPECT_EQ(branded.code, 2);
+  EXPECT_EQ(branded.out,
+            "Die Datei _Data.001 ist besch\xC3\xA4"
+            "digt.\n");
+  // The next verify has the texts setup.exe is built with again.
+  auto plain = dptest::RunTool({"verify", package});
+  EXPECT_EQ(plain.out, "Setup program cannot continue because file _Data.001 is corrupted.\n");
+  // A file without a string table is refused before any package is read.
+  dptest::WriteFile(dir / "other.exe", SmallImage(BuildResources({}, 0x2000)));
+  auto refused = dptest::RunTool({"verify", "--against", (dir / "other.exe").string(), package});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.err.find("no message texts"), std::string::npos) << refused.err;
+  EXPECT_EQ(refused.out, "");
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include "format.h"
 #include "package_walk.h"
 #include "platform.h"
+#include "setup_messages.h"
+#include "texts.h"
 
 namespace datapack {
 
@@ -24,6 +26,8 @@ const char kVerifyHelp[] =
     "\n"
     "  -S, --strict  count warnings as failures (exit status 2)\n"
     "  -q, --quiet   print nothing when the package is good (no progress line either)\n"
+    "      --against SETUP.EXE  the messages in that setup.exe's own texts (one branded\n"
+    "                with datapack brand --texts), as UTF-8\n"
     "\n"
     "When the bootstrapper would stop, verify prints on standard output the message it would\n"
     "show, for example\n"
@@ -40,6 +44,25 @@ const char kVerifyHelp[] =
     "several packages, the highest of theirs.\n";
 
 namespace {
+
+// verify --against: the messages from the texts of setup.exe `arg`. Returns kExitOk, or the
+// status it printed the reason for.
+int UseTextsOf(Console& console, const std::string& arg) {
+  std::string error;
+  FILE* f = OpenRead(PathFromNative(arg), error);
+  if (!f) return Fail(console, kExitIo, arg, error);
+  Bytes setup;
+  unsigned char buf[65536];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) setup.insert(setup.end(), buf, buf + n);
+  const bool failed = ferror(f) != 0;
+  fclose(f);
+  if (failed) return Fail(console, kExitIo, arg, "read failed");
+  std::vector<std::pair<uint32_t, std::string>> texts;
+  if (!ReadStubTexts(setup, texts, error))
+    return UsageError(console, "verify", "--against " + arg + ": " + error);
+  UseStubTexts(texts);
+  return kExitOk;
+}
 
 // Standard input as a file the walk can read by position: itself when it was redirected from
 // a regular file, otherwise a private copy in the temporary folder. The walk steps back a
@@ -130,7 +153,7 @@ int VerifyOne(Console& console, const std::string& arg, bool strict, bool quiet)
   if (code != kExitOk) return code;
   if (report.failed) {
     Fail(console, kExitInvalid, arg, report.reason);
-    console.out << Printable(report.message) << "\n";
+    console.out << PrintableMessage(report.message) << "\n";
     return kExitInvalid;
   }
   for (const std::string& w : report.warnings) Warn(console, arg, w);
@@ -150,13 +173,18 @@ int VerifyOne(Console& console, const std::string& arg, bool strict, bool quiet)
 }  // namespace
 
 int CommandVerify(const std::vector<std::string>& args, Console& console) {
-  static const std::vector<OptionSpec> kSpecs = {{"strict", 'S', false}, {"quiet", 'q', false}};
+  static const std::vector<OptionSpec> kSpecs = {
+      {"strict", 'S', false}, {"quiet", 'q', false}, {"against", 0, true}};
   Options o;
   if (int status = ParsePackageOptions(args, kSpecs, "verify", console, o)) return status;
   if (o.Has("quiet")) console.err_is_terminal = false;
+  if (o.Has("against")) {
+    if (int code = UseTextsOf(console, o.Get("against"))) return code;
+  }
   int worst = kExitOk;
   for (const std::string& arg : o.operands)
     worst = std::max(worst, VerifyOne(console, arg, o.Has("strict"), o.Has("quiet")));
+  UseStubTexts({});  // the next command in this process (the unit tests) starts afresh
   return worst;
 }
 

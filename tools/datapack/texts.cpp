@@ -65,6 +65,46 @@ std::u16string Utf16(const std::u32string& in) {
   return out;
 }
 
+std::string Utf8(const std::u16string& in) {
+  std::string s;
+  for (size_t i = 0; i < in.size(); ++i) {
+    char32_t c = in[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < in.size())
+      c = 0x10000 + ((c - 0xD800) << 10) + (in[++i] - 0xDC00);
+    if (c < 0x80) {
+      s += char(c);
+    } else if (c < 0x800) {
+      s += char(0xC0 | c >> 6);
+      s += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      s += char(0xE0 | c >> 12);
+      s += char(0x80 | (c >> 6 & 0x3F));
+      s += char(0x80 | (c & 0x3F));
+    } else {
+      s += char(0xF0 | c >> 18);
+      s += char(0x80 | (c >> 12 & 0x3F));
+      s += char(0x80 | (c >> 6 & 0x3F));
+      s += char(0x80 | (c & 0x3F));
+    }
+  }
+  return s;
+}
+
+// A string table block's 16 texts; false when it is damaged.
+bool ReadBlock(const Bytes& data, std::vector<std::u16string>& table) {
+  table.assign(16, std::u16string());
+  size_t at = 0;
+  for (auto& entry : table) {
+    if (at + 2 > data.size()) break;
+    size_t n = Get16(data, at);
+    at += 2;
+    if (at + 2 * n > data.size()) return false;
+    for (size_t i = 0; i < n; ++i) entry.push_back(char16_t(Get16(data, at + 2 * i)));
+    at += 2 * n;
+  }
+  return true;
+}
+
 std::string CodePoint(char32_t c) {
   char buf[16];
   snprintf(buf, sizeof buf, "U+%04X", unsigned(c));
@@ -243,18 +283,10 @@ bool ReplaceStrings(std::vector<Resource>& resources,
       error = "it has no message texts (string table): it is not the setup bootstrapper";
       return false;
     }
-    std::vector<std::u16string> table(16);
-    size_t at = 0;
-    for (auto& entry : table) {
-      if (at + 2 > r->data.size()) break;
-      size_t n = Get16(r->data, at);
-      at += 2;
-      if (at + 2 * n > r->data.size()) {
-        error = "its string table is damaged";
-        return false;
-      }
-      for (size_t i = 0; i < n; ++i) entry.push_back(char16_t(Get16(r->data, at + 2 * i)));
-      at += 2 * n;
+    std::vector<std::u16string> table;
+    if (!ReadBlock(r->data, table)) {
+      error = "its string table is damaged";
+      return false;
     }
     table[s.first % 16] = s.second;
     Bytes data;
@@ -265,6 +297,37 @@ bool ReplaceStrings(std::vector<Resource>& resources,
     r->data = data;
   }
   return true;
+}
+
+bool IsUtf8Text(const std::string& text) {
+  std::u32string chars;
+  if (!Decode(text, chars)) return false;
+  for (char32_t c : chars)
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) return false;
+  return true;
+}
+
+bool ReadStubTexts(const Bytes& setup, std::vector<std::pair<uint32_t, std::string>>& texts,
+                   std::string& error) {
+  texts.clear();
+  PeImage pe;
+  std::vector<Resource> resources;
+  if (!ReadPeImage(setup, pe, error) ||
+      !ParseResources(pe.resources, pe.resource_rva, 0, resources, error))
+    return false;
+  for (const Resource& r : resources) {
+    if (!r.type.text.empty() || r.type.id != kRtString || !r.name.text.empty()) continue;
+    std::vector<std::u16string> table;
+    if (!ReadBlock(r.data, table)) {
+      error = "its string table is damaged";
+      return false;
+    }
+    for (size_t i = 0; i < table.size(); ++i)
+      if (!table[i].empty()) texts.push_back({(r.name.id - 1) * 16 + uint32_t(i), Utf8(table[i])});
+  }
+  if (texts.empty())
+    error = "it has no message texts (string table): it is not the setup bootstrapper";
+  return !texts.empty();
 }
 
 }  // namespace datapack
