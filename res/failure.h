@@ -29,6 +29,12 @@ typedef int (*TextLoader)(unsigned id, char* buf, int size);
 // is taken as empty). The result is cut at MESSAGE_MAX characters. Returns its length.
 size_t ComposeFailure(int failure, const char* arg, TextLoader load, char* out);
 
+// The one rule that puts a file's name into a message: `tmpl` up to its first PLACEHOLDER
+// (messages.h), `name`, then the rest of `tmpl` as it is (a second placeholder stays
+// literal); without a placeholder, `tmpl` alone. Into out[MESSAGE_BUFFER_SIZE], cut at
+// MESSAGE_MAX characters. Returns the length.
+size_t FillTemplate(const char* tmpl, const char* name, char* out);
+
 // Appends `text` to the NUL-terminated `buf` of `size` bytes, cutting it so that the result
 // still fits. Returns the new length.
 size_t AppendText(char* buf, size_t size, const char* text);

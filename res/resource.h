@@ -16,12 +16,15 @@
 // Pointing hand shown over the link label (cursor resource).
 #define IDR_HANDCURSOR 1006
 
-// Message catalogue (string table); the texts are in messages.h. Ids 1 and 7 are not used.
+// Message catalogue (string table); the texts are in messages.h. Ids 1, 6 and 7 are not
+// used.
 #define IDS_TITLE 2
 #define IDS_NEED_WIN32 3
 #define IDS_NO_PACKAGE 4
-#define IDS_CORRUPT_HEAD 5
-#define IDS_CORRUPT_TAIL 6
+#define IDS_CORRUPT_HEAD 5  // the whole corrupt-package template
+// Id 6 held the corrupt-package message's tail until that message became one template; the
+// name stays as another name of the template, and id 6 is free.
+#define IDS_CORRUPT_TAIL IDS_CORRUPT_HEAD
 #define IDS_NO_LIST 8
 #define IDS_CANNOT_COPY 9
 #define IDS_LIST_CORRUPT 10

@@ -11,7 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "brand.h"
+#include "datapack_fixture.h"
+#include "resource.h"
 #include "pe_image.h"
+#include "texts.h"
 
 namespace datapack {
 namespace {
@@ -275,6 +278,202 @@ TEST(BrandImage, RefusesWhatItCannotRewriteSafely) {
     EXPECT_NE(error.find(c.error), std::string::npos) << error;
     EXPECT_EQ(ReadPeImage(f, pe, error, PeRead::kInspect), c.readable) << c.error << ": " << error;
   }
+}
+
+// ---- Texts (brand --texts)
+
+std::string ReadRes(const char* name) {
+  std::string text;
+  FILE* f = fopen((std::string(RES_DIR) + "/" + name).c_str(), "rb");
+  if (!f) return text;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  fclose(f);
+  return text;
+}
+
+TEST(BrandTexts, RefusesWhatSetupExeCannotShowNamingTheLine) {
+  const std::string long_text(260, 'x');
+  struct Case {
+    std::string file;
+    unsigned codepage;
+    const char* error;  // part of the refusal, "" when accepted
+  } cases[] = {
+      {"# comment\n\ntitle= Setup\r\nno-package=Datei '%1' fehlt.\n", 1252, ""},
+      {"\xEF\xBB\xBFtitle=T\n", 1252, ""},  // a byte order mark
+      {"title=T\nno-package=Datei fehlt.\n", 1252, "line 2: no-package lacks %1"},
+      {"no-list=%1 und %1\n", 1252, "line 1: no-list holds %1 more than once"},
+      {"no-space=%1 voll\n", 1252, "line 1: no-space names no file"},
+      {"\n\ntitel=T\n", 1252, "line 3: unknown key 'titel'"},
+      {"title=A\ntitle=B\n", 1252, "line 2: title is given a second time"},
+      {"title\n", 1252, "line 1: not key=value"},
+      {"title=\n", 1252, "line 1: title is empty"},
+      {"title=a\tb\n", 1252, "line 1: title holds control character U+0009"},
+      {"title=a\xC2\x85"
+       "b\n",
+       1252, "control character U+0085"},
+      {"title=\xC3(\n", 1252, "line 1: title is not UTF-8"},
+      {"title=\xE0\x80\xAF\n", 1252, "is not UTF-8"},  // overlong
+      {"title=" + std::string(259, 'x') + "\n", 1252, ""},
+      {"title=" + long_text + "\n", 1252, "title takes 260 bytes in code page 1252"},
+      // 130 characters of two bytes each do not fit 259 bytes of code page 932.
+      {"title=" +
+           [] {
+             std::string s;
+             for (int i = 0; i < 130; ++i) s += "\xE3\x81\x82";  // U+3042
+             return s;
+           }() +
+           "\n",
+       932, "title takes 260 bytes in code page 932"},
+  };
+  for (const Case& c : cases) {
+    Texts texts;
+    std::string error;
+    bool ok = ParseTexts(c.file, c.codepage, texts, error);
+    if (*c.error == '\0') {
+      EXPECT_TRUE(ok) << c.file.substr(0, 40) << ": " << error;
+    } else {
+      EXPECT_FALSE(ok) << c.file.substr(0, 40);
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+  }
+}
+
+TEST(BrandTexts, EnglishExampleGivesTheDefaultTextsByteForByte) {
+  Texts texts;
+  std::string error;
+  ASSERT_TRUE(ParseTexts(ReadRes("texts-en.txt"), 1252, texts, error)) << error;
+  EXPECT_TRUE(texts.warnings.empty()) << texts.warnings[0];
+  // Every key but the window's message is a string table text.
+  ASSERT_EQ(texts.strings.size(), kTextKeyCount - 1);
+  for (const auto& s : texts.strings) {
+    const TextKey* key = nullptr;
+    for (size_t k = 0; k < kTextKeyCount; ++k)
+      if (kTextKeys[k].id == s.first) key = &kTextKeys[k];
+    ASSERT_NE(key, nullptr) << s.first;
+    EXPECT_EQ(std::string(s.second.begin(), s.second.end()), DefaultText(*key)) << key->key;
+  }
+  EXPECT_EQ(std::string(texts.message.begin(), texts.message.end()), DefaultText(kTextKeys[1]));
+}
+
+TEST(BrandTexts, WarnsAboutCharactersTheCodePageLacksAndLongMessages) {
+  struct Case {
+    const char* file;
+    unsigned codepage;
+    std::vector<std::string> warnings;  // parts, in order
+  } cases[] = {
+      {"title= Setup-Programm f\xC3\xBCr Gro\xC3\x9F\n", 1252, {}},
+      {"title= Setup-Programm f\xC3\xBCr Gro\xC3\x9F\xC3\xBC\n",  // U+00FC warned once
+       932,
+       {"line 1: title: character U+00FC is not in code page 932",
+        "line 1: title: character U+00DF is not in code page 932"}},
+      {"title=\xE3\x82\xBB\xE3\x83\x83\xE3\x83\x88\n", 932, {}},  // katakana
+      {"title=\xE3\x82\xBB\n", 1252, {"character U+30BB is not in code page 1252"}},
+      {"window-message=Short.\n", 1252, {}},
+      {"window-message=Das Setup-Programm bereitet den Assistenten vor, der Sie durch den "
+       "Rest der Installation f\xC3\xBChrt. Bitte warten Sie, w\xC3\xA4hrend die notwendigen "
+       "Dateien entpackt werden, dies kann einige Minuten dauern, haben Sie bitte Geduld. "
+       "Vielen Dank f\xC3\xBCr Ihr Vertrauen.\n",
+       1252,
+       {"line 1: window-message may need 5 lines; the window shows 4"}},
+  };
+  for (const Case& c : cases) {
+    Texts texts;
+    std::string error;
+    ASSERT_TRUE(ParseTexts(c.file, c.codepage, texts, error)) << error;
+    ASSERT_EQ(texts.warnings.size(), c.warnings.size()) << c.file;
+    for (size_t i = 0; i < c.warnings.size(); ++i)
+      EXPECT_NE(texts.warnings[i].find(c.warnings[i]), std::string::npos) << texts.warnings[i];
+  }
+}
+
+TEST(BrandTexts, MessageLinesWrapAtSpacesAndBetweenWideCharacters) {
+  auto lines = [](const std::string& ascii) {
+    return MessageLines(std::u32string(ascii.begin(), ascii.end()), 1252);
+  };
+  EXPECT_EQ(lines(DefaultText(kTextKeys[1])), 3);  // the English message as the window shows it
+  EXPECT_EQ(lines("a"), 1);
+  EXPECT_EQ(lines(std::string(46, 'a')), 1);  // 276 pixels
+  EXPECT_EQ(lines(std::string(47, 'a')), 2);  // a word wider than the line breaks inside
+  EXPECT_EQ(lines(std::string(46, 'a') + " b"), 2);
+  // Japanese has no spaces: it wraps between characters, 23 of 12 pixels to a line.
+  EXPECT_EQ(MessageLines(std::u32string(23, U'\u3042'), 932), 1);
+  EXPECT_EQ(MessageLines(std::u32string(24, U'\u3042'), 932), 2);
+  EXPECT_EQ(MessageLines(std::u32string(93, U'\u3042'), 932), 5);
+}
+
+TEST(BrandTexts, StringTableKeepsTheOtherTextsOfItsBlock) {
+  Resource table;
+  table.type.id = 6;
+  table.name.id = 1;
+  for (int i = 0; i < 16; ++i) {
+    Append16(table.data, i == 3 ? 2 : 0);
+    if (i == 3) Append16(table.data, 'h'), Append16(table.data, 'i');
+  }
+  std::vector<Resource> resources = {table};
+  std::string error;
+  ASSERT_TRUE(ReplaceStrings(resources, {{2, u"\u00C4x"}}, error)) << error;
+  const Bytes& d = resources[0].data;
+  ASSERT_EQ(d.size(), 16 * 2 + 2 * 2 + 2 * 2u);
+  EXPECT_EQ(Get16(d, 4), 2u);  // id 2: two code units
+  EXPECT_EQ(Get16(d, 6), 0xC4u);
+  EXPECT_EQ(Get16(d, 8), 'x');
+  EXPECT_EQ(Get16(d, 10), 2u);  // id 3 as it was
+  EXPECT_EQ(Get16(d, 12), 'h');
+  // An id in a block the stub does not have.
+  EXPECT_FALSE(ReplaceStrings(resources, {{40, u"x"}}, error));
+}
+
+// verify --against: the bootstrapper's message from a branded stub's own templates.
+TEST(BrandTexts, VerifyAgainstAStubComposesFromItsTemplates) {
+  Resource table;
+  table.type.id = 6;
+  table.name.id = 1;
+  table.language = 0x409;
+  table.data.assign(32, 0);
+  std::vector<Resource> resources = {table};
+  std::string error;
+  ASSERT_TRUE(
+      ReplaceStrings(resources, {{IDS_CORRUPT_HEAD, u"Die Datei %1 ist besch\u00E4digt."}}, error));
+  std::vector<std::pair<uint32_t, std::string>> texts;
+  // What marks a file as the setup bootstrapper (its version, window and icon group), which
+  // --against also reads the package pin from.
+  for (const auto& [type, name] :
+       {std::pair<uint32_t, uint32_t>{kRtVersion, 1}, {kRtDialog, 101}, {kRtGroupIcon, 1}}) {
+    Resource marker;
+    marker.type.id = type;
+    marker.name.id = name;
+    marker.language = 0x409;
+    marker.data.assign(4, 0);
+    resources.push_back(marker);
+  }
+  Bytes image = SmallImage(BuildResources(resources, 0x2000));
+  ASSERT_TRUE(ReadStubTexts(image, texts, error)) << error;
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].first, uint32_t(IDS_CORRUPT_HEAD));
+  EXPECT_EQ(texts[0].second,
+            "Die Datei %1 ist besch\xC3\xA4"
+            "digt.");
+
+  dptest::TempDir dir;
+  dptest::WriteFile(dir / "setup.exe", image);
+  dptest::WriteFile(dir / "_Data.001", std::string("not a package"));
+  const std::string package = (dir / "_Data.001").string();
+  auto branded = dptest::RunTool({"verify", "--against", (dir / "setup.exe").string(), package});
+  EXPECT_EQ(branded.code, 2);
+  EXPECT_EQ(branded.out,
+            "Die Datei _Data.001 ist besch\xC3\xA4"
+            "digt.\n");
+  // The next verify has the texts setup.exe is built with again.
+  auto plain = dptest::RunTool({"verify", package});
+  EXPECT_EQ(plain.out, "Setup program cannot continue because file _Data.001 is corrupted.\n");
+  // A file that is not the setup bootstrapper is refused before any package is read.
+  dptest::WriteFile(dir / "other.exe", SmallImage(BuildResources({}, 0x2000)));
+  auto refused = dptest::RunTool({"verify", "--against", (dir / "other.exe").string(), package});
+  EXPECT_EQ(refused.code, 2);
+  EXPECT_NE(refused.err.find("not the setup bootstrapper"), std::string::npos) << refused.err;
+  EXPECT_EQ(refused.out, "");
 }
 
 }  // namespace

@@ -130,6 +130,31 @@ TEST(RunMessages, AppendTextNeverOverflows) {
   EXPECT_EQ(AppendText(buf, sizeof buf, nullptr), 7u);
 }
 
+// The one rule every translation relies on: the name goes where the placeholder is.
+TEST(RunMessages, TemplateTakesTheNameWherePlaceholderIs) {
+  const std::string name259(259, 'n');
+  const std::string head(300, 'h');
+  struct Case {
+    std::string tmpl, name, message;
+  } cases[] = {
+      {"%1 fehlt.", "_Data.001", "_Data.001 fehlt."},                            // at the start
+      {"Datei '%1' fehlt.", "_Data.001", "Datei '_Data.001' fehlt."},            // in the middle
+      {"could not run file %1", "C:\\S1.exe", "could not run file C:\\S1.exe"},  // at the end
+      {"file %1 is gone", "", "file  is gone"},                                  // an empty name
+      {"no name here", "x", "no name here"},                                     // no placeholder
+      {"%1 and %1", "a", "a and %1"},                                            // only the first
+      {"50% off %", "x", "50% off %"},                                           // '%' alone stays
+      {"[%1]", name259, "[" + name259 + "]"},                                    // a longest path
+      {head + " %1 tail", name259, (head + " " + name259 + " tail").substr(0, MESSAGE_MAX)},
+  };
+  for (const Case& c : cases) {
+    char out[MESSAGE_BUFFER_SIZE];
+    memset(out, 'x', sizeof out);
+    EXPECT_EQ(FillTemplate(c.tmpl.c_str(), c.name.c_str(), out), c.message.size()) << c.tmpl;
+    EXPECT_EQ(std::string(out), c.message) << c.tmpl;
+  }
+}
+
 // --- Working folder and paths -------------------------------------------------------------
 
 TEST(RunFolders, TemporaryFolderLengthDecidesTheWindowsDirectory) {

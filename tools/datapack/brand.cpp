@@ -2,15 +2,18 @@
 
 #include <algorithm>
 
+#include "texts.h"
+
 namespace datapack {
 
 namespace {
 
 // setup.exe's resource ids (res/resource.h) and the version fields that identify it.
-const uint32_t kIconGroup = 1;       // IDI_SETUP
-const uint32_t kDialog = 101;        // IDD_SETUP
-const uint32_t kLinkControl = 1003;  // IDC_LINK
-const uint32_t kVersionInfo = 1;     // VS_VERSION_INFO
+const uint32_t kIconGroup = 1;          // IDI_SETUP
+const uint32_t kDialog = 101;           // IDD_SETUP
+const uint32_t kLinkControl = 1003;     // IDC_LINK
+const uint32_t kMessageControl = 1001;  // IDC_MESSAGE
+const uint32_t kVersionInfo = 1;        // VS_VERSION_INFO
 const char16_t kDescription[] = u"Setup program";
 const char16_t kComments[] = u"Uncompressor program";
 
@@ -383,6 +386,14 @@ bool Brand(const Bytes& setup, const BrandOptions& options, Bytes& out, std::str
   if (!options.link.empty()) dialog->data = data;
   if (options.pin_change != PinChange::kKeep)
     SetPinResource(resources, options.pin_change == PinChange::kSet ? &options.pin : nullptr);
+  if (!options.message.empty()) {
+    if (!ReplaceControlText(dialog->data, kMessageControl, options.message, data)) {
+      error = "its window template has no message: it is not the setup bootstrapper";
+      return false;
+    }
+    dialog->data = data;
+  }
+  if (!ReplaceStrings(resources, options.strings, error)) return false;
 
   if (options.set_icon) {
     // The group's images go; the new ones take the lowest free icon ids.

@@ -7,16 +7,19 @@
 //   - the link label's text in the dialog template IDD_SETUP (control IDC_LINK): the address
 //     the window shows and a click opens;
 //   - the package pin (format.h): set, kept as it is, or removed;
+//   - the texts the window and its message boxes show (texts.h): the string table, and the
+//     message control's text in the dialog template;
 //   - in the version resource: CompanyName, ProductName, ProductVersion, LegalCopyright (and
 //     the fixed product version numbers when ProductVersion is "a[.b[.c[.d]]]").
 // What stays: FileDescription "Setup program" and Comments "Uncompressor program" (they
-// identify the program), the messages, the cursor, the window's layout, the file version.
+// identify the program), the cursor, the window's layout, the file version.
 #ifndef DATAPACK_BRAND_H
 #define DATAPACK_BRAND_H
 
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pe_image.h"
@@ -51,8 +54,10 @@ struct BrandOptions {
   std::string product;
   std::string product_version;
   std::string copyright;
-  PinChange pin_change = PinChange::kKeep;  // what happens to the package pin
-  PackagePin pin{};                         // the new pin, for PinChange::kSet
+  PinChange pin_change = PinChange::kKeep;                   // what happens to the package pin
+  PackagePin pin{};                                          // the new pin, for PinChange::kSet
+  std::u16string message;                                    // the window's message; "" keeps it
+  std::vector<std::pair<uint32_t, std::u16string>> strings;  // string table texts by id
 };
 
 // Whether `resources` hold what identifies the setup bootstrapper: its version resource,

@@ -3,9 +3,12 @@
 #include <stdio.h>
 
 #include "brand.h"
+#include "codepage.h"
 #include "commands.h"
+#include "messages.h"
 #include "platform.h"
 #include "tempfiles.h"
+#include "texts.h"
 
 namespace datapack {
 
@@ -30,18 +33,55 @@ const char kBrandHelp[] =
     "                            anything (PACKAGE is first verified; one the bootstrapper\n"
     "                            would refuse is not pinned)\n"
     "      --unpin               remove the pin: the copy runs any package again\n"
+    "      --texts FILE          the texts the window and its messages show, in your\n"
+    "                            language (below)\n"
+    "      --codepage N          the Windows ANSI code page of the users the texts are\n"
+    "                            for (default 1252): texts are measured in it, and every\n"
+    "                            character it lacks is warned about\n"
     "  -o, --output FILE         the branded copy (required); - writes it to standard output\n"
     "                            (never a terminal; the summary then goes to standard error)\n"
     "  -f, --force               replace an existing output file\n"
     "\n"
     "Version fields are UTF-8, at most 256 characters, no control characters. FileDescription\n"
-    "(\"Setup program\"), Comments (\"Uncompressor program\"), the file version, the messages\n"
-    "and the window's layout stay as they are, and so does a pin, unless --pin or --unpin.\n"
+    "(\"Setup program\"), Comments (\"Uncompressor program\"), the file version and the\n"
+    "window's layout stay as they are; so do the texts unless --texts, and a pin unless --pin\n"
+    "or --unpin.\n"
     "Sign the pinned copy: the signature then covers the package too ('datapack verify\n"
     "--against SETUP.EXE PACKAGE' says whether a package is the pinned one).\n"
+    "\n"
+    "The texts FILE is UTF-8, one key=value line per text, '#' starts a comment line; the\n"
+    "value is everything after '=', spaces included. Keys left out keep their text. %1\n"
+    "stands for the file's name, exactly once in the messages that have it below and\n"
+    "nowhere else. Each text takes at most 259 bytes in the code page. The keys and their\n"
+    "English texts (res/texts-en.txt):\n"
+    "  title=" TEXT_TITLE
+    "\n"
+    "  window-message=" TEXT_PREPARING
+    "\n"
+    "  need-win32=" TEXT_NEED_WIN32
+    "\n"
+    "  no-temp=" TEXT_NO_TEMP
+    "\n"
+    "  no-package=" TEMPLATE_NO_PACKAGE
+    "\n"
+    "  corrupt-package=" TEMPLATE_CORRUPT
+    "\n"
+    "  no-list=" TEMPLATE_NO_LIST
+    "\n"
+    "  corrupt-list=" TEMPLATE_LIST_CORRUPT
+    "\n"
+    "  no-space=" TEXT_NO_SPACE
+    "\n"
+    "  cannot-copy=" TEMPLATE_CANNOT_COPY
+    "\n"
+    "  cannot-run=" TEMPLATE_CANNOT_RUN
+    "\n"
+    "The title is also every message box's caption. The window's message must fit 4 lines\n"
+    "of its box (the window does not grow); a longer one is warned about.\n"
+    "\n"
     "Exit status: 0 written, 1 usage error, an existing output without --force or an output\n"
-    "that is not a regular file (a folder, for one), 2 a SETUP.EXE, icon or package to pin\n"
-    "that cannot be used (the reason is printed), 3 I/O error.\n";
+    "that is not a regular file (a folder, for one), 2 a SETUP.EXE, icon, package to pin or\n"
+    "texts file that cannot be used (the reason is printed), 3 I/O error.\n";
 
 namespace {
 
@@ -76,7 +116,7 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
       {"icon", 'i', true},   {"link", 'l', true},          {"company", 0, true},
       {"product", 0, true},  {"product-version", 0, true}, {"copyright", 0, true},
       {"output", 'o', true}, {"force", 'f', false},        {"pin", 0, true},
-      {"unpin", 0, false}};
+      {"unpin", 0, false},   {"texts", 0, true},           {"codepage", 0, true}};
   Options o;
   std::string error;
   if (!ParseOptions(args, kSpecs, o, error)) return UsageError(console, "brand", error);
@@ -99,14 +139,23 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
                                                          {"copyright", &b.copyright}};
   if (o.Has("pin") && o.Has("unpin"))
     return UsageError(console, "brand", "give --pin or --unpin, not both");
-  bool change = o.Has("icon") || !b.link.empty() || o.Has("pin") || o.Has("unpin");
+  bool change =
+      o.Has("icon") || !b.link.empty() || o.Has("pin") || o.Has("unpin") || o.Has("texts");
   for (const auto& field : fields) {
     *field.second = utf8(field.first);
     change |= !field.second->empty();
   }
   if (!change)
     return UsageError(console, "brand",
-                      "nothing to change: give --icon, --link, a field, --pin or --unpin");
+                      "nothing to change: give --icon, --link, --texts, a field, --pin or --unpin");
+  unsigned codepage = 1252;
+  if (o.Has("codepage")) {
+    const std::string n = o.Get("codepage");
+    if (!o.Has("texts")) return UsageError(console, "brand", "--codepage goes with --texts");
+    if (n.empty() || n.size() > 5 || n.find_first_not_of("0123456789") != std::string::npos ||
+        !CodePageKnown(codepage = unsigned(std::stoul(n))))
+      return UsageError(console, "brand", "--codepage: '" + n + "' is no code page known here");
+  }
   if (o.Has("link")) {
     std::string why = CheckLinkUrl(b.link);
     if (!why.empty()) return UsageError(console, "brand", "--link: " + why);
@@ -136,6 +185,17 @@ int CommandBrand(const std::vector<std::string>& args, Console& console) {
     b.pin_change = PinChange::kSet;
   } else if (o.Has("unpin")) {
     b.pin_change = PinChange::kRemove;
+  }
+  if (o.Has("texts")) {
+    const std::string texts_name = o.Get("texts");
+    Bytes file;
+    if (!ReadWhole(texts_name, file, error)) return Fail(console, kExitIo, texts_name, error);
+    Texts texts;
+    if (!ParseTexts(std::string(file.begin(), file.end()), codepage, texts, error))
+      return Fail(console, kExitInvalid, texts_name, error);
+    for (const std::string& warning : texts.warnings) Warn(console, texts_name, warning);
+    b.message = texts.message;
+    b.strings = texts.strings;
   }
   Bytes setup, branded;
   if (!ReadWhole(in_name, setup, error)) return Fail(console, kExitIo, in_name, error);

@@ -204,7 +204,8 @@ int CommandList(const std::vector<std::string>& args, Console& console) {
   if (int status = ParsePackageOptions(args, kSpecs, "list", console, o)) return status;
   StubPin stub;
   if (o.Has("against")) {
-    if (int code = LoadStubPin(console, o.Get("against"), stub)) return code;
+    Bytes setup;
+    if (int code = LoadStubPin(console, o.Get("against"), stub, setup)) return code;
   }
   const bool json = o.Has("json"), quiet = o.Has("quiet");
   if (quiet) console.err_is_terminal = false;

@@ -10,6 +10,8 @@
 #include "package_walk.h"
 #include "platform.h"
 #include "stub_pin.h"
+#include "setup_messages.h"
+#include "texts.h"
 
 namespace datapack {
 
@@ -25,9 +27,11 @@ const char kVerifyHelp[] =
     "\n"
     "  -S, --strict  count warnings as failures (exit status 2)\n"
     "  -q, --quiet   print nothing when the package is good (no progress line either)\n"
-    "      --against SETUP.EXE  also say whether each PACKAGE is the one SETUP.EXE is\n"
-    "                pinned to ('datapack brand --pin'); a signed SETUP.EXE is fine. Exit\n"
-    "                status 2 for another package, and for a SETUP.EXE without a pin\n"
+    "      --against SETUP.EXE  check each PACKAGE against that setup.exe: say whether it\n"
+    "                is the package SETUP.EXE is pinned to ('datapack brand --pin'; a signed\n"
+    "                SETUP.EXE is fine; exit status 2 for another package, and for a\n"
+    "                SETUP.EXE without a pin), and print the bootstrapper's messages in\n"
+    "                SETUP.EXE's own texts ('datapack brand --texts'), as UTF-8\n"
     "\n"
     "When the bootstrapper would stop, verify prints on standard output the message it would\n"
     "show (with several packages, after the package's name), for example\n"
@@ -45,6 +49,16 @@ const char kVerifyHelp[] =
     "several packages, the highest of theirs.\n";
 
 namespace {
+
+// verify --against: the messages from the texts of setup.exe `arg`, whose bytes are `setup`.
+// Returns kExitOk, or kExitInvalid with the reason printed.
+int UseTextsOf(Console& console, const std::string& arg, const Bytes& setup) {
+  std::string error;
+  std::vector<std::pair<uint32_t, std::string>> texts;
+  if (!ReadStubTexts(setup, texts, error)) return Fail(console, kExitInvalid, arg, error);
+  UseStubTexts(texts);
+  return kExitOk;
+}
 
 // Standard input as a file the walk can read by position: itself when it was redirected from
 // a regular file, otherwise a private copy in the temporary folder. The walk steps back a
@@ -158,7 +172,8 @@ int VerifyOne(Console& console, const std::string& arg, bool strict, bool quiet,
   if (code != kExitOk) return code;
   if (report.failed) {
     Fail(console, kExitInvalid, arg, report.reason);
-    console.out << (several ? Printable(arg) + ": " : "") << Printable(report.message) << "\n";
+    console.out << (several ? Printable(arg) + ": " : "") << PrintableMessage(report.message)
+                << "\n";
     return kExitInvalid;
   }
   for (const std::string& w : report.warnings) Warn(console, arg, w);
@@ -185,7 +200,9 @@ int CommandVerify(const std::vector<std::string>& args, Console& console) {
   if (o.Has("quiet")) console.err_is_terminal = false;
   StubPin stub;
   if (o.Has("against")) {
-    if (int code = LoadStubPin(console, o.Get("against"), stub)) return code;
+    Bytes setup;
+    if (int code = LoadStubPin(console, o.Get("against"), stub, setup)) return code;
+    if (int code = UseTextsOf(console, o.Get("against"), setup)) return code;
   }
   int worst = kExitOk;
   for (const std::string& arg : o.operands) {
@@ -194,6 +211,7 @@ int CommandVerify(const std::vector<std::string>& args, Console& console) {
       code = std::max(code, CheckAgainstPin(console, arg, o.Get("against"), stub, o.Has("quiet")));
     worst = std::max(worst, code);
   }
+  UseStubTexts({});  // the next command in this process (the unit tests) starts afresh
   return worst;
 }
 

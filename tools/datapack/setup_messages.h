@@ -4,7 +4,11 @@
 #ifndef DATAPACK_SETUP_MESSAGES_H
 #define DATAPACK_SETUP_MESSAGES_H
 
+#include <stdint.h>
+
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace datapack {
 
@@ -20,6 +24,15 @@ std::string ListCorruptMessage();
 // bootstrapper knows: the message reads "... could not copy file %TEMP%\<name>" (cut at 519
 // characters, as the bootstrapper cuts it).
 std::string CannotCopyMessage(const std::string& name);
+
+// Composes the messages above from `texts` (string table id, UTF-8 text: a branded stub's,
+// ReadStubTexts in texts.h) instead of the texts setup.exe is built with; an empty list goes
+// back to those. For verify --against.
+void UseStubTexts(std::vector<std::pair<uint32_t, std::string>> texts);
+
+// `message` as verify prints it: with a stub's texts in use, UTF-8 text (a translation) as it
+// is; otherwise, and for anything else, Printable (commands.h).
+std::string PrintableMessage(const std::string& message);
 
 }  // namespace datapack
 

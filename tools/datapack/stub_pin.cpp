@@ -84,9 +84,8 @@ void SetPinResource(std::vector<Resource>& resources, const PackagePin* pin) {
   resources.push_back(std::move(r));
 }
 
-int LoadStubPin(Console& console, const std::string& arg, StubPin& stub) {
+int LoadStubPin(Console& console, const std::string& arg, StubPin& stub, Bytes& file) {
   stub = StubPin();
-  Bytes file;
   if (int code = ReadFileBytes(console, arg, file)) return code;
   std::string error;
   PeImage pe;

@@ -25,10 +25,10 @@ enum class PinChange { kKeep, kSet, kRemove };
 // is NULL.
 void SetPinResource(std::vector<Resource>& resources, const PackagePin* pin);
 
-// Reads the setup.exe named `arg` and its pin. Signed stubs are read as they are. Returns
-// kExitOk, kExitIo (unreadable) or kExitInvalid (not the setup bootstrapper, or a damaged pin
-// resource), the reason printed.
-int LoadStubPin(Console& console, const std::string& arg, StubPin& stub);
+// Reads the setup.exe named `arg` into `file`, and its pin. Signed stubs are read as they are.
+// Returns kExitOk, kExitIo (unreadable) or kExitInvalid (not the setup bootstrapper, or a
+// damaged pin resource), the reason printed.
+int LoadStubPin(Console& console, const std::string& arg, StubPin& stub, Bytes& file);
 
 // The pin for the package file `arg`: reads it as verify does and refuses, with the reason, a
 // package the bootstrapper would stop on (kExitInvalid); then its length and SHA-256.
