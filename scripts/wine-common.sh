@@ -52,6 +52,13 @@ wine_export_env() {
   export WINEARCH=win64
   export WINESERVER="$WINE_SERVER"
   export WINEDEBUG="${WINEDEBUG:--all}"
+  # Read only by qemu-i386, where it runs 32-bit Wine (scripts/i386-emulation). It reserves
+  # the guest's whole 4 GiB, and in there 32-bit Wine's start, which reserves everything above
+  # its 2 GiB user space in steps that halve on failure, fails every step down to 64 KiB:
+  # about 80 s of processor time per program start. The user space and Wine's own areas end
+  # at 0x82000000, the guest stack goes above them, and with the guest ending at 0x83000000
+  # Wine has only 16 MiB left to try: about 5 s a start (docs/benchmarks.md).
+  export QEMU_RESERVED_VA="${QEMU_RESERVED_VA:-0x83000000}"
   # No Mono or Gecko: Wine would otherwise offer, in a dialog, to download them.
   export WINEDLLOVERRIDES="mscoree=;mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 }

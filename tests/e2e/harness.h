@@ -15,9 +15,12 @@
 //   E2E_SETUP_EXE      the path of the setup.exe to run instead of SETUP_EXE
 //   E2E_BRANDED_SETUP_EXE  the path of its branded, signed copy (BrandedSetupExe)
 //   E2E_32BIT_VERDICT  the file in which scripts/wine-probe-i686 recorded, once for the test
-//                      run, whether 32-bit Windows programs run on this machine
+//                      run, whether 32-bit Windows programs run on this machine, and how
+//   E2E_I686_EMULATED_SET  the cases that still run where they run only emulated (':'-separated
+//                      names, '*' and '?' as in --gtest_filter)
 // With the verdict file named, every case first checks it and skips, giving its reason, when
-// they do not; a missing or non-i686 setup.exe fails every case instead.
+// they do not run, or run emulated and the case is not in the set; a missing or non-i686
+// setup.exe fails every case instead.
 //
 // Side by side: ctest -j2 runs two test processes at once in the same Wine prefix and on the
 // same display. Scenario folders are per test, and windows are always looked up by process id,
