@@ -312,7 +312,7 @@ bool ReadStubTexts(const Bytes& setup, std::vector<std::pair<uint32_t, std::stri
   texts.clear();
   PeImage pe;
   std::vector<Resource> resources;
-  if (!ReadPeImage(setup, pe, error) ||
+  if (!ReadPeImage(setup, pe, error, PeRead::kInspect) ||
       !ParseResources(pe.resources, pe.resource_rva, 0, resources, error))
     return false;
   for (const Resource& r : resources) {

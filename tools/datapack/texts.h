@@ -65,8 +65,9 @@ bool ReplaceStrings(std::vector<Resource>& resources,
 // True when `text` is well-formed UTF-8 without control characters.
 bool IsUtf8Text(const std::string& text);
 
-// The string table texts of setup.exe image `setup` (branded or not), as UTF-8, by id. False
-// with `error` when it is no image brand could read or has no string table.
+// The string table texts of setup.exe image `setup` (branded or not, signed too: it is only
+// read), as UTF-8, by id. False with `error` when it is no Windows program or has no string
+// table.
 bool ReadStubTexts(const Bytes& setup, std::vector<std::pair<uint32_t, std::string>>& texts,
                    std::string& error);
 
