@@ -44,16 +44,19 @@ RefLine ReferenceLine(const uint8_t* data, size_t size, size_t begin) {
 // The line as the C string the core keeps: up to its first NUL byte.
 std::string CString(const std::string& s) { return std::string(s.c_str()); }
 
-// CON, PRN, AUX, NUL, COM1-9, LPT1-9 in any case, before the first dot, once trailing dots
-// and spaces, and spaces before the dot, are dropped.
+// CON, PRN, AUX, NUL, CLOCK$, CONIN$, CONOUT$, COM1-9 and LPT1-9 (the digit also one of the
+// superscripts 1, 2, 3 of code page 1252) in any case, before the first dot, once trailing
+// dots and spaces, and spaces before the dot, are dropped.
 bool ReferenceDevice(std::string n) {
   n.erase(n.find_last_not_of(" .") + 1);
   n = n.substr(0, n.find('.'));
   n.erase(n.find_last_not_of(' ') + 1);
   for (char& c : n) c = (char)toupper((unsigned char)c);
-  if (n == "CON" || n == "PRN" || n == "AUX" || n == "NUL") return true;
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CLOCK$", "CONIN$", "CONOUT$"})
+    if (n == device) return true;
+  const unsigned char digit = n.size() == 4 ? (unsigned char)n[3] : 0;
   return n.size() == 4 && (n.compare(0, 3, "COM") == 0 || n.compare(0, 3, "LPT") == 0) &&
-         n[3] >= '1' && n[3] <= '9';
+         ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
 }
 
 bool ReferencePlain(const std::string& n) {
