@@ -1,5 +1,5 @@
 // fuzz_reblock: the default encoder of datapack create, which reads zlib's stream back into
-// tokens and writes them again as few blocks (tools/datapack/reblock.h).
+// tokens and writes them again as few blocks (tools/datapack/encode/reblock.h).
 //
 // Input: zlib level (byte 0, mod 10), memory level (byte 1), strategy (byte 2), the length to
 // tile the rest up to (byte 3), then the payload bytes. Byte 3 from 0xF0 on tiles to 64 KiB +

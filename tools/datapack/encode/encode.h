@@ -1,5 +1,9 @@
 // Making each entry's stream, and choosing it, for `datapack create` and BuildPackage.
 //
+// encode/ owns the streams and records of a package: the token reader and re-blocking
+// (deflate_tokens.h, reblock.h), the optimal encoder (deflate_best.h), the tasks and their
+// threads (parallel.h), the records (package_writer.h). It includes only platform/.
+//
 // Plain: zlib's deflate as it comes (level 9 and memory level 9 unless told otherwise); what
 // BuildPackage makes unless asked, and `create --level/--mem-level`.
 //

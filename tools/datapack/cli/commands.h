@@ -1,4 +1,8 @@
 // Pieces shared by the datapack commands (internal to the tool).
+//
+// cli/ is the top of the tool: main(), option parsing (cli.h), one file per command
+// (cmd_*.cpp). It may include every other folder; the Console, Fail and Warn declared here
+// and in cli.h are what the lower folders report through.
 #ifndef DATAPACK_COMMANDS_H
 #define DATAPACK_COMMANDS_H
 

@@ -2,6 +2,10 @@
 // uninstaller, support files, each entry inflated with the core's streaming twin of ReadEntry
 // (same verdicts and reports as setup.exe, in a fixed amount of memory).
 // `datapack list`, `verify` and `extract` are views of this walk.
+//
+// walk/ owns reading what setup.exe reads: this walk, the list check every command shares
+// (listcheck.h), setup.exe's messages (setup_messages.h) and the entry size limit
+// (entrylimit.h). It includes platform/ and, for a text's encoding, brand/texts.h.
 #ifndef DATAPACK_PACKAGE_WALK_H
 #define DATAPACK_PACKAGE_WALK_H
 

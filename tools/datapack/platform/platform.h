@@ -2,6 +2,11 @@
 // creating files without following or replacing anything, moving a finished file into place
 // atomically. One implementation per platform, chosen in CMake (platform_posix.cpp,
 // platform_win32.cpp); everything else in datapack is the same code on both.
+//
+// platform/ is the bottom of the tool: this, code pages (codepage.h), file times
+// (filetime.h), buffered reading (filereader.h), temporary files and checked outputs
+// (tempfiles.h). Besides cli.h for reporting, it includes only walk/listcheck.h, for the
+// device names Windows refuses.
 #ifndef DATAPACK_PLATFORM_H
 #define DATAPACK_PLATFORM_H
 

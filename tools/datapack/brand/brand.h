@@ -1,6 +1,10 @@
 // `datapack brand`: the release setup.exe with a packager's icon, link address and maker
 // fields, made by rewriting its resources only (pe_image.h), never its code.
 //
+// brand/ owns everything that reads or rewrites setup.exe: the PE image, resources and
+// icons, the texts (texts.h) and the pin (stub_pin.h). It includes walk/ (to read the pinned
+// package) and platform/.
+//
 // What can change:
 //   - the icon (group 1, shown on the window and by the shell): the 32 x 32 and 16 x 16
 //     images of an .ico file, every colour depth it has of those sizes;
