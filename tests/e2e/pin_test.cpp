@@ -71,6 +71,7 @@ TEST(SetupPinCommands, PinKeepReplaceRemoveAndCheck) {
   Scenario s;
   ASSERT_TRUE(s.ok());
   auto at = [&](const char* name) { return s.root() + name; };
+  auto res = [](const char* name) { return WinPath(std::string(E2E_RES_DIR) + "/" + name); };
   const std::string good = FakeSetupPackage(KIND_SETUP, "good", 0).Bytes();
   const std::string other = FakeSetupPackage(KIND_SETUP, "other", 0).Bytes();
   ASSERT_TRUE(WriteBytes(at("good.001"), good));
@@ -102,6 +103,12 @@ TEST(SetupPinCommands, PinKeepReplaceRemoveAndCheck) {
        "pinned"},
       {{"verify", "--against", at("replaced.exe"), at("other.001")}, 0, "matches the pin"},
       {{"verify", "--against", at("replaced.exe"), at("good.001")}, 2, "not the package"},
+      // With every other change at once: a new icon group, texts, and the pin.
+      {{"brand", "-i", res("setup.ico"), "--texts", res("texts-de.txt"), "--pin", at("good.001"),
+        "-o", at("all.exe"), setup},
+       0,
+       "pinned to"},
+      {{"verify", "--against", at("all.exe"), at("good.001")}, 0, "matches the pin"},
       {{"brand", "--unpin", "-o", at("unpinned.exe"), at("pinned.exe")}, 0, "branded"},
       {{"verify", "--against", at("unpinned.exe"), at("good.001")}, 2, "carries no package pin"},
   };

@@ -384,8 +384,6 @@ bool Brand(const Bytes& setup, const BrandOptions& options, Bytes& out, std::str
     return false;
   }
   if (!options.link.empty()) dialog->data = data;
-  if (options.pin_change != PinChange::kKeep)
-    SetPinResource(resources, options.pin_change == PinChange::kSet ? &options.pin : nullptr);
   if (!options.message.empty()) {
     if (!ReplaceControlText(dialog->data, kMessageControl, options.message, data)) {
       error = "its window template has no message: it is not the setup bootstrapper";
@@ -393,7 +391,6 @@ bool Brand(const Bytes& setup, const BrandOptions& options, Bytes& out, std::str
     }
     dialog->data = data;
   }
-  if (!ReplaceStrings(resources, options.strings, error)) return false;
 
   if (options.set_icon) {
     // The group's images go; the new ones take the lowest free icon ids.
@@ -440,6 +437,10 @@ bool Brand(const Bytes& setup, const BrandOptions& options, Bytes& out, std::str
     group->data = dir;
     resources.insert(resources.end(), added.begin(), added.end());
   }
+  // Last: both may add resources, and so move those `version`, `dialog` and `group` point at.
+  if (options.pin_change != PinChange::kKeep)
+    SetPinResource(resources, options.pin_change == PinChange::kSet ? &options.pin : nullptr);
+  if (!ReplaceStrings(resources, options.strings, error)) return false;
   out = ReplaceResources(setup, pe, BuildResources(resources, pe.resource_rva));
   return true;
 }
