@@ -23,36 +23,6 @@ void AppendText(Bytes& b, const std::u16string& s) {  // with its terminating ze
 }
 void Pad4(Bytes& b) { b.resize((b.size() + 3) & ~size_t(3), 0); }
 
-// UTF-8 to UTF-16; false for malformed input.
-bool Utf16(const std::string& in, std::u16string& out) {
-  out.clear();
-  for (size_t i = 0; i < in.size();) {
-    unsigned char c = in[i];
-    int extra = c < 0x80             ? 0
-                : (c & 0xE0) == 0xC0 ? 1
-                : (c & 0xF0) == 0xE0 ? 2
-                : (c & 0xF8) == 0xF0 ? 3
-                                     : -1;
-    if (extra < 0 || (extra > 0 && i + extra >= in.size())) return false;
-    uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) {
-      unsigned char d = in[i + k];
-      if ((d & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (d & 0x3F);
-    }
-    static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return false;
-    if (cp >= 0x10000) {
-      out.push_back(char16_t(0xD800 + ((cp - 0x10000) >> 10)));
-      out.push_back(char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(char16_t(cp));
-    }
-    i += extra + 1;
-  }
-  return true;
-}
-
 // Reads a zero-terminated UTF-16 string at `at`; false when it runs past `end`.
 bool ReadText(const Bytes& b, size_t& at, size_t end, std::u16string& s) {
   s.clear();
@@ -219,10 +189,12 @@ bool BrandVersion(const Bytes& in, const BrandOptions& o, Bytes& out, std::strin
                 {u"ProductVersion", &o.product_version, {}},
                 {u"LegalCopyright", &o.copyright, {}}};
   for (Field& f : fields) {
-    if (!Utf16(*f.value, f.text)) {
+    std::u32string chars;
+    if (!DecodeUtf8(*f.value, chars)) {
       error = "a version field is not valid UTF-8";
       return false;
     }
+    f.text = Utf16(chars);
   }
   bool identified = false;
   for (VersionNode& block : root.children) {

@@ -22,13 +22,7 @@ const TextKey kTextKeys[] = {
 };
 const size_t kTextKeyCount = sizeof kTextKeys / sizeof kTextKeys[0];
 
-namespace {
-
-const uint32_t kRtString = 6;
-const size_t kTextMax = TEXT_LOAD_SIZE - 1;  // bytes in the user's code page
-
-// UTF-8 to code points; false for malformed input, overlong forms and surrogates.
-bool Decode(const std::string& in, std::u32string& out) {
+bool DecodeUtf8(const std::string& in, std::u32string& out) {
   out.clear();
   for (size_t i = 0; i < in.size();) {
     unsigned char c = in[i];
@@ -64,6 +58,11 @@ std::u16string Utf16(const std::u32string& in) {
   }
   return out;
 }
+
+namespace {
+
+const uint32_t kRtString = 6;
+const size_t kTextMax = TEXT_LOAD_SIZE - 1;  // bytes in the user's code page
 
 std::string Utf8(const std::u16string& in) {
   std::string s;
@@ -211,7 +210,7 @@ bool ParseTexts(const std::string& file, unsigned codepage, Texts& texts, std::s
     }
     seen[k] = true;
     std::u32string chars;
-    if (!Decode(value, chars)) {
+    if (!DecodeUtf8(value, chars)) {
       error = where + key + " is not UTF-8 text";
       return false;
     }
@@ -301,7 +300,7 @@ bool ReplaceStrings(std::vector<Resource>& resources,
 
 bool IsUtf8Text(const std::string& text) {
   std::u32string chars;
-  if (!Decode(text, chars)) return false;
+  if (!DecodeUtf8(text, chars)) return false;
   for (char32_t c : chars)
     if (c < 0x20 || (c >= 0x7F && c < 0xA0)) return false;
   return true;

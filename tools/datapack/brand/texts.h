@@ -62,6 +62,11 @@ bool ReplaceStrings(std::vector<Resource>& resources,
                     const std::vector<std::pair<uint32_t, std::u16string>>& strings,
                     std::string& error);
 
+// UTF-8 to code points; false for malformed input, overlong forms and surrogates.
+bool DecodeUtf8(const std::string& in, std::u32string& out);
+// Code points to UTF-16, with surrogate pairs above U+FFFF.
+std::u16string Utf16(const std::u32string& in);
+
 // True when `text` is well-formed UTF-8 without control characters.
 bool IsUtf8Text(const std::string& text);
 
