@@ -39,13 +39,7 @@ void RunsToTheEnd(const Scenario& s, const std::string& exe, const SetupPackage&
   FakeSetupControl fake(s);
   ASSERT_TRUE(fake.ok());
   Process p = StartSetup(s, fake, package, "", exe);
-  ASSERT_TRUE(p.started()) << "CreateProcessA error " << p.start_error();
-  FakeSetupRecord record;
-  ASSERT_TRUE(fake.WaitRunning(&record)) << "the setup program was not started";
-  DWORD code = 1;
-  ASSERT_TRUE(FinishRun(p, fake, &code));
-  EXPECT_EQ(code, 0u);
-  EXPECT_TRUE(Exists(UninstallerPath()));
+  ASSERT_NO_FATAL_FAILURE(ExpectRunsToTheEnd(p, fake));
   EXPECT_EQ(ListFolder(s.temp_dir()), std::vector<std::string>{FakeSetupControl::kMadeBySetup});
 }
 

@@ -39,13 +39,7 @@ TEST(BrandedRelease, RunsAPackageToTheEnd) {
   FakeSetupControl fake(s);
   ASSERT_TRUE(fake.ok());
   Process p = StartSetup(s, fake, FakeSetupPackage(KIND_SETUP, s.root(), 0), "", BrandedSetupExe());
-  ASSERT_TRUE(p.started()) << "CreateProcessA error " << p.start_error();
-  FakeSetupRecord record;
-  ASSERT_TRUE(fake.WaitRunning(&record)) << "the setup program was not started";
-  DWORD code = 1;
-  ASSERT_TRUE(FinishRun(p, fake, &code));
-  EXPECT_EQ(code, 0u);
-  EXPECT_TRUE(Exists(UninstallerPath()));
+  ASSERT_NO_FATAL_FAILURE(ExpectRunsToTheEnd(p, fake));
 }
 
 // brand_sign_release.sh also pinned the branded copy to a package it made (pinned.001, its
@@ -71,13 +65,7 @@ TEST(BrandedRelease, PinnedAndSignedRunsItsPackageAndNoOther) {
     ASSERT_TRUE(fake.ok());
     ASSERT_TRUE(WriteBytes(s.StartPath(kPackageName), package));
     Process p = s.Start(exe, fake.Options());
-    ASSERT_TRUE(p.started()) << "CreateProcessA error " << p.start_error();
-    FakeSetupRecord record;
-    ASSERT_TRUE(fake.WaitRunning(&record)) << "the setup program was not started";
-    DWORD code = 1;
-    ASSERT_TRUE(FinishRun(p, fake, &code));
-    EXPECT_EQ(code, 0u);
-    EXPECT_TRUE(Exists(UninstallerPath()));
+    ASSERT_NO_FATAL_FAILURE(ExpectRunsToTheEnd(p, fake));
   }
   {
     Scenario s("BrandedRelease.PinnedAndSigned.other");

@@ -218,6 +218,16 @@ bool FinishRun(Process& setup, const FakeSetupControl& fake, DWORD* exit_code) {
   return fake.WaitFinished(&record) && setup.WaitExit(kDefaultTimeoutMs, exit_code);
 }
 
+void ExpectRunsToTheEnd(Process& setup, const FakeSetupControl& fake) {
+  ASSERT_TRUE(setup.started()) << "CreateProcessA error " << setup.start_error();
+  FakeSetupRecord record;
+  ASSERT_TRUE(fake.WaitRunning(&record)) << "the setup program was not started";
+  DWORD code = 1;
+  ASSERT_TRUE(FinishRun(setup, fake, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(Exists(UninstallerPath()));
+}
+
 // ---- Windows and message boxes
 
 bool WaitForSetupMessage(const Process& process, MessageBoxInfo* box, DWORD timeout_ms) {

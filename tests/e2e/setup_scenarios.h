@@ -129,6 +129,11 @@ Process StartSetup(const Scenario& scenario, const FakeSetupControl& fake,
 // ended; *exit_code receives setup.exe's exit code.
 bool FinishRun(Process& setup, const FakeSetupControl& fake, DWORD* exit_code);
 
+// Follows a run of setup.exe (`setup`, started with `fake`'s options) to a successful end:
+// the setup program started and ended, setup.exe exited 0, and the uninstaller is in the
+// Windows folder. Failures are reported to the running test.
+void ExpectRunsToTheEnd(Process& setup, const FakeSetupControl& fake);
+
 // ---- Windows and message boxes --------------------------------------------------------------
 
 // Waits for a message box of the process: a visible dialog holding the text control 0xFFFF,
